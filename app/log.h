@@ -1,0 +1,28 @@
+// The log: "brevox.log" in the current directory, the program's only diagnostic output.
+// Each line is appended with its own open and close, so whatever was written before a crash
+// is on disk. A step that can fail is logged in two writes: its head ending in " : ", then its
+// verdict ("OK\n", "FAILED\n", "FAILED [reason]\n") on the same line.
+#pragma once
+
+#include <cstdio>
+
+inline constexpr const char* brevox_version = "0.7a";
+inline constexpr const char* log_file_name = "brevox.log";
+
+class clog {
+public:
+    // Empties the log file and writes the start banner and the machine report.
+    clog();
+    // Writes the end banner; called just before the object is freed.
+    void finish();
+
+    char line[1024];
+    std::FILE* stream;
+};
+
+// The program's log, owned by the entry point; null before it is created and after it is freed.
+extern clog* main_log;
+
+// Formats one piece of text and appends it to the log. Returns the number of characters
+// written; 0 when there is no log or the file cannot be opened (the line is skipped).
+int log_printf(clog* log, const char* format, ...) __attribute__((format(printf, 2, 3)));

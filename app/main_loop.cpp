@@ -1,0 +1,122 @@
+#include "app/main_loop.h"
+
+#include "app/log.h"
+#include "app/timer.h"
+#include "cvar/cvars.h"
+#include "os/messages.h"
+
+#include <new>
+
+clog* main_log = nullptr;
+cvars* main_cvars = nullptr;
+ctimer* main_timer = nullptr;
+std::int32_t loop_request = loop_run;
+
+namespace {
+
+void register_startup_cvars(os::hinstance instance) {
+    main_cvars->register_string("windowname", window_title);
+    main_cvars->register_int("width", 640);
+    main_cvars->register_int("height", 480);
+    main_cvars->register_int("bits", 16);
+    main_cvars->register_int("fullscreen", 0);
+    main_cvars->register_int("instance", static_cast<std::int32_t>(instance));
+    main_cvars->register_int("cl_maxfps", 200);
+}
+
+// A main object whose allocation failed counts as a failed initialisation.
+bool main_objects_allocated() { return main_cvars && main_timer; }
+
+void run_frame() {
+    main_timer->begin_frame();
+    main_timer->update();
+}
+
+// Busy-waits until the frame has lasted 1000 / "cl_maxfps" ms. Neither sleeps nor pumps: the
+// loop owns a whole processor while the game runs. A negative or missing "cl_maxfps" becomes a
+// huge unsigned divisor, a minimum of 0: no cap.
+void cap_frame_rate() {
+    const std::int32_t max_fps = main_cvars->get_int("cl_maxfps");
+    if (max_fps == 0)
+        return;
+    const std::uint32_t minimum_ms = 1000u / static_cast<std::uint32_t>(max_fps);
+    while (main_timer->frame_ms < minimum_ms)
+        main_timer->update();
+}
+
+} // namespace
+
+int WinMain(os::hinstance instance, os::hinstance, const char*, int) {
+    main_log = new (std::nothrow) clog;
+    log_printf(main_log, "+ creating cvar list\n");
+    main_cvars = new (std::nothrow) cvars;
+    if (main_cvars)
+        register_startup_cvars(instance);
+
+    if (init_main_objects())
+        main_loop();
+    cleanup_main_objects();
+
+    delete main_cvars; // destroys every record
+    main_cvars = nullptr;
+    if (main_log) {
+        main_log->finish();
+        delete main_log;
+        main_log = nullptr;
+    }
+    return 1;
+}
+
+int init_main_objects() {
+    log_printf(main_log, "\n+ creating main objects\n");
+    main_timer = new (std::nothrow) ctimer;
+
+    if (!main_objects_allocated()) {
+        log_printf(main_log, "\n+ initialization abnormal\n");
+        return 0;
+    }
+    log_printf(main_log, "\n+ initialization successfull!\n");
+    log_printf(main_log, "\n+ entering main loop..\n");
+    loop_request = loop_run;
+    return 1;
+}
+
+void main_loop() {
+    for (;;) {
+        os::msg message;
+        while (os::peek_message(message, 0, 0, 0, os::PM_NOREMOVE)) {
+            if (os::get_message(message, 0, 0, 0) == 0)
+                return; // WM_QUIT
+            os::translate_message(message);
+            os::dispatch_message(message);
+        }
+        if (!main_loop_step())
+            return;
+    }
+}
+
+int main_loop_step() {
+    if (loop_request == loop_vid_restart) {
+        loop_request = vid_restart() ? loop_run : loop_quit;
+        return 1; // no frame in this pass
+    }
+    if (loop_request == loop_quit) {
+        log_printf(main_log, "+ loop quit requested..\n");
+        return 0;
+    }
+    run_frame();
+    cap_frame_rate();
+    return 1;
+}
+
+int vid_restart() {
+    log_printf(main_log, "+ vid_restart successfull!\n");
+    return 1;
+}
+
+int cleanup_main_objects() {
+    log_printf(main_log, "\n+ cleaning up main objects\n");
+    delete main_timer; // it has no release step
+    main_timer = nullptr;
+    return 1;
+}

@@ -1,0 +1,37 @@
+// The program's spine: the entry point, the main objects, the main loop with its frame cap,
+// the video restart and the orderly shut-down. Everything here runs on the main thread.
+#pragma once
+
+#include "os/types.h"
+
+#include <cstdint>
+
+class ctimer;
+
+// What the main loop does on its next pass.
+enum : std::int32_t {
+    loop_run = 0,          // run one frame per pass
+    loop_vid_restart = 1,  // rebuild the window and the renderer instead of a frame
+    loop_quit = 2,         // end the loop
+};
+extern std::int32_t loop_request;
+
+// The main objects; each pointer is null while its object does not exist.
+extern ctimer* main_timer;
+
+inline constexpr const char* window_title = "brevox [build 0.7a]";
+
+// The program's entry point; only the instance handle is used. Always returns 1.
+int WinMain(os::hinstance instance, os::hinstance previous, const char* command_line,
+            int show_command);
+
+// Creates and initialises the main objects. 1 on success, 0 on the first failure.
+int init_main_objects();
+// Pumps the thread's messages and runs main_loop_step until one of them ends the loop.
+void main_loop();
+// One pass after the message pump. 1 to go on, 0 to end the loop.
+int main_loop_step();
+// Destroys and re-creates what is bound to the window, keeping the game running.
+int vid_restart();
+// Releases and frees every main object that exists. Always 1.
+int cleanup_main_objects();

@@ -1,0 +1,55 @@
+#include "os/process.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+// The customary image base of a program: a recognisable, non-zero handle.
+constexpr os::hinstance program_instance = 0x00400000;
+
+std::atomic<os::thread_id> last_thread_id{0};
+std::atomic<os::thread_id> startup_thread{0};
+volatile std::sig_atomic_t quit_signal_seen = 0;
+
+extern "C" void on_quit_signal(int) { quit_signal_seen = 1; }
+
+} // namespace
+
+namespace os {
+
+hinstance module_instance() { return program_instance; }
+
+thread_id current_thread_id() {
+    thread_local const thread_id id = ++last_thread_id;
+    return id;
+}
+
+void startup() {
+    startup_thread = current_thread_id();
+    quit_signal_seen = 0;
+    struct sigaction action {};
+    action.sa_handler = on_quit_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void shutdown() { SDL_Quit(); }
+
+} // namespace os
+
+namespace os::detail {
+
+bool take_quit_signal() {
+    if (!quit_signal_seen)
+        return false;
+    quit_signal_seen = 0;
+    return true;
+}
+
+thread_id main_thread() { return startup_thread; }
+
+} // namespace os::detail
