@@ -92,6 +92,7 @@ namespace os {
 
 bool get_version(os_version_info& info) {
     std::memset(&info, 0, sizeof info);
+    info.platform_id = VER_PLATFORM_UNKNOWN;
     if (detail::injected_fault("get_version"))
         return false;
     {

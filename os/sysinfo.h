@@ -14,6 +14,7 @@ constexpr std::uint32_t VER_PLATFORM_WIN32s = 0;
 constexpr std::uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
 constexpr std::uint32_t VER_PLATFORM_WIN32_NT = 2;
 constexpr std::uint32_t VER_PLATFORM_LINUX = 0x100;
+constexpr std::uint32_t VER_PLATFORM_UNKNOWN = 0xFFFFFFFF;
 
 struct os_version_info {
     std::uint32_t major_version;
@@ -27,7 +28,8 @@ struct os_version_info {
     char release[65];
 };
 
-// Fills the record; false when the system cannot tell (the record is then all zero).
+// Fills the record; false when the system cannot tell (the record is then zero, with the
+// platform VER_PLATFORM_UNKNOWN, so that nobody takes it for Win32s).
 bool get_version(os_version_info& info);
 
 // Total physical memory in bytes.

@@ -1,0 +1,77 @@
+#include "support/test_env.h"
+
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "app/timer.h"
+#include "cvar/cvars.h"
+#include "os/clock.h"
+#include "os/fault.h"
+#include "os/messages.h"
+#include "os/sysinfo.h"
+#include "support/alloc_fault.h"
+
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+void free_main_objects() {
+    delete main_timer;
+    main_timer = nullptr;
+    delete main_cvars;
+    main_cvars = nullptr;
+    delete main_log;
+    main_log = nullptr;
+    loop_request = loop_run;
+}
+
+} // namespace
+
+void brevox_test::SetUp() {
+    previous_dir = std::filesystem::current_path();
+    char pattern[] = "/tmp/brevox-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    work_dir = pattern;
+    std::filesystem::current_path(work_dir);
+
+    os::seam::use_manual_clock();
+    os::seam::clear_faults();
+    os::seam::reset_messages();
+    os::seam::use_real_machine();
+    test_support::stop_failing_allocations();
+    free_main_objects();
+}
+
+void brevox_test::TearDown() {
+    free_main_objects();
+    test_support::stop_failing_allocations();
+    os::seam::clear_faults();
+    os::seam::reset_messages();
+    os::seam::use_real_machine();
+    os::seam::use_real_clock();
+    std::filesystem::current_path(previous_dir);
+    std::error_code ignored;
+    std::filesystem::permissions(work_dir, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(work_dir, ignored);
+}
+
+std::string brevox_test::read_log() {
+    std::ifstream file(log_file_name, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string brevox_test::log_from(const std::string& marker) {
+    const std::string log = read_log();
+    const auto at = log.find(marker);
+    return at == std::string::npos ? std::string() : log.substr(at);
+}
+
+void brevox_test::open_log() {
+    os::seam::synthetic_cpu cpu;
+    cpu.has_cpuid = false;
+    os::seam::use_synthetic_cpu(cpu);
+    main_log = new clog;
+}

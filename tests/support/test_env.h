@@ -1,0 +1,28 @@
+// The common ground of the tests: each runs in a fresh directory of its own (so brevox.log is
+// its own), on the manual clock, with no faults armed, empty message queues, the real machine
+// for system information and no main objects.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+class brevox_test : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The whole of brevox.log as it is on disk now ("" when there is none).
+    static std::string read_log();
+    // The log from the first occurrence of `marker` on (the whole log when marker is "").
+    static std::string log_from(const std::string& marker);
+    // Creates the program's log without its machine report noise mattering: a quiet synthetic
+    // machine, then a fresh log.
+    void open_log();
+
+    std::filesystem::path work_dir;
+
+private:
+    std::filesystem::path previous_dir;
+};
