@@ -20,6 +20,7 @@ protected:
 };
 
 TEST_F(cvars_test, LookupIgnoresAsciiCaseAndReportsMissingNames) {
+    EXPECT_EQ(list.get_int("cl_maxfps"), -1) << "an empty list finds nothing";
     list.register_int("cl_maxfps", 200);
     list.register_string("windowname", "brevox [build 0.7a]");
 
@@ -35,19 +36,6 @@ TEST_F(cvars_test, LookupIgnoresAsciiCaseAndReportsMissingNames) {
     EXPECT_EQ(list.get_string("nothing"), nullptr);
     EXPECT_EQ(list.get_string("cl_maxfps"), nullptr); // an int cvar has no text
     EXPECT_EQ(list.get_int("windowname"), 0);         // a string cvar's int is 0
-}
-
-TEST_F(cvars_test, EmptyListFindsNothing) {
-    EXPECT_EQ(list.get_int("width"), -1);
-    EXPECT_EQ(list.get_string("windowname"), nullptr);
-}
-
-TEST_F(cvars_test, RegistrationLogsItsLineWithTheVerdictOnIt) {
-    EXPECT_EQ(list.register_string("windowname", "brevox"), 1);
-    EXPECT_EQ(list.register_int("width", 640), 1);
-    EXPECT_EQ(lines(), " (cvar) registring string value windowname : OK\n"
-                       " (cvar) registring int value width : OK\n");
-    EXPECT_EQ(list.count, 2);
 }
 
 TEST_F(cvars_test, RegisteringAnIntAgainChangesTheExistingRecord) {
@@ -142,20 +130,6 @@ TEST_F(cvars_test, DestructionEmptiesTheListAndItCanBeFilledAgain) {
     list.register_int("width", 800);
     EXPECT_EQ(list.get_int("width"), 800);
     // Everything left is freed by the list's destructor; the sanitizer build reports any leak.
-}
-
-TEST_F(cvars_test, ALongChainIsFreedWithoutExhaustingTheStack) {
-    // Built by hand: registering this many records one by one would log each of them.
-    cvar* head = new cvar;
-    cvar* last = head;
-    for (int i = 0; i < 1'000'000; ++i) {
-        last->next = new cvar;
-        last = last->next;
-    }
-    list.head = head;
-    list.count = 1'000'001;
-    list.destroy();
-    EXPECT_EQ(list.head, nullptr);
 }
 
 } // namespace

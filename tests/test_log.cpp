@@ -39,15 +39,6 @@ TEST_F(log_test, AnOverlongLineIsCutToTheLineBuffer) {
     EXPECT_EQ(log_from("<"), "<" + std::string(1022, 'x'));
 }
 
-TEST_F(log_test, FinishWritesTheEndBanner) {
-    open_log();
-    main_log->finish();
-    const std::string log = read_log();
-    const std::string banner = "\n\n---- brevox ended ----\n\n";
-    ASSERT_GE(log.size(), banner.size());
-    EXPECT_EQ(log.substr(log.size() - banner.size()), banner);
-}
-
 TEST_F(log_test, ALogThatCannotBeOpenedSkipsItsLines) {
     // A directory in the log's place cannot be opened as a file, even by root.
     std::filesystem::create_directory(log_file_name);
@@ -55,11 +46,6 @@ TEST_F(log_test, ALogThatCannotBeOpenedSkipsItsLines) {
     EXPECT_EQ(log_printf(main_log, "+ lost line\n"), 0);
     main_log->finish();
     EXPECT_TRUE(std::filesystem::is_directory(log_file_name));
-}
-
-TEST_F(log_test, NoLogObjectWritesNothing) {
-    EXPECT_EQ(log_printf(nullptr, "+ nowhere\n"), 0);
-    EXPECT_FALSE(std::filesystem::exists(log_file_name));
 }
 
 } // namespace

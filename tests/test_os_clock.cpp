@@ -39,16 +39,6 @@ TEST_F(os_clock_test, AStepPerReadMovesTheClockAfterEachReading) {
     EXPECT_EQ(os::seam::manual_clock_us(), 3'000u);
 }
 
-TEST_F(os_clock_test, TheRealClockRunsForward) {
-    os::seam::use_real_clock();
-    std::int64_t frequency = 0, a = 0, b = 0;
-    ASSERT_TRUE(os::query_performance_frequency(frequency));
-    EXPECT_GE(frequency, 1'000);
-    ASSERT_TRUE(os::query_performance_counter(a));
-    ASSERT_TRUE(os::query_performance_counter(b));
-    EXPECT_GE(b, a);
-}
-
 TEST_F(os_clock_test, AnInjectedFaultFailsTheCallAsOftenAsAsked) {
     std::int64_t frequency = 0;
     os::seam::fail_call("query_performance_frequency", -1, 2);
@@ -99,26 +89,6 @@ TEST_F(os_clock_test, TheMachineReportsItsMemoryAndProcessor) {
 #endif
     os::seam::fail_call("cpuid");
     EXPECT_FALSE(os::cpu_has_cpuid());
-}
-
-TEST_F(os_clock_test, ASyntheticProcessorAnswersFromItsTable) {
-    os::seam::synthetic_cpu cpu;
-    cpu.leaves[1] = {1, 2, 3, 4};
-    cpu.tsc_mhz = 100;
-    os::seam::use_synthetic_cpu(cpu);
-    std::uint32_t regs[4] = {9, 9, 9, 9};
-    os::cpuid(1, regs);
-    EXPECT_EQ(regs[3], 4u);
-    os::cpuid(7, regs);
-    EXPECT_EQ(regs[0] | regs[1] | regs[2] | regs[3], 0u) << "missing leaves read as zeros";
-    os::seam::advance_clock_us(10);
-    EXPECT_EQ(os::read_time_stamp_counter(), 1'000u);
-
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
-    EXPECT_FALSE(os::cpu_has_cpuid());
-    os::cpuid(1, regs);
-    EXPECT_EQ(regs[3], 0u);
 }
 
 } // namespace

@@ -68,16 +68,6 @@ TEST_F(messages_test, PostedMessagesComeInOrderAndPeekCanLeaveThem) {
     EXPECT_FALSE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE));
 }
 
-TEST_F(messages_test, AFilterTakesOnlyMatchingMessages) {
-    os::post_message(0, os::WM_USER + 1, 0, 0);
-    os::post_message(0, os::WM_USER + 5, 0, 0);
-    os::msg m{};
-    ASSERT_TRUE(os::peek_message(m, 0, os::WM_USER + 5, os::WM_USER + 9, os::PM_REMOVE));
-    EXPECT_EQ(m.message, os::WM_USER + 5u);
-    EXPECT_FALSE(os::peek_message(m, 0, os::WM_USER + 5, os::WM_USER + 9, os::PM_REMOVE));
-    EXPECT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE));
-}
-
 TEST_F(messages_test, TheQuitMessageFollowsThePostedOnesAndCarriesTheExitCode) {
     os::post_message(0, os::WM_USER, 0, 0);
     os::post_quit_message(3);
@@ -143,13 +133,6 @@ TEST_F(messages_test, AKilledTimersWaitingMessageCallsNothing) {
     os::kill_timer(0, id);
     os::dispatch_message(m);
     EXPECT_TRUE(timer_calls.empty());
-}
-
-TEST_F(messages_test, ATimerThatCannotBeSetReturnsNoId) {
-    os::seam::fail_call("set_timer");
-    EXPECT_EQ(os::set_timer(0, 0, 10, record_timer), 0u);
-    os::seam::advance_clock_ms(100);
-    EXPECT_TRUE(pump().empty());
 }
 
 TEST_F(messages_test, ATimerPeriodAcrossTheTickWrapEndsOnTime) {
@@ -250,13 +233,6 @@ TEST_F(messages_test, AThreadReceivesPostsOnceItHasAQueue) {
     EXPECT_EQ(received, os::WM_USER + 3u);
     os::msg m{};
     EXPECT_FALSE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE)) << "nothing reached this thread";
-}
-
-TEST_F(messages_test, TranslationProducesNoCharacterMessages) {
-    const os::msg key{test_window, os::WM_KEYDOWN, 'P', 0, 0};
-    EXPECT_FALSE(os::translate_message(key));
-    os::msg m{};
-    EXPECT_FALSE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE));
 }
 
 } // namespace

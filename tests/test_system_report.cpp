@@ -262,9 +262,4 @@ TEST_F(report_test, AnOverlongExtensionNameIsCutToItsBuffer) {
     EXPECT_EQ(names[1], "GL_next");
 }
 
-TEST_F(report_test, GlStringAnswersOnlyTheFourCodes) {
-    EXPECT_EQ(gl_string(0x1F04), nullptr);
-    EXPECT_EQ(gl_string(0), nullptr);
-}
-
 } // namespace
