@@ -10,9 +10,9 @@ class ctimer;
 
 // What the main loop does on its next pass.
 enum : std::int32_t {
-    loop_run = 0,          // run one frame per pass
-    loop_vid_restart = 1,  // rebuild the window and the renderer instead of a frame
-    loop_quit = 2,         // end the loop
+    loop_run = 0,         // run one frame per pass
+    loop_vid_restart = 1, // rebuild the window and the renderer instead of a frame
+    loop_quit = 2,        // end the loop
 };
 extern std::int32_t loop_request;
 

@@ -47,7 +47,8 @@ int ctimer::update() {
     std::uint32_t elapsed;
     if (has_perf_counter) {
         os::query_performance_counter(last_counter);
-        elapsed = static_cast<std::uint32_t>((last_counter - frame_start_counter) * 1000 / frequency);
+        elapsed =
+            static_cast<std::uint32_t>((last_counter - frame_start_counter) * 1000 / frequency);
     } else {
         last_tick = os::get_tick_count();
         // Unsigned difference: a frame across the tick count's wrap still measures right.

@@ -15,7 +15,7 @@ public:
     cvar& operator=(const cvar&) = delete;
 
     char* name;
-    char* string_value; // null for an int cvar
+    char* string_value;     // null for an int cvar
     std::int32_t int_value; // 0 for a string cvar
     cvar* next;
 };

@@ -30,8 +30,8 @@ bool query_performance_frequency(std::int64_t& frequency) {
         frequency = 0;
         return false;
     }
-    frequency = manual ? seam::manual_frequency
-                       : static_cast<std::int64_t>(SDL_GetPerformanceFrequency());
+    frequency =
+        manual ? seam::manual_frequency : static_cast<std::int64_t>(SDL_GetPerformanceFrequency());
     return frequency > 0;
 }
 

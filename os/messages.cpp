@@ -128,8 +128,7 @@ bool wait_for_message() {
 
 namespace os {
 
-bool peek_message(msg& out, hwnd window, std::uint32_t first, std::uint32_t last,
-                  unsigned flags) {
+bool peek_message(msg& out, hwnd window, std::uint32_t first, std::uint32_t last, unsigned flags) {
     collect_outside_events();
     const bool remove = (flags & PM_REMOVE) != 0;
     {

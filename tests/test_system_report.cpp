@@ -78,7 +78,8 @@ using report_test = brevox_test;
 TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
     os::seam::use_synthetic_cpu(intel_p3());
     os::seam::use_synthetic_memory(512ull << 20);
-    os::seam::use_synthetic_version(windows(os::VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 2"));
+    os::seam::use_synthetic_version(
+        windows(os::VER_PLATFORM_WIN32_NT, 5, 1, 2600, "Service Pack 2"));
     os::seam::set_clock_step_per_read(1000);
     main_log = new clog;
     EXPECT_EQ(read_log(), "---- brevox[0.7a] started ----\n\n"
@@ -128,14 +129,13 @@ TEST_F(report_test, CacheDescriptorsAreReadLowestByteFirstAndLaterBytesWin) {
         std::int32_t l1_code, l1_data, l2;
     };
     const descriptor_case cases[] = {
-        {0x00000041, 0, 0, 128},
-        {0x00000082, 0, 0, 256},
-        {0x00008541, 0, 0, 2048},  // 0x85 after 0x41
-        {0x00004185, 0, 0, 128},   // 0x41 after 0x85
-        {0x0A06080C, 8, 8, 0},     // 0x0C, 0x08, then 0x06 and 0x0A overwrite
-        {0x00000040, 0, 0, 0},     // 0x40 is not above 0x40
-        {0x000000FF, 0, 0, 0},     // a shift of 31 pushes 64 out of 32 bits
-        {0x3F3E0201, 0, 0, 0},     // unknown descriptors change nothing
+        {0x00000041, 0, 0, 128},  {0x00000082, 0, 0, 256},
+        {0x00008541, 0, 0, 2048}, // 0x85 after 0x41
+        {0x00004185, 0, 0, 128},  // 0x41 after 0x85
+        {0x0A06080C, 8, 8, 0},    // 0x0C, 0x08, then 0x06 and 0x0A overwrite
+        {0x00000040, 0, 0, 0},    // 0x40 is not above 0x40
+        {0x000000FF, 0, 0, 0},    // a shift of 31 pushes 64 out of 32 bits
+        {0x3F3E0201, 0, 0, 0},    // unknown descriptors change nothing
     };
     for (const auto& c : cases) {
         auto cpu = intel_p3();
