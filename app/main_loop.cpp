@@ -3,13 +3,20 @@
 #include "app/log.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
+#include "game/game.h"
+#include "game/menu.h"
 #include "os/messages.h"
+#include "platform/window.h"
+#include "render/render.h"
 
 #include <new>
 
 clog* main_log = nullptr;
 cvars* main_cvars = nullptr;
 ctimer* main_timer = nullptr;
+cwindow* main_window = nullptr;
+cgame* main_game = nullptr;
+cmenu* main_menu = nullptr;
 std::int32_t loop_request = loop_run;
 
 namespace {
@@ -25,11 +32,28 @@ void register_startup_cvars(os::hinstance instance) {
 }
 
 // A main object whose allocation failed counts as a failed initialisation.
-bool main_objects_allocated() { return main_cvars && main_timer; }
+bool main_objects_allocated() { return main_cvars && main_timer && main_window && main_render; }
 
 void run_frame() {
     main_timer->begin_frame();
+    main_render->draw_frame();
     main_timer->update();
+}
+
+void free_renderer() {
+    if (!main_render)
+        return;
+    main_render->release();
+    delete main_render;
+    main_render = nullptr;
+}
+
+void free_window() {
+    if (!main_window)
+        return;
+    main_window->destroy();
+    delete main_window;
+    main_window = nullptr;
 }
 
 // Busy-waits until the frame has lasted 1000 / "cl_maxfps" ms. Neither sleeps nor pumps: the
@@ -47,16 +71,23 @@ void cap_frame_rate() {
 } // namespace
 
 int WinMain(os::hinstance instance, os::hinstance, const char*, int) {
+    create_log_and_cvars(instance);
+    if (init_main_objects())
+        main_loop();
+    cleanup_main_objects();
+    free_cvars_and_log();
+    return 1;
+}
+
+void create_log_and_cvars(os::hinstance instance) {
     main_log = new (std::nothrow) clog;
     log_printf(main_log, "+ creating cvar list\n");
     main_cvars = new (std::nothrow) cvars;
     if (main_cvars)
         register_startup_cvars(instance);
+}
 
-    if (init_main_objects())
-        main_loop();
-    cleanup_main_objects();
-
+void free_cvars_and_log() {
     delete main_cvars; // destroys every record
     main_cvars = nullptr;
     if (main_log) {
@@ -64,14 +95,15 @@ int WinMain(os::hinstance instance, os::hinstance, const char*, int) {
         delete main_log;
         main_log = nullptr;
     }
-    return 1;
 }
 
 int init_main_objects() {
     log_printf(main_log, "\n+ creating main objects\n");
     main_timer = new (std::nothrow) ctimer;
+    main_window = new (std::nothrow) cwindow;
+    main_render = new (std::nothrow) crender;
 
-    if (!main_objects_allocated()) {
+    if (!main_objects_allocated() || !main_window->create() || !main_render->init()) {
         log_printf(main_log, "\n+ initialization abnormal\n");
         return 0;
     }
@@ -110,12 +142,20 @@ int main_loop_step() {
 }
 
 int vid_restart() {
+    free_renderer(); // first, so the desktop's display mode is back before the window goes
+    free_window();
+    main_window = new (std::nothrow) cwindow;
+    main_render = new (std::nothrow) crender;
+    if (!main_window || !main_render || !main_window->create() || !main_render->init())
+        return 0;
     log_printf(main_log, "+ vid_restart successfull!\n");
     return 1;
 }
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
+    free_renderer();
+    free_window();
     delete main_timer; // it has no release step
     main_timer = nullptr;
     return 1;

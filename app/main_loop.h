@@ -25,6 +25,10 @@ inline constexpr const char* window_title = "brevox [build 0.7a]";
 int WinMain(os::hinstance instance, os::hinstance previous, const char* command_line,
             int show_command);
 
+// The entry point's first and last steps: the log with its report and the cvar list with the
+// start-up cvars; and their end.
+void create_log_and_cvars(os::hinstance instance);
+void free_cvars_and_log();
 // Creates and initialises the main objects. 1 on success, 0 on the first failure.
 int init_main_objects();
 // Pumps the thread's messages and runs main_loop_step until one of them ends the loop.

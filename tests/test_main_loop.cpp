@@ -3,11 +3,14 @@
 #include "app/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
+#include "os/fault.h"
 #include "os/messages.h"
 #include "os/process.h"
 #include "os/sysinfo.h"
 #include "os/timers.h"
 #include "support/alloc_fault.h"
+#include "platform/window.h"
+#include "render/render.h"
 #include "support/test_env.h"
 
 #include <csignal>
@@ -15,14 +18,13 @@
 
 namespace {
 
-// A frame step of the loop, with the objects it needs and nothing else.
+// A frame step of the loop, on the program's own objects.
 class loop_step_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        open_log();
-        main_cvars = new cvars;
-        main_timer = new ctimer;
+        start_log_and_cvars();
+        ASSERT_EQ(init_main_objects(), 1);
     }
 
     // How many times the frame read the clock: one update, plus one per round of the cap's wait.
@@ -40,6 +42,8 @@ TEST_F(loop_step_test, ARestartRequestRestartsInsteadOfAFrame) {
     EXPECT_EQ(reads, 0u) << "no frame runs in the restart's pass";
     EXPECT_EQ(loop_request, loop_run);
     EXPECT_EQ(log_from("+ vid"), "+ vid_restart successfull!\n");
+    EXPECT_NE(log_from("+ entering main loop"),
+              log_from(" (window) deleting main window")) << "the window was rebuilt";
     // The next pass runs a frame again, which measures the restart too.
     main_cvars->register_int("cl_maxfps", 0);
     EXPECT_EQ(clock_reads_of_one_step(), 1u);
@@ -53,7 +57,6 @@ TEST_F(loop_step_test, AQuitRequestEndsTheLoopWithItsLine) {
 }
 
 TEST_F(loop_step_test, TheFrameCapWaitsOutTheMinimumFrameTime) {
-    main_cvars->register_int("cl_maxfps", 200);
     os::seam::set_clock_step_per_read(100); // each reading of the clock takes 0.1 ms
     clock_reads_of_one_step();
     EXPECT_EQ(main_timer->frame_ms, 5u);
@@ -65,7 +68,6 @@ TEST_F(loop_step_test, TheFrameCapWaitsOutTheMinimumFrameTime) {
 }
 
 TEST_F(loop_step_test, AFrameThatAlreadyLastedLongEnoughDoesNotWait) {
-    main_cvars->register_int("cl_maxfps", 200);
     os::seam::set_clock_step_per_read(8'000);
     clock_reads_of_one_step();
     EXPECT_EQ(clock_reads_of_one_step(), 1u);
@@ -74,8 +76,6 @@ TEST_F(loop_step_test, AFrameThatAlreadyLastedLongEnoughDoesNotWait) {
 
 TEST_F(loop_step_test, NoCapWithoutAUsableMaximum) {
     os::seam::set_clock_step_per_read(100);
-    // Unregistered: read as -1, a huge unsigned divisor, no minimum.
-    EXPECT_EQ(clock_reads_of_one_step(), 1u);
     const std::int32_t no_cap[] = {0, 1001, 5000, -1, -200, 1000};
     for (const std::int32_t max_fps : no_cap) {
         main_cvars->register_int("cl_maxfps", max_fps);
@@ -87,15 +87,60 @@ TEST_F(loop_step_test, NoCapWithoutAUsableMaximum) {
     EXPECT_EQ(main_timer->frame_ms, 2u);
 }
 
-TEST_F(loop_step_test, AFailedTimerAllocationIsAFailedInitialisation) {
-    delete main_timer;
-    main_timer = nullptr;
-    test_support::fail_nothrow_allocations(0);
+TEST_F(loop_step_test, WithoutACapSettingNothingWaits) {
+    main_cvars->destroy();
+    main_cvars->register_int("width", 640);
+    main_cvars->register_int("height", 480);
+    main_cvars->register_int("fullscreen", 0);
+    os::seam::set_clock_step_per_read(100);
+    EXPECT_EQ(clock_reads_of_one_step(), 1u) << "a missing cl_maxfps reads as -1: no minimum";
+}
+
+class init_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        start_log_and_cvars();
+    }
+};
+
+TEST_F(init_test, AFailedAllocationOfAMainObjectIsAFailedInitialisation) {
+    for (int which = 0; which < 3; ++which) { // the timer, the window, the renderer
+        test_support::fail_nothrow_allocations(which);
+        EXPECT_EQ(init_main_objects(), 0) << which;
+        test_support::stop_failing_allocations();
+        EXPECT_EQ(read_log().substr(read_log().size() - 27), "\n+ initialization abnormal\n");
+        EXPECT_EQ(cleanup_main_objects(), 1);
+        EXPECT_EQ(main_timer, nullptr);
+        EXPECT_EQ(main_window, nullptr);
+        EXPECT_EQ(main_render, nullptr);
+    }
+}
+
+TEST_F(init_test, AWindowThatCannotBeCreatedEndsTheStartInOrder) {
+    os::seam::fail_call("create_window");
     EXPECT_EQ(init_main_objects(), 0);
-    EXPECT_EQ(main_timer, nullptr);
-    EXPECT_EQ(log_from("\n+ creating main objects"),
-              "\n+ creating main objects\n\n+ initialization abnormal\n");
-    EXPECT_EQ(cleanup_main_objects(), 1);
+    cleanup_main_objects();
+    EXPECT_EQ(log_from(" (window)"), " (window) registring class : OK\n"
+                                     " (window) creating main window : FAILED\n"
+                                     "\n+ initialization abnormal\n"
+                                     "\n+ cleaning up main objects\n");
+}
+
+TEST_F(init_test, AFailedRestartAsksTheLoopToQuit) {
+    ASSERT_EQ(init_main_objects(), 1);
+    os::seam::fail_call("gl_create_context");
+    loop_request = loop_vid_restart;
+    EXPECT_EQ(main_loop_step(), 1);
+    EXPECT_EQ(loop_request, loop_quit);
+    EXPECT_EQ(main_loop_step(), 0);
+    EXPECT_EQ(log_from(" (driver) creating opengl rendering context : FAILED"),
+              " (driver) creating opengl rendering context : FAILED\n"
+              "+ loop quit requested..\n");
+    // The half-built renderer is freed without a release of its own, the window destroyed.
+    cleanup_main_objects();
+    EXPECT_EQ(log_from("\n+ cleaning up"), "\n+ cleaning up main objects\n"
+                                           " (window) deleting main window : OK\n");
 }
 
 // Whole runs of the program's entry point on the manual clock.
@@ -130,27 +175,51 @@ protected:
     }
 };
 
-constexpr const char* startup_lines = "+ creating cvar list\n"
-                                      " (cvar) registring string value windowname : OK\n"
-                                      " (cvar) registring int value width : OK\n"
-                                      " (cvar) registring int value height : OK\n"
-                                      " (cvar) registring int value bits : OK\n"
-                                      " (cvar) registring int value fullscreen : OK\n"
-                                      " (cvar) registring int value instance : OK\n"
-                                      " (cvar) registring int value cl_maxfps : OK\n"
-                                      "\n+ creating main objects\n"
-                                      " (timer) creating timer : high performance ENABLED\n"
-                                      "\n+ initialization successfull!\n"
-                                      "\n+ entering main loop..\n";
-constexpr const char* shutdown_lines = "\n+ cleaning up main objects\n"
-                                       "\n\n---- brevox ended ----\n\n";
+const std::string window_lines = " (window) registring class : OK\n"
+                                 " (window) creating main window : OK\n";
+const std::string renderer_lines = " (render) initializing render object\n"
+                                   " (render) creating driver\n"
+                                   " (driver) initializing OpenGL driver\n"
+                                   " (driver) choosing pixel format : OK\n"
+                                   " (driver) applying pixel format : OK\n"
+                                   " (driver) creating opengl rendering context : OK\n"
+                                   " (driver) applying opengl rendering context : OK\n"
+                                   " (render) building disc for the ball : OK\n";
+const std::string release_lines = " (driver) unapplying OpenGL rendering context : OK\n"
+                                  " (driver) deleting OpenGL rendering context : OK\n"
+                                  " (driver) deleting Window device context : OK\n"
+                                  " (window) deleting main window : OK\n";
+const std::string startup_lines = "+ creating cvar list\n"
+                                  " (cvar) registring string value windowname : OK\n"
+                                  " (cvar) registring int value width : OK\n"
+                                  " (cvar) registring int value height : OK\n"
+                                  " (cvar) registring int value bits : OK\n"
+                                  " (cvar) registring int value fullscreen : OK\n"
+                                  " (cvar) registring int value instance : OK\n"
+                                  " (cvar) registring int value cl_maxfps : OK\n"
+                                  "\n+ creating main objects\n"
+                                  " (timer) creating timer : high performance ENABLED\n" +
+                                  window_lines +
+                                  " (cvar) registring int value hwnd : OK\n"
+                                  " (cvar) registring int value clwidth : OK\n"
+                                  " (cvar) registring int value clheight : OK\n" +
+                                  renderer_lines +
+                                  "\n+ initialization successfull!\n"
+                                  "\n+ entering main loop..\n";
+const std::string restart_lines = release_lines + window_lines +
+                                  " (cvars) changing value hwnd : OK\n"
+                                  " (cvars) changing value clwidth : OK\n"
+                                  " (cvars) changing value clheight : OK\n" +
+                                  renderer_lines + "+ vid_restart successfull!\n";
+const std::string shutdown_lines = "\n+ cleaning up main objects\n" + release_lines +
+                                   "\n\n---- brevox ended ----\n\n";
 
 TEST_F(program_run_test, AQuitRequestEndsTheRunInOrder) {
     frames_until_quit = 3;
     ASSERT_NE(os::set_timer(0, 0, 20, request_quit_after_frames), 0u);
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(log_from("+ creating cvar list"),
-              std::string(startup_lines) + "+ loop quit requested..\n" + shutdown_lines);
+    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"),
+              startup_lines + "+ loop quit requested..\n" + shutdown_lines);
     EXPECT_GE(os::seam::manual_clock_us(), 60'000u) << "three timer periods of frames ran";
     EXPECT_EQ(main_log, nullptr);
     EXPECT_EQ(main_cvars, nullptr);
@@ -160,29 +229,28 @@ TEST_F(program_run_test, AQuitRequestEndsTheRunInOrder) {
 TEST_F(program_run_test, TheQuitMessageEndsTheLoopInsideThePump) {
     os::post_quit_message(0);
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(log_from("+ creating cvar list"), std::string(startup_lines) + shutdown_lines);
+    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), startup_lines + shutdown_lines);
 }
 
 TEST_F(program_run_test, ARestartBetweenFramesKeepsTheProgramRunning) {
     restarts_to_request = 2;
     ASSERT_NE(os::set_timer(0, 0, 10, request_restart), 0u);
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(log_from("+ creating cvar list"), std::string(startup_lines) +
-                                                    "+ vid_restart successfull!\n"
-                                                    "+ vid_restart successfull!\n"
-                                                    "+ loop quit requested..\n" +
-                                                    shutdown_lines);
+    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"),
+              startup_lines + restart_lines + restart_lines + "+ loop quit requested..\n" +
+                  shutdown_lines);
 }
 
 TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
     test_support::fail_nothrow_allocations(1); // the log is made, the cvar list is not
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(log_from("+ creating cvar list"), "+ creating cvar list\n"
-                                                "\n+ creating main objects\n"
-                                                " (timer) creating timer : high performance "
-                                                "ENABLED\n"
-                                                "\n+ initialization abnormal\n" +
-                                                    std::string(shutdown_lines));
+    EXPECT_EQ(log_from("+ creating cvar list"),
+              "+ creating cvar list\n"
+              "\n+ creating main objects\n"
+              " (timer) creating timer : high performance ENABLED\n"
+              "\n+ initialization abnormal\n"
+              "\n+ cleaning up main objects\n"
+              "\n\n---- brevox ended ----\n\n");
 }
 
 TEST_F(program_run_test, WithoutALogTheProgramStillRunsAndEnds) {
@@ -198,7 +266,7 @@ TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessage) {
     os::startup();
     std::raise(SIGINT);
     EXPECT_EQ(run(), 1);
-    EXPECT_EQ(log_from("+ creating cvar list"), std::string(startup_lines) + shutdown_lines);
+    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), startup_lines + shutdown_lines);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 }

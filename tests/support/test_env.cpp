@@ -2,12 +2,15 @@
 
 #include "app/log.h"
 #include "app/main_loop.h"
+#include "app/resources.h"
+#include "os/process.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/messages.h"
 #include "os/sysinfo.h"
+#include "os/window.h"
 #include "support/alloc_fault.h"
 
 #include <fstream>
@@ -17,13 +20,13 @@
 namespace {
 
 void free_main_objects() {
-    delete main_timer;
-    main_timer = nullptr;
+    cleanup_main_objects();
     delete main_cvars;
     main_cvars = nullptr;
     delete main_log;
     main_log = nullptr;
     loop_request = loop_run;
+    os::seam::reset_video();
 }
 
 } // namespace
@@ -69,9 +72,28 @@ std::string brevox_test::log_from(const std::string& marker) {
     return at == std::string::npos ? std::string() : log.substr(at);
 }
 
+std::string brevox_test::log_without_opengl_info(const std::string& marker) {
+    std::string log = log_from(marker);
+    const std::string head = "\n+ OpenGL info :\n";
+    for (auto at = log.find(head); at != std::string::npos; at = log.find(head, at)) {
+        const auto total = log.find(" Total : ", at);
+        const auto end = total == std::string::npos ? total : log.find("\n\n", total);
+        log.erase(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+    }
+    return log;
+}
+
 void brevox_test::open_log() {
     os::seam::synthetic_cpu cpu;
     cpu.has_cpuid = false;
     os::seam::use_synthetic_cpu(cpu);
     main_log = new clog;
+}
+
+void brevox_test::start_log_and_cvars() {
+    os::seam::synthetic_cpu cpu;
+    cpu.has_cpuid = false;
+    os::seam::use_synthetic_cpu(cpu);
+    register_program_resources();
+    create_log_and_cvars(os::module_instance());
 }

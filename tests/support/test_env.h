@@ -17,9 +17,13 @@ protected:
     static std::string read_log();
     // The log from the first occurrence of `marker` on (the whole log when marker is "").
     static std::string log_from(const std::string& marker);
+    // The same with every OpenGL section (it differs from machine to machine) taken out.
+    static std::string log_without_opengl_info(const std::string& marker);
     // Creates the program's log without its machine report noise mattering: a quiet synthetic
     // machine, then a fresh log.
     void open_log();
+    // What the entry point does before the main objects: the log and the seven start-up cvars.
+    void start_log_and_cvars();
 
     std::filesystem::path work_dir;
 

@@ -1,0 +1,33 @@
+// Inside the OS layer only: what the window, OpenGL and keyboard parts share about SDL's video.
+#pragma once
+
+#include "os/types.h"
+
+#include <SDL.h>
+
+#include <cstdint>
+
+namespace os::detail {
+
+// Starts SDL's video once (OpenGL attributes set, system events pumped into the main queue).
+// False when there is no display.
+bool ensure_video();
+// SDL's window behind a handle; null for none.
+SDL_Window* sdl_window(hwnd window);
+// The newest borderless window: the one a display-mode change makes fullscreen. Null for none.
+SDL_Window* fullscreen_candidate();
+// Turns SDL's waiting events into messages now.
+void pump_system_events();
+
+// The polled keyboard: bit 7 set for each scan code that is down.
+void copy_polled_keys(std::uint8_t keys[256]);
+bool window_has_focus(hwnd window);
+
+// Drop what the OpenGL and keyboard parts hold (the tests' clean slate).
+void drop_gl_objects();
+void drop_input_objects();
+
+// Told by the window part when a window gains or loses the keyboard focus.
+void keyboard_focus_changed(hwnd window, bool focused);
+
+} // namespace os::detail

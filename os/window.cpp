@@ -1,0 +1,340 @@
+#include "os/window.h"
+
+#include "os/fault.h"
+#include "os/keymap.h"
+#include "os/keys.h"
+#include "os/video.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct class_record {
+    std::string name;
+    os::window_proc procedure;
+    os::hinstance instance;
+    os::handle icon;
+};
+
+struct icon_record {
+    int width, height;
+    std::vector<std::uint8_t> pixels;
+};
+
+struct window_record {
+    SDL_Window* window;
+    std::string title;
+    bool focused;
+};
+
+// Everything here lives on the main thread, the only one that makes windows.
+std::vector<class_record> classes;
+std::map<int, icon_record> icons;
+std::map<os::hwnd, window_record> windows;
+os::hwnd last_window = 0x00010000;
+os::atom last_atom = 0xC000;
+std::uint8_t polled_keys[256];
+bool video_up = false;
+
+constexpr os::handle icon_handle_base = 0x00020000;
+constexpr os::handle arrow_cursor = 0x00030001;
+
+window_record* find_window(os::hwnd window) {
+    const auto found = windows.find(window);
+    return found == windows.end() ? nullptr : &found->second;
+}
+
+const class_record* find_class(const char* name) {
+    for (const auto& c : classes)
+        if (c.name == name)
+            return &c;
+    return nullptr;
+}
+
+os::hwnd window_of_sdl_id(std::uint32_t id) {
+    for (const auto& [handle, record] : windows)
+        if (SDL_GetWindowID(record.window) == id)
+            return handle;
+    return 0;
+}
+
+// The flags of a key message's lparam: repeat count, scan code, extended key, previous state.
+os::lparam key_flags(std::uint8_t dik, bool repeat) {
+    return static_cast<os::lparam>(1u | (dik & 0x7Fu) << 16 | (dik & 0x80u ? 1u << 24 : 0u) |
+                                   (repeat ? 1u << 30 : 0u));
+}
+
+void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, bool repeat) {
+    if (dik != 0)
+        polled_keys[dik] = down ? 0x80 : 0x00;
+    if (vk != 0 && window != 0)
+        os::post_message(window, down ? os::WM_KEYDOWN : os::WM_KEYDOWN + 1, vk,
+                         key_flags(dik, repeat && down));
+}
+
+void focus_event(os::hwnd window, bool focused) {
+    window_record* record = find_window(window);
+    if (!record)
+        return;
+    record->focused = focused;
+    // Keys released while another window has the focus never reach us: forget them all.
+    if (!focused)
+        std::memset(polled_keys, 0, sizeof polled_keys);
+    os::detail::keyboard_focus_changed(window, focused);
+}
+
+void translate_event(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: {
+        const SDL_Keysym& key = event.key.keysym;
+        key_event(window_of_sdl_id(event.key.windowID), os::detail::dik_from_scancode(key.scancode),
+                  os::detail::vk_from_key(key.scancode, key.sym), event.type == SDL_KEYDOWN,
+                  event.key.repeat != 0);
+        break;
+    }
+    case SDL_WINDOWEVENT: {
+        const os::hwnd window = window_of_sdl_id(event.window.windowID);
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE && window != 0)
+            os::post_message(window, os::WM_CLOSE, 0, 0);
+        else if (event.window.event == SDL_WINDOWEVENT_FOCUS_GAINED)
+            focus_event(window, true);
+        else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
+            focus_event(window, false);
+        break;
+    }
+    default:
+        // SDL's own quit request follows the last window's close request: the close is enough.
+        break;
+    }
+}
+
+Uint32 sdl_window_flags(std::uint32_t style) {
+    Uint32 flags = SDL_WINDOW_OPENGL;
+    flags |= (style & os::WS_POPUP) ? SDL_WINDOW_BORDERLESS : 0;
+    flags |= (style & os::WS_THICKFRAME) ? SDL_WINDOW_RESIZABLE : 0;
+    flags |= (style & os::WS_VISIBLE) ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+    return flags;
+}
+
+void apply_icon(SDL_Window* window, os::handle icon) {
+    const auto found = icons.find(static_cast<int>(icon - icon_handle_base));
+    if (icon < icon_handle_base || found == icons.end())
+        return;
+    icon_record& image = found->second;
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        image.pixels.data(), image.width, image.height, 32, image.width * 4,
+        SDL_PIXELFORMAT_RGBA32);
+    if (!surface)
+        return;
+    SDL_SetWindowIcon(window, surface);
+    SDL_FreeSurface(surface);
+}
+
+bool start_video() {
+    // Our own interrupt handling turns Ctrl+C into an orderly quit; SDL must not take it over.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return false;
+    // 16-bit colour and depth, double-buffered: a minimum, the system may give more.
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    video_up = true;
+    return true;
+}
+
+} // namespace
+
+namespace os {
+
+void add_icon_resource(int id, int width, int height, const std::uint8_t* rgba) {
+    icons[id] = {width, height, std::vector<std::uint8_t>(rgba, rgba + width * height * 4)};
+}
+
+handle load_icon(hinstance, int id) {
+    return icons.count(id) ? icon_handle_base + static_cast<handle>(id) : 0;
+}
+
+handle load_cursor(hinstance, std::uint32_t id) { return id == IDC_ARROW ? arrow_cursor : 0; }
+
+atom register_class(const window_class& wc) {
+    if (detail::injected_fault("register_class") || !wc.class_name || !wc.procedure ||
+        find_class(wc.class_name))
+        return 0;
+    classes.push_back({wc.class_name, wc.procedure, wc.instance, wc.icon});
+    return ++last_atom;
+}
+
+bool unregister_class(const char* class_name, hinstance) {
+    for (auto it = classes.begin(); it != classes.end(); ++it) {
+        if (it->name == class_name) {
+            classes.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+hwnd create_window(std::uint32_t, const char* class_name, const char* title, std::uint32_t style,
+                   int x, int y, int width, int height, hwnd, handle, hinstance, void*) {
+    const class_record* wc = find_class(class_name);
+    if (!wc || detail::injected_fault("create_window") || !detail::ensure_video())
+        return 0;
+    const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
+    const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
+    SDL_Window* window = SDL_CreateWindow(title ? title : "", left, top, width, height,
+                                          sdl_window_flags(style));
+    if (!window)
+        return 0;
+    apply_icon(window, wc->icon);
+    const hwnd handle = ++last_window;
+    windows[handle] = {window, title ? title : "", false};
+    detail::bind_window(handle, wc->procedure);
+    return handle;
+}
+
+bool destroy_window(hwnd window) {
+    window_record* record = find_window(window);
+    if (!record || detail::injected_fault("destroy_window"))
+        return false;
+    SDL_Window* sdl = record->window;
+    // The procedure hears of it first, as on the system the design comes from.
+    const msg destroyed{window, WM_DESTROY, 0, 0, 0};
+    dispatch_message(destroyed);
+    detail::unbind_window(window);
+    windows.erase(window);
+    SDL_DestroyWindow(sdl);
+    return true;
+}
+
+bool is_window(hwnd window) { return find_window(window) != nullptr; }
+
+bool show_window(hwnd window, int) {
+    window_record* record = find_window(window);
+    if (!record)
+        return false;
+    SDL_ShowWindow(record->window);
+    return true;
+}
+
+bool update_window(hwnd window) { return is_window(window); }
+
+bool set_window_pos(hwnd window, hwnd insert_after, int x, int y, int width, int height,
+                    std::uint32_t flags) {
+    window_record* record = find_window(window);
+    if (!record)
+        return false;
+    SDL_SetWindowPosition(record->window, x, y);
+    SDL_SetWindowSize(record->window, width, height);
+    if (insert_after == HWND_TOPMOST)
+        SDL_SetWindowAlwaysOnTop(record->window, SDL_TRUE);
+    if (flags & SWP_SHOWWINDOW)
+        SDL_ShowWindow(record->window);
+    return true;
+}
+
+bool get_client_rect(hwnd window, rect& out) {
+    out = {0, 0, 0, 0};
+    window_record* record = find_window(window);
+    if (!record)
+        return false;
+    SDL_GL_GetDrawableSize(record->window, &out.right, &out.bottom);
+    return true;
+}
+
+bool set_window_text(hwnd window, const char* text) {
+    window_record* record = find_window(window);
+    if (!record)
+        return false;
+    record->title = text ? text : "";
+    SDL_SetWindowTitle(record->window, record->title.c_str());
+    return true;
+}
+
+const char* window_text(hwnd window) {
+    const window_record* record = find_window(window);
+    return record ? record->title.c_str() : "";
+}
+
+lresult def_window_proc(hwnd window, std::uint32_t message, wparam, lparam) {
+    if (message == WM_CLOSE)
+        destroy_window(window);
+    return 0;
+}
+
+} // namespace os
+
+namespace os::detail {
+
+bool ensure_video() {
+    if (!video_up && !start_video())
+        return false;
+    set_event_pump(pump_system_events);
+    return true;
+}
+
+SDL_Window* sdl_window(hwnd window) {
+    const window_record* record = find_window(window);
+    return record ? record->window : nullptr;
+}
+
+SDL_Window* fullscreen_candidate() {
+    // Handles only grow, so the last borderless one in the map is the newest.
+    SDL_Window* newest = nullptr;
+    for (const auto& [handle, record] : windows)
+        if (SDL_GetWindowFlags(record.window) & SDL_WINDOW_BORDERLESS)
+            newest = record.window;
+    return newest;
+}
+
+void pump_system_events() {
+    if (!video_up)
+        return;
+    SDL_Event event;
+    while (SDL_PollEvent(&event))
+        translate_event(event);
+}
+
+void copy_polled_keys(std::uint8_t keys[256]) { std::memcpy(keys, polled_keys, 256); }
+
+bool window_has_focus(hwnd window) {
+    const window_record* record = find_window(window);
+    return record && record->focused;
+}
+
+} // namespace os::detail
+
+namespace os::seam {
+
+void press_key(hwnd window, std::uint8_t dik, bool repeat) {
+    key_event(window, dik, vk_from_dik(dik), true, repeat);
+}
+
+void release_key(hwnd window, std::uint8_t dik) {
+    key_event(window, dik, vk_from_dik(dik), false, false);
+}
+
+void request_close(hwnd window) { post_message(window, WM_CLOSE, 0, 0); }
+
+void set_focus(hwnd window, bool focused) { focus_event(window, focused); }
+
+void reset_video() {
+    detail::drop_gl_objects();
+    detail::drop_input_objects();
+    while (!windows.empty()) {
+        const hwnd window = windows.begin()->first;
+        detail::unbind_window(window);
+        SDL_DestroyWindow(windows.begin()->second.window);
+        windows.erase(windows.begin());
+    }
+    classes.clear();
+    std::memset(polled_keys, 0, sizeof polled_keys);
+}
+
+} // namespace os::seam

@@ -1,0 +1,26 @@
+// The OpenGL driver: binds a rendering context to the main window (found through the cvar
+// "hwnd") and, fullscreen, switches the display to the mode that matches the window.
+#pragma once
+
+#include "os/gl.h"
+#include "os/types.h"
+
+class cdriver {
+public:
+    cdriver() : dc(0), rc(0) {}
+
+    // 1 on success; a failed step is logged and nothing is undone.
+    int init();
+    // Each step logged and carried on whatever its outcome; the desktop's mode comes back.
+    int release();
+    // Presents the back buffer; non-zero on success.
+    int swap_buffers();
+
+    os::handle dc;
+    os::handle rc;
+};
+
+// The fullscreen mode for the cvars "width" and "height": the highest refresh rate not above
+// 100 Hz, the later of equal rates; all zero but the depth and fields when none has the size.
+// `count` is how many modes the display enumerated.
+os::devmode choose_display_mode(int& count);

@@ -1,0 +1,142 @@
+#include "platform/window.h"
+
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "cvar/cvars.h"
+#include "game/game.h"
+#include "game/menu.h"
+#include "os/keys.h"
+#include "os/window.h"
+
+namespace {
+
+// Borderless, covering the display mode the driver switches to.
+constexpr std::uint32_t fullscreen_style =
+    os::WS_POPUP | os::WS_MAXIMIZE | os::WS_CLIPSIBLINGS | os::WS_CLIPCHILDREN;
+// Movable and minimisable, neither resizable nor maximisable.
+constexpr std::uint32_t windowed_style = os::WS_OVERLAPPED | os::WS_SYSMENU | os::WS_MINIMIZEBOX |
+                                         os::WS_VISIBLE | os::WS_CLIPSIBLINGS |
+                                         os::WS_CLIPCHILDREN;
+constexpr std::uint32_t vk_p = 'P';
+
+os::hinstance program_instance() {
+    return static_cast<os::hinstance>(main_cvars->get_int("instance"));
+}
+
+os::window_class main_class(const char* class_name) {
+    const os::hinstance instance = program_instance();
+    return {48,
+            0,
+            window_proc,
+            0,
+            0,
+            instance,
+            os::load_icon(instance, main_icon_id),
+            os::load_cursor(0, os::IDC_ARROW),
+            os::COLOR_MENU + 1,
+            nullptr,
+            class_name,
+            0};
+}
+
+void toggle_fullscreen() {
+    loop_request = loop_vid_restart;
+    main_cvars->set_int("fullscreen", main_cvars->get_int("fullscreen") == 0 ? 1 : 0);
+}
+
+// ESCAPE opens the menu from play or before a serve, remembering which to go back to.
+void open_menu(std::int32_t& state) {
+    if ((state == game_serve_wait || state == game_in_play) && main_menu) {
+        main_menu->resume_state = state;
+        state = game_menu;
+    }
+}
+
+void toggle_pause(std::int32_t& state) {
+    if (state == game_in_play)
+        state = game_paused;
+    else if (state == game_paused)
+        state = game_in_play;
+}
+
+os::lresult key_down(std::uint32_t vk) {
+    if (vk == os::VK_F1)
+        toggle_fullscreen(); // and the key goes on, to the menu too
+    if (!main_game)
+        return 1;
+    std::int32_t& state = main_game->state;
+    if (state == game_menu) {
+        // The menu's apply action may destroy this very window: nothing of it is used after.
+        return main_menu ? main_menu->handle_key(vk) : 1;
+    }
+    if (vk == os::VK_ESCAPE)
+        open_menu(state);
+    else if (vk == vk_p)
+        toggle_pause(state);
+    return 1;
+}
+
+} // namespace
+
+int cwindow::create() {
+    const std::int32_t fullscreen = main_cvars->get_int("fullscreen");
+    width = main_cvars->get_int("width");
+    height = main_cvars->get_int("height");
+    name = main_cvars->get_string("windowname");
+
+    log_printf(main_log, " (window) registring class : ");
+    if (!os::register_class(main_class(class_name))) {
+        log_printf(main_log, "FAILED\n");
+        return 0;
+    }
+    log_printf(main_log, "OK\n");
+
+    log_printf(main_log, " (window) creating main window : ");
+    hwnd = os::create_window(0, class_name, name, fullscreen ? fullscreen_style : windowed_style,
+                             os::CW_USEDEFAULT, os::CW_USEDEFAULT, width, height, 0, 0,
+                             program_instance(), nullptr);
+    if (!hwnd) {
+        log_printf(main_log, "FAILED\n");
+        return 0;
+    }
+    log_printf(main_log, "OK\n");
+
+    os::rect client;
+    os::get_client_rect(hwnd, client);
+    main_cvars->register_int("hwnd", static_cast<std::int32_t>(hwnd));
+    main_cvars->register_int("clwidth", fullscreen ? width : client.right - client.left);
+    main_cvars->register_int("clheight", fullscreen ? height : client.bottom - client.top);
+
+    os::show_window(hwnd, os::SW_SHOWNORMAL);
+    os::update_window(hwnd);
+    if (fullscreen)
+        os::set_window_pos(hwnd, os::HWND_TOPMOST, 0, 0, width, height, os::SWP_SHOWWINDOW);
+    return 1;
+}
+
+void cwindow::destroy() {
+    if (hwnd) {
+        log_printf(main_log, " (window) deleting main window : ");
+        log_printf(main_log, os::destroy_window(hwnd) ? "OK\n" : "FAILED\n");
+        os::unregister_class(class_name, program_instance());
+    }
+    width = 0;
+    height = 0;
+    hwnd = 0;
+    name = nullptr;
+}
+
+os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os::lparam l) {
+    switch (message) {
+    case os::WM_CLOSE:
+        // The window stays until the shut-down destroys it.
+        log_printf(main_log, " (window) close message received\n");
+        loop_request = loop_quit;
+        os::post_quit_message(0);
+        return 1;
+    case os::WM_KEYDOWN:
+        return key_down(static_cast<std::uint32_t>(w));
+    default:
+        return os::def_window_proc(window, message, w, l);
+    }
+}
