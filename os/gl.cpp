@@ -40,9 +40,12 @@ bool fits_the_visual(const os::pixel_format_descriptor& wanted) {
 }
 
 os::devmode devmode_of(const SDL_DisplayMode& mode) {
-    return {148, os::DM_BITSPERPEL | os::DM_PELSWIDTH | os::DM_PELSHEIGHT | os::DM_DISPLAYFREQUENCY,
-            SDL_BITSPERPIXEL(mode.format), static_cast<std::uint32_t>(mode.w),
-            static_cast<std::uint32_t>(mode.h), static_cast<std::uint32_t>(mode.refresh_rate)};
+    return {148,
+            os::DM_BITSPERPEL | os::DM_PELSWIDTH | os::DM_PELSHEIGHT | os::DM_DISPLAYFREQUENCY,
+            SDL_BITSPERPIXEL(mode.format),
+            static_cast<std::uint32_t>(mode.w),
+            static_cast<std::uint32_t>(mode.h),
+            static_cast<std::uint32_t>(mode.refresh_rate)};
 }
 
 // The system's rate 0 or 1 means "the hardware's default": any rate will do for it.
@@ -185,7 +188,8 @@ bool enum_display_settings(const char*, std::uint32_t mode_number, devmode& out)
         out = (*synthetic_modes)[mode_number];
         return true;
     }
-    if (!detail::ensure_video() || mode_number >= static_cast<std::uint32_t>(SDL_GetNumDisplayModes(0)))
+    if (!detail::ensure_video() ||
+        mode_number >= static_cast<std::uint32_t>(SDL_GetNumDisplayModes(0)))
         return false;
     SDL_DisplayMode mode;
     if (SDL_GetDisplayMode(0, static_cast<int>(mode_number), &mode) != 0)

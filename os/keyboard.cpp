@@ -81,8 +81,9 @@ hresult keyboard_set_cooperative_level(handle device, hwnd window, std::uint32_t
     if (injected("set_cooperative_level", result))
         return result;
     keyboard_device* d = find_device(device);
-    const bool one_of_each = ((flags & DISCL_EXCLUSIVE) != 0) != ((flags & DISCL_NONEXCLUSIVE) != 0) &&
-                             ((flags & DISCL_FOREGROUND) != 0) != ((flags & DISCL_BACKGROUND) != 0);
+    const bool one_of_each =
+        ((flags & DISCL_EXCLUSIVE) != 0) != ((flags & DISCL_NONEXCLUSIVE) != 0) &&
+        ((flags & DISCL_FOREGROUND) != 0) != ((flags & DISCL_BACKGROUND) != 0);
     if (!d || !one_of_each || !detail::sdl_window(window))
         return DIERR_INVALIDPARAM;
     d->window = window;

@@ -28,6 +28,7 @@ struct window_record {
     SDL_Window* window;
     std::string title;
     bool focused;
+    bool focus_by_test; // a test decides the focus; the system's word no longer counts
 };
 
 // Everything here lives on the main thread, the only one that makes windows.
@@ -75,10 +76,11 @@ void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, b
                          key_flags(dik, repeat && down));
 }
 
-void focus_event(os::hwnd window, bool focused) {
+void focus_event(os::hwnd window, bool focused, bool from_test = false) {
     window_record* record = find_window(window);
-    if (!record)
+    if (!record || (record->focus_by_test && !from_test))
         return;
+    record->focus_by_test = record->focus_by_test || from_test;
     record->focused = focused;
     // Keys released while another window has the focus never reach us: forget them all.
     if (!focused)
@@ -125,9 +127,9 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     if (icon < icon_handle_base || found == icons.end())
         return;
     icon_record& image = found->second;
-    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
-        image.pixels.data(), image.width, image.height, 32, image.width * 4,
-        SDL_PIXELFORMAT_RGBA32);
+    SDL_Surface* surface =
+        SDL_CreateRGBSurfaceWithFormatFrom(image.pixels.data(), image.width, image.height, 32,
+                                           image.width * 4, SDL_PIXELFORMAT_RGBA32);
     if (!surface)
         return;
     SDL_SetWindowIcon(window, surface);
@@ -188,13 +190,13 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         return 0;
     const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
     const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
-    SDL_Window* window = SDL_CreateWindow(title ? title : "", left, top, width, height,
-                                          sdl_window_flags(style));
+    SDL_Window* window =
+        SDL_CreateWindow(title ? title : "", left, top, width, height, sdl_window_flags(style));
     if (!window)
         return 0;
     apply_icon(window, wc->icon);
     const hwnd handle = ++last_window;
-    windows[handle] = {window, title ? title : "", false};
+    windows[handle] = {window, title ? title : "", false, false};
     detail::bind_window(handle, wc->procedure);
     return handle;
 }
@@ -322,7 +324,7 @@ void release_key(hwnd window, std::uint8_t dik) {
 
 void request_close(hwnd window) { post_message(window, WM_CLOSE, 0, 0); }
 
-void set_focus(hwnd window, bool focused) { focus_event(window, focused); }
+void set_focus(hwnd window, bool focused) { focus_event(window, focused, true); }
 
 void reset_video() {
     detail::drop_gl_objects();

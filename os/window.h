@@ -85,6 +85,7 @@ namespace os::seam {
 
 // Input as the system would deliver it: the key message with its virtual-key code (and the
 // auto-repeat flag), the polled state of the key's scan code, a close request, focus changes.
+// Once a test has set a window's focus, the system's focus changes for it are ignored.
 void press_key(hwnd window, std::uint8_t dik, bool repeat = false);
 void release_key(hwnd window, std::uint8_t dik);
 void request_close(hwnd window);

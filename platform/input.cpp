@@ -42,8 +42,8 @@ int cinput::init() {
         !step(" (input) setting DirectInput DataFormat : ",
               [&] { return os::keyboard_set_data_format(device); }) ||
         !step(" (input) setting DirectInput CooperativeLevel : ", [&] {
-            return os::keyboard_set_cooperative_level(device, main_hwnd(),
-                                                      os::DISCL_NONEXCLUSIVE | os::DISCL_FOREGROUND);
+            return os::keyboard_set_cooperative_level(
+                device, main_hwnd(), os::DISCL_NONEXCLUSIVE | os::DISCL_FOREGROUND);
         }))
         return 0;
 

@@ -15,8 +15,7 @@ constexpr std::uint32_t fullscreen_style =
     os::WS_POPUP | os::WS_MAXIMIZE | os::WS_CLIPSIBLINGS | os::WS_CLIPCHILDREN;
 // Movable and minimisable, neither resizable nor maximisable.
 constexpr std::uint32_t windowed_style = os::WS_OVERLAPPED | os::WS_SYSMENU | os::WS_MINIMIZEBOX |
-                                         os::WS_VISIBLE | os::WS_CLIPSIBLINGS |
-                                         os::WS_CLIPCHILDREN;
+                                         os::WS_VISIBLE | os::WS_CLIPSIBLINGS | os::WS_CLIPCHILDREN;
 constexpr std::uint32_t vk_p = 'P';
 
 os::hinstance program_instance() {

@@ -1,16 +1,20 @@
 #include "app/log.h"
 #include "app/main_loop.h"
+#include "app/resources.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"
+#include "os/gl.h"
+#include "os/keys.h"
 #include "os/messages.h"
 #include "os/process.h"
 #include "os/sysinfo.h"
 #include "os/timers.h"
-#include "support/alloc_fault.h"
+#include "os/window.h"
 #include "platform/window.h"
 #include "render/render.h"
+#include "support/alloc_fault.h"
 #include "support/test_env.h"
 
 #include <csignal>
@@ -42,8 +46,8 @@ TEST_F(loop_step_test, ARestartRequestRestartsInsteadOfAFrame) {
     EXPECT_EQ(reads, 0u) << "no frame runs in the restart's pass";
     EXPECT_EQ(loop_request, loop_run);
     EXPECT_EQ(log_from("+ vid"), "+ vid_restart successfull!\n");
-    EXPECT_NE(log_from("+ entering main loop"),
-              log_from(" (window) deleting main window")) << "the window was rebuilt";
+    EXPECT_NE(log_from("+ entering main loop"), log_from(" (window) deleting main window"))
+        << "the window was rebuilt";
     // The next pass runs a frame again, which measures the restart too.
     main_cvars->register_int("cl_maxfps", 0);
     EXPECT_EQ(clock_reads_of_one_step(), 1u);
@@ -211,8 +215,8 @@ const std::string restart_lines = release_lines + window_lines +
                                   " (cvars) changing value clwidth : OK\n"
                                   " (cvars) changing value clheight : OK\n" +
                                   renderer_lines + "+ vid_restart successfull!\n";
-const std::string shutdown_lines = "\n+ cleaning up main objects\n" + release_lines +
-                                   "\n\n---- brevox ended ----\n\n";
+const std::string shutdown_lines =
+    "\n+ cleaning up main objects\n" + release_lines + "\n\n---- brevox ended ----\n\n";
 
 TEST_F(program_run_test, AQuitRequestEndsTheRunInOrder) {
     frames_until_quit = 3;
@@ -239,6 +243,54 @@ TEST_F(program_run_test, ARestartBetweenFramesKeepsTheProgramRunning) {
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"),
               startup_lines + restart_lines + restart_lines + "+ loop quit requested..\n" +
                   shutdown_lines);
+}
+
+// The players' script: F1 into fullscreen, F1 back, then the window's close button.
+void play_script(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+    static int step = 0;
+    if (main_window == nullptr)
+        return;
+    if (step < 2) {
+        os::seam::press_key(main_window->hwnd, os::DIK_F1);
+        ++step;
+    } else {
+        os::seam::request_close(main_window->hwnd);
+        os::kill_timer(0, id);
+        step = 0;
+    }
+}
+
+TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
+    os::seam::use_synthetic_display_modes(
+        {{148, 0, 32, 1024, 768, 60}, {148, 0, 32, 640, 480, 60}});
+    register_program_resources();
+    ASSERT_NE(os::set_timer(0, 0, 30, play_script), 0u);
+    EXPECT_EQ(run(), 1);
+
+    const std::string fullscreen_renderer =
+        renderer_lines.substr(0, renderer_lines.find(" (render) building")) +
+        " (driver) enumerating display modes for fullscreen : "
+        "found 2 modes and choosed 640x480x16bits [60Hz]\n"
+        " (driver) trying to apply the mode : OK\n"
+        " (render) building disc for the ball : OK\n";
+    const std::string into_fullscreen = release_lines + window_lines +
+                                        " (cvars) changing value hwnd : OK\n"
+                                        " (cvars) changing value clwidth : OK\n"
+                                        " (cvars) changing value clheight : OK\n" +
+                                        fullscreen_renderer + "+ vid_restart successfull!\n";
+    const std::string toggle = " (cvars) changing value fullscreen : OK\n";
+    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"),
+              startup_lines + toggle + into_fullscreen + toggle + restart_lines +
+                  " (window) close message received\n" + shutdown_lines);
+    // Three OpenGL sections: the start and each restart.
+    const std::string log = read_log();
+    int sections = 0;
+    for (auto at = log.find("+ OpenGL info :"); at != std::string::npos;
+         at = log.find("+ OpenGL info :", at + 1))
+        ++sections;
+    EXPECT_EQ(sections, 3);
+    os::devmode in_force{};
+    EXPECT_FALSE(os::seam::changed_display_mode(in_force)) << "the desktop's mode is back";
 }
 
 TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {

@@ -3,12 +3,12 @@
 #include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
-#include "os/process.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/messages.h"
+#include "os/process.h"
 #include "os/sysinfo.h"
 #include "os/window.h"
 #include "support/alloc_fault.h"
@@ -87,6 +87,7 @@ void brevox_test::open_log() {
     os::seam::synthetic_cpu cpu;
     cpu.has_cpuid = false;
     os::seam::use_synthetic_cpu(cpu);
+    delete main_log;
     main_log = new clog;
 }
 

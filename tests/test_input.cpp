@@ -1,0 +1,169 @@
+#include "app/log.h"
+#include "os/fault.h"
+#include "os/keyboard.h"
+#include "os/keys.h"
+#include "os/window.h"
+#include "platform/input.h"
+#include "platform/window.h"
+#include "support/test_env.h"
+
+namespace {
+
+class input_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        start_log_and_cvars();
+        main_window = new cwindow;
+        ASSERT_EQ(main_window->create(), 1);
+        os::seam::set_focus(main_window->hwnd, true);
+    }
+
+    std::string input_lines() { return log_from(" (input)"); }
+
+    cinput input;
+};
+
+const std::string created = " (input) initializing DirectInput\n"
+                            " (input) creating DirectInput Object : OK\n"
+                            " (input) creating DirectInput Device : OK\n"
+                            " (input) setting DirectInput DataFormat : OK\n"
+                            " (input) setting DirectInput CooperativeLevel : OK\n"
+                            " (input) trying to acquire : ";
+const std::string released = " (input) releasing DirectInput Device\n"
+                             " (input) releasing DirectInput Object\n";
+
+TEST_F(input_test, AKeyboardInFrontIsAcquiredAndReleasedInOrder) {
+    ASSERT_EQ(input.init(), 1);
+    EXPECT_EQ(input.unacquired, 0);
+    EXPECT_EQ(input.release(), 1);
+    EXPECT_EQ(input_lines(), created + "OK\n (input) releasing DirectInput\n" + released);
+    EXPECT_EQ(input.device, 0u);
+    EXPECT_EQ(os::seam::live_input_objects(), 0);
+}
+
+TEST_F(input_test, EachAcquireResultGetsItsVerdict) {
+    struct acquire_case {
+        os::hresult result;
+        const char* verdict;
+        int init, unacquired;
+        bool device_kept;
+    };
+    const acquire_case cases[] = {
+        {os::DIERR_OTHERAPPHASPRIO, "WARNING [other has the device]\n", 1, 1, true},
+        {os::S_FALSE, "OK\n", 1, 0, true},
+        {os::DIERR_NOTINITIALIZED, "FAILED [directInput not initialized]\n", 0, 1, false},
+        {os::DIERR_INVALIDPARAM, "FAILED [invalid param]\n", 0, 1, false},
+        {os::E_FAIL, "", 0, 1, false},
+    };
+    for (const auto& c : cases) {
+        open_log(); // a fresh log for each case
+        cinput keyboard;
+        os::seam::fail_call("acquire", c.result);
+        EXPECT_EQ(keyboard.init(), c.init) << std::hex << c.result;
+        EXPECT_EQ(keyboard.unacquired, c.unacquired) << std::hex << c.result;
+        EXPECT_EQ(keyboard.device != 0, c.device_kept) << std::hex << c.result;
+        // On a failed acquire the verdict comes first, then the release lines.
+        EXPECT_EQ(input_lines(), created + c.verdict + (c.device_kept ? "" : released));
+        keyboard.release();
+    }
+    EXPECT_EQ(os::seam::live_input_objects(), 0);
+}
+
+TEST_F(input_test, EarlierFailuresReleaseBeforeTheVerdict) {
+    os::seam::fail_call("direct_input_create");
+    EXPECT_EQ(input.init(), 0);
+    EXPECT_EQ(input_lines(), " (input) initializing DirectInput\n"
+                             " (input) creating DirectInput Object : FAILED\n");
+
+    struct step_case {
+        const char* call;
+        std::string expected;
+    };
+    const step_case cases[] = {
+        {"create_device", " (input) creating DirectInput Device :  (input) releasing "
+                          "DirectInput Object\nFAILED\n"},
+        {"set_data_format", " (input) setting DirectInput DataFormat : " + released + "FAILED\n"},
+        {"set_cooperative_level",
+         " (input) setting DirectInput CooperativeLevel : " + released + "FAILED\n"},
+    };
+    for (const auto& c : cases) {
+        cinput keyboard;
+        os::seam::fail_call(c.call, os::E_FAIL);
+        EXPECT_EQ(keyboard.init(), 0) << c.call;
+        const std::string log = read_log();
+        ASSERT_GE(log.size(), c.expected.size());
+        EXPECT_EQ(log.substr(log.size() - c.expected.size()), c.expected) << c.call;
+        EXPECT_EQ(os::seam::live_input_objects(), 0) << c.call;
+    }
+}
+
+TEST_F(input_test, AHeldKeyReadsDownOnEveryFrame) {
+    ASSERT_EQ(input.init(), 1);
+    os::seam::press_key(main_window->hwnd, os::DIK_UP);
+    os::seam::press_key(main_window->hwnd, os::DIK_LSHIFT);
+    for (int frame = 0; frame < 5; ++frame) {
+        EXPECT_EQ(input.read_state(), 1);
+        EXPECT_EQ(input.key_down(os::DIK_UP), 128);
+        EXPECT_EQ(input.key_down(os::DIK_LSHIFT), 128);
+        EXPECT_EQ(input.key_down(os::DIK_DOWN), 0);
+    }
+    os::seam::release_key(main_window->hwnd, os::DIK_UP);
+    input.read_state();
+    EXPECT_EQ(input.key_down(os::DIK_UP), 0);
+    EXPECT_EQ(input.key_down(os::DIK_LSHIFT), 128);
+}
+
+TEST_F(input_test, ASetKeyHoldsUntilTheNextRead) {
+    ASSERT_EQ(input.init(), 1);
+    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
+    input.read_state();
+    EXPECT_EQ(input.set_key(os::DIK_SPACE, 0), 1);
+    EXPECT_EQ(input.key_down(os::DIK_SPACE), 0);
+    input.read_state();
+    EXPECT_EQ(input.key_down(os::DIK_SPACE), 128);
+}
+
+TEST_F(input_test, NoKeyStaysDownWhileTheWindowIsBehindAndTheKeyboardComesBack) {
+    ASSERT_EQ(input.init(), 1);
+    os::seam::press_key(main_window->hwnd, os::DIK_DOWN);
+    input.read_state();
+    ASSERT_EQ(input.key_down(os::DIK_DOWN), 128);
+
+    os::seam::set_focus(main_window->hwnd, false);
+    EXPECT_EQ(input.read_state(), 0) << "lost, and it cannot be acquired behind another window";
+    EXPECT_EQ(input.key_down(os::DIK_DOWN), 0);
+
+    os::seam::set_focus(main_window->hwnd, true);
+    os::seam::press_key(main_window->hwnd, os::DIK_DOWN);
+    EXPECT_EQ(input.read_state(), 1) << "the read acquires again";
+    EXPECT_EQ(input.key_down(os::DIK_DOWN), 128);
+    EXPECT_EQ(input.unacquired, 0);
+}
+
+TEST_F(input_test, AKeyboardBusyAtTheStartIsAcquiredBeforeEveryRead) {
+    os::seam::set_focus(main_window->hwnd, false);
+    ASSERT_EQ(input.init(), 1);
+    EXPECT_EQ(input_lines(), created + "WARNING [other has the device]\n");
+    EXPECT_EQ(input.read_state(), 0);
+    os::seam::set_focus(main_window->hwnd, true);
+    os::seam::press_key(main_window->hwnd, os::DIK_LCONTROL);
+    EXPECT_EQ(input.read_state(), 1);
+    EXPECT_EQ(input.key_down(os::DIK_LCONTROL), 128);
+    EXPECT_EQ(input.unacquired, 1) << "a read never changes how the keyboard started";
+}
+
+TEST_F(input_test, WithoutADeviceEveryKeyIsUp) {
+    os::seam::fail_call("set_data_format");
+    EXPECT_EQ(input.init(), 0);
+    input.set_key(os::DIK_UP, 0x80);
+    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
+    EXPECT_EQ(input.read_state(), 0);
+    EXPECT_EQ(input.key_down(os::DIK_UP), 0);
+    EXPECT_EQ(input.key_down(os::DIK_SPACE), 0);
+    open_log();
+    input.release();
+    EXPECT_EQ(input_lines(), " (input) releasing DirectInput\n");
+}
+
+} // namespace
