@@ -62,6 +62,13 @@ os::hwnd window_of_sdl_id(std::uint32_t id) {
     return 0;
 }
 
+// The window a key belongs to. Right after a window takes the focus SDL may not name it yet
+// (its X11 driver confirms a focus change a little later): the newest window is the one in front.
+os::hwnd key_window(std::uint32_t sdl_id) {
+    const os::hwnd named = window_of_sdl_id(sdl_id);
+    return named != 0 || windows.empty() ? named : windows.rbegin()->first;
+}
+
 // The flags of a key message's lparam: repeat count, scan code, extended key, previous state.
 os::lparam key_flags(std::uint8_t dik, bool repeat) {
     return static_cast<os::lparam>(1u | (dik & 0x7Fu) << 16 | (dik & 0x80u ? 1u << 24 : 0u) |
@@ -93,7 +100,7 @@ void translate_event(const SDL_Event& event) {
     case SDL_KEYDOWN:
     case SDL_KEYUP: {
         const SDL_Keysym& key = event.key.keysym;
-        key_event(window_of_sdl_id(event.key.windowID), os::detail::dik_from_scancode(key.scancode),
+        key_event(key_window(event.key.windowID), os::detail::dik_from_scancode(key.scancode),
                   os::detail::vk_from_key(key.scancode, key.sym), event.type == SDL_KEYDOWN,
                   event.key.repeat != 0);
         break;
@@ -112,6 +119,15 @@ void translate_event(const SDL_Event& event) {
         // SDL's own quit request follows the last window's close request: the close is enough.
         break;
     }
+}
+
+// Showing a window activates it, as the players expect of a window that has just opened: a
+// window manager would give it the focus, and where there is none (a bare X server) we take it.
+void activate(SDL_Window* window) {
+    SDL_RaiseWindow(window);
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && SDL_strcmp(driver, "x11") == 0)
+        SDL_SetWindowInputFocus(window);
 }
 
 Uint32 sdl_window_flags(std::uint32_t style) {
@@ -222,6 +238,7 @@ bool show_window(hwnd window, int) {
     if (!record)
         return false;
     SDL_ShowWindow(record->window);
+    activate(record->window);
     return true;
 }
 
@@ -236,8 +253,10 @@ bool set_window_pos(hwnd window, hwnd insert_after, int x, int y, int width, int
     SDL_SetWindowSize(record->window, width, height);
     if (insert_after == HWND_TOPMOST)
         SDL_SetWindowAlwaysOnTop(record->window, SDL_TRUE);
-    if (flags & SWP_SHOWWINDOW)
+    if (flags & SWP_SHOWWINDOW) {
         SDL_ShowWindow(record->window);
+        activate(record->window);
+    }
     return true;
 }
 
