@@ -79,7 +79,7 @@ void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, b
     if (dik != 0)
         polled_keys[dik] = down ? 0x80 : 0x00;
     if (vk != 0 && window != 0)
-        os::post_message(window, down ? os::WM_KEYDOWN : os::WM_KEYDOWN + 1, vk,
+        os::post_message(window, down ? os::WM_KEYDOWN : os::WM_KEYUP, vk,
                          key_flags(dik, repeat && down));
 }
 

@@ -158,6 +158,8 @@ TEST_F(driver_test, NoModeOfTheWantedSizeFailsTheStart) {
 TEST_F(driver_test, TheRealDisplaySwitchesAtItsOwnSize) {
     os::devmode desktop{};
     ASSERT_TRUE(os::enum_display_settings(nullptr, 0, desktop));
+    if (desktop.display_frequency > 100)
+        GTEST_SKIP() << "this display's own mode is above 100 Hz, which fullscreen never takes";
     fullscreen_at(static_cast<std::int32_t>(desktop.pels_width),
                   static_cast<std::int32_t>(desktop.pels_height));
     open_window();
