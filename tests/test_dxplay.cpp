@@ -118,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(formats, dxplay_format_test,
                          ::testing::Values(pcm_format{2, 44100, 16}, pcm_format{1, 44100, 16},
                                            pcm_format{2, 44100, 8}, pcm_format{1, 44100, 8},
                                            pcm_format{2, 22050, 16}, pcm_format{1, 22050, 16},
-                                           pcm_format{2, 22050, 8}, pcm_format{1, 22050, 8}));
+                                           pcm_format{2, 22050, 8}, pcm_format{1, 22050, 8}),
+                         [](const auto& info) { return format_name(info.param); });
 
 TEST_F(dxplay_test, StreamsALongSampleAndStopsWhereTheStopRuleSays) {
     ASSERT_EQ(dxplay_open(0), 1);

@@ -15,6 +15,11 @@ std::string le(std::uint32_t value, int bytes) {
 
 namespace test_support {
 
+std::string format_name(const pcm_format& f) {
+    return std::to_string(f.rate) + "_" + std::to_string(f.bits) + "_" +
+           (f.channels == 1 ? "mono" : f.channels == 2 ? "stereo" : std::to_string(f.channels) + "ch");
+}
+
 std::string chunk(const std::string& id, const std::string& body) {
     std::string out = id + le(static_cast<std::uint32_t>(body.size()), 4) + body;
     if (body.size() % 2)
