@@ -3,6 +3,7 @@
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/process.h"
+#include "os/queue_internal.h"
 #include "os/timers.h"
 
 #include <chrono>
@@ -18,7 +19,8 @@ struct message_queue {
     std::deque<os::msg> posted;
     bool quit_pending = false;
     int quit_code = 0;
-    std::condition_variable arrived;
+    // Shared so that a thread blocked in a wait keeps it even if its queue is dropped.
+    std::shared_ptr<std::condition_variable> arrived = std::make_shared<std::condition_variable>();
 };
 
 struct window_binding {
@@ -26,7 +28,9 @@ struct window_binding {
     os::thread_id owner;
 };
 
-// One lock for every queue and binding: a handful of messages per frame never contend.
+// One lock for every queue and binding, and for the events and waits of os/threads.cpp, so a
+// wait on events and a queue together cannot miss a wake-up: a handful of messages per frame and
+// sixteen sound events a second per sample never contend.
 std::mutex queues_lock;
 std::map<os::thread_id, std::unique_ptr<message_queue>> queues;
 std::map<os::hwnd, window_binding> windows;
@@ -46,7 +50,7 @@ bool in_range(std::uint32_t message, std::uint32_t first, std::uint32_t last) {
 
 bool push_locked(message_queue& queue, const os::msg& message) {
     queue.posted.push_back(message);
-    queue.arrived.notify_all();
+    queue.arrived->notify_all();
     return true;
 }
 
@@ -120,7 +124,7 @@ bool wait_for_message() {
     std::unique_lock guard(queues_lock);
     message_queue& queue = own_queue_locked();
     if (queue.posted.empty() && !queue.quit_pending)
-        queue.arrived.wait_for(guard, std::chrono::milliseconds(wait_ms));
+        queue.arrived->wait_for(guard, std::chrono::milliseconds(wait_ms));
     return true;
 }
 
@@ -176,7 +180,7 @@ void post_quit_message(int exit_code) {
     message_queue& queue = own_queue_locked();
     queue.quit_pending = true;
     queue.quit_code = exit_code;
-    queue.arrived.notify_all();
+    queue.arrived->notify_all();
 }
 
 bool post_message(hwnd window, std::uint32_t message, wparam w, lparam l) {
@@ -212,6 +216,22 @@ void ensure_message_queue() {
 } // namespace os
 
 namespace os::detail {
+
+std::mutex& queue_lock() { return queues_lock; }
+
+std::shared_ptr<std::condition_variable> own_queue_signal_locked() {
+    return own_queue_locked().arrived;
+}
+
+bool queue_has_input_locked(thread_id thread) {
+    const auto found = queues.find(thread);
+    return found != queues.end() && (!found->second->posted.empty() || found->second->quit_pending);
+}
+
+void drop_own_queue() {
+    std::lock_guard guard(queues_lock);
+    queues.erase(current_thread_id());
+}
 
 void bind_window(hwnd window, window_proc procedure) {
     std::lock_guard guard(queues_lock);

@@ -1,5 +1,7 @@
 #include "os/process.h"
 
+#include "os/queue_internal.h"
+
 #include <SDL.h>
 
 #include <atomic>
@@ -13,6 +15,7 @@ constexpr os::hinstance program_instance = 0x00400000;
 std::atomic<os::thread_id> last_thread_id{0};
 std::atomic<os::thread_id> startup_thread{0};
 volatile std::sig_atomic_t quit_signal_seen = 0;
+thread_local os::thread_id own_thread_id = 0;
 
 extern "C" void on_quit_signal(int) { quit_signal_seen = 1; }
 
@@ -23,8 +26,9 @@ namespace os {
 hinstance module_instance() { return program_instance; }
 
 thread_id current_thread_id() {
-    thread_local const thread_id id = ++last_thread_id;
-    return id;
+    if (own_thread_id == 0)
+        own_thread_id = ++last_thread_id;
+    return own_thread_id;
 }
 
 void startup() {
@@ -51,5 +55,9 @@ bool take_quit_signal() {
 }
 
 thread_id main_thread() { return startup_thread; }
+
+thread_id new_thread_id() { return ++last_thread_id; }
+
+void adopt_thread_id(thread_id id) { own_thread_id = id; }
 
 } // namespace os::detail

@@ -8,7 +8,7 @@ namespace {
 std::atomic<int> to_skip{0};
 std::atomic<int> to_fail{0};
 
-bool this_allocation_fails() {
+[[maybe_unused]] bool this_allocation_fails() {
     if (to_fail.load() <= 0)
         return false;
     if (to_skip.load() > 0) {
@@ -35,6 +35,17 @@ void stop_failing_allocations() {
 
 } // namespace test_support
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define BREVOX_TSAN_OWNS_NEW 1
+#endif
+#endif
+
+#ifdef BREVOX_TSAN_OWNS_NEW
+bool test_support::allocation_faults_available() { return false; }
+#else
+bool test_support::allocation_faults_available() { return true; }
+
 // Replacements of the nothrow forms; they share the ordinary operator new's heap so that a
 // plain delete frees what they return.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
@@ -56,3 +67,4 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
+#endif

@@ -8,5 +8,8 @@ namespace test_support {
 // Lets `skip` nothrow allocations through, then fails the next `count` of them.
 void fail_nothrow_allocations(int skip, int count = 1);
 void stop_failing_allocations();
+// False in ThreadSanitizer builds, whose run-time library owns the nothrow operators: there the
+// two calls above do nothing.
+bool allocation_faults_available();
 
 } // namespace test_support

@@ -1,0 +1,569 @@
+#include "os/sound.h"
+
+#include "os/fault.h"
+#include "os/threads.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace {
+
+struct sound_device {
+    bool pulled = false;
+    SDL_AudioDeviceID sdl = 0;
+    std::uint32_t level = 0;
+};
+
+struct sound_buffer {
+    os::hsound device = 0;
+    bool primary = false;
+    std::uint32_t flags = 0;
+    os::waveformatex format{};
+    std::vector<std::uint8_t> data;
+    std::uint32_t play_cursor = 0;
+    std::uint32_t rate_phase = 0; // output frames' worth of the source rate not yet consumed
+    bool playing = false;
+    bool looping = false;
+    bool lost = false;
+    // The copy handed out by lock.
+    bool locked = false;
+    std::vector<std::uint8_t> staging;
+    std::uint32_t lock_offset = 0;
+    std::uint32_t lock_first = 0;
+    std::uint32_t lock_second = 0;
+    std::vector<os::position_notify> notes;
+};
+
+// One lock for devices, buffers and the mixer. Events are signalled after it is let go, so it
+// is never held together with the queue lock.
+std::mutex device_lock;
+std::map<os::hsound, std::unique_ptr<sound_device>> devices;
+std::map<os::hsoundbuffer, std::unique_ptr<sound_buffer>> buffers;
+std::map<os::hsoundnotify, os::hsoundbuffer> notifies;
+os::handle last_handle = 0;
+bool pulled_mode = false;
+
+os::handle new_handle_locked() {
+    do
+        ++last_handle;
+    while (last_handle == 0 || devices.count(last_handle) || buffers.count(last_handle) ||
+           notifies.count(last_handle));
+    return last_handle;
+}
+
+sound_buffer* find_buffer(os::hsoundbuffer handle) {
+    const auto found = buffers.find(handle);
+    return found == buffers.end() ? nullptr : found->second.get();
+}
+
+// True when the named call must fail; its result code (or `fallback`) goes to `result`.
+bool injected(const char* call, os::hresult fallback, os::hresult& result) {
+    int code = 0;
+    if (!os::detail::injected_fault(call, &code))
+        return false;
+    result = code < 0 ? code : fallback;
+    return true;
+}
+
+std::uint8_t silence_of(const sound_buffer& buffer) {
+    return buffer.format.bits_per_sample == 8 ? 0x80 : 0x00;
+}
+
+bool playable(const os::waveformatex& f) {
+    return f.format_tag == os::WAVE_FORMAT_PCM && (f.channels == 1 || f.channels == 2) &&
+           (f.bits_per_sample == 8 || f.bits_per_sample == 16) &&
+           f.block_align == f.channels * f.bits_per_sample / 8 &&
+           f.samples_per_sec >= os::DSBFREQUENCY_MIN && f.samples_per_sec <= os::DSBFREQUENCY_MAX;
+}
+
+void signal_all(const std::vector<os::handle>& events) {
+    for (const os::handle event : events)
+        os::set_event(event);
+}
+
+void collect_stop_events(const sound_buffer& buffer, std::vector<os::handle>& events) {
+    for (const auto& note : buffer.notes)
+        if (note.offset == os::DSBPN_OFFSETSTOP)
+            events.push_back(note.event);
+}
+
+// Adds one stereo frame of the buffer at its play cursor.
+void add_frame(const sound_buffer& buffer, std::int32_t* out) {
+    const std::uint8_t* frame = buffer.data.data() + buffer.play_cursor;
+    std::int32_t left, right;
+    if (buffer.format.bits_per_sample == 8) {
+        left = (frame[0] - 128) * 256;
+        right = buffer.format.channels == 2 ? (frame[1] - 128) * 256 : left;
+    } else {
+        left = static_cast<std::int16_t>(frame[0] | frame[1] << 8);
+        right =
+            buffer.format.channels == 2 ? static_cast<std::int16_t>(frame[2] | frame[3] << 8) : left;
+    }
+    out[0] += left;
+    out[1] += right;
+}
+
+// Mixes one playing buffer into `sum` and moves its cursor; the events to signal go to `events`.
+void mix_buffer(sound_buffer& buffer, std::int32_t* sum, std::uint32_t frames,
+                std::vector<os::handle>& events) {
+    const std::uint32_t size = static_cast<std::uint32_t>(buffer.data.size());
+    const std::uint32_t start = buffer.play_cursor;
+    std::uint64_t advanced = 0;
+    bool stopped = false;
+    for (std::uint32_t j = 0; j < frames && !stopped; ++j) {
+        add_frame(buffer, sum + 2 * j);
+        buffer.rate_phase += buffer.format.samples_per_sec;
+        while (buffer.rate_phase >= os::output_rate) {
+            buffer.rate_phase -= os::output_rate;
+            buffer.play_cursor += buffer.format.block_align;
+            advanced += buffer.format.block_align;
+            if (buffer.play_cursor >= size) {
+                buffer.play_cursor = 0;
+                if (!buffer.looping) {
+                    stopped = true;
+                    break;
+                }
+            }
+        }
+    }
+    for (const auto& note : buffer.notes) {
+        if (note.offset == os::DSBPN_OFFSETSTOP)
+            continue;
+        const std::uint32_t ahead = (note.offset + size - start) % size;
+        if (ahead < advanced)
+            events.push_back(note.event);
+    }
+    if (stopped) {
+        buffer.playing = false;
+        buffer.rate_phase = 0;
+        collect_stop_events(buffer, events);
+    }
+}
+
+// The mixer: every playing buffer of `device`, summed and saturated into `out`.
+void mix(os::hsound device, std::int16_t* out, std::uint32_t frames,
+         std::vector<os::handle>& events) {
+    thread_local std::vector<std::int32_t> sum;
+    sum.assign(2 * static_cast<std::size_t>(frames), 0);
+    for (auto& [handle, buffer] : buffers)
+        if (buffer->device == device && buffer->playing && !buffer->lost && !buffer->primary)
+            mix_buffer(*buffer, sum.data(), frames, events);
+    for (std::size_t i = 0; i < sum.size(); ++i)
+        out[i] = static_cast<std::int16_t>(std::clamp(sum[i], -32768, 32767));
+}
+
+void SDLCALL audio_callback(void* userdata, Uint8* stream, int len) {
+    const auto device = static_cast<os::hsound>(reinterpret_cast<std::uintptr_t>(userdata));
+    const std::uint32_t frames = static_cast<std::uint32_t>(len) / 4;
+    std::vector<os::handle> events;
+    {
+        std::lock_guard guard(device_lock);
+        if (devices.count(device))
+            mix(device, reinterpret_cast<std::int16_t*>(stream), frames, events);
+        else
+            std::memset(stream, 0, static_cast<std::size_t>(len));
+    }
+    signal_all(events);
+}
+
+} // namespace
+
+namespace os {
+
+hresult direct_sound_create(hsound& device) {
+    device = 0;
+    hresult result = DS_OK;
+    if (injected("direct_sound_create", DSERR_NODRIVER, result))
+        return result;
+    auto record = std::make_unique<sound_device>();
+    hsound handle;
+    {
+        std::lock_guard guard(device_lock);
+        record->pulled = pulled_mode;
+        handle = new_handle_locked();
+        devices[handle] = std::move(record);
+        if (devices[handle]->pulled) {
+            device = handle;
+            return DS_OK;
+        }
+    }
+    auto forget = [&] {
+        std::lock_guard guard(device_lock);
+        devices.erase(handle);
+    };
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        forget();
+        return DSERR_NODRIVER;
+    }
+    SDL_AudioSpec want{};
+    SDL_AudioSpec have{};
+    want.freq = static_cast<int>(output_rate);
+    want.format = AUDIO_S16SYS;
+    want.channels = static_cast<Uint8>(output_channels);
+    want.samples = 1024;
+    want.callback = audio_callback;
+    want.userdata = reinterpret_cast<void*>(static_cast<std::uintptr_t>(handle));
+    // No changes allowed: SDL converts to whatever the hardware takes.
+    const SDL_AudioDeviceID sdl = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (sdl == 0) {
+        forget();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return DSERR_NODRIVER;
+    }
+    {
+        std::lock_guard guard(device_lock);
+        devices[handle]->sdl = sdl;
+    }
+    SDL_PauseAudioDevice(sdl, 0);
+    device = handle;
+    return DS_OK;
+}
+
+hresult sound_release(hsound device) {
+    SDL_AudioDeviceID sdl = 0;
+    {
+        std::lock_guard guard(device_lock);
+        const auto found = devices.find(device);
+        if (found == devices.end())
+            return DSERR_INVALIDPARAM;
+        sdl = found->second->sdl;
+        devices.erase(found);
+        std::erase_if(notifies, [&](const auto& entry) {
+            const sound_buffer* buffer = find_buffer(entry.second);
+            return !buffer || buffer->device == device;
+        });
+        std::erase_if(buffers, [&](const auto& entry) { return entry.second->device == device; });
+    }
+    // Closing waits for a running callback, which takes device_lock: so not under it.
+    if (sdl != 0) {
+        SDL_CloseAudioDevice(sdl);
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    return DS_OK;
+}
+
+hresult sound_set_cooperative_level(hsound device, hwnd, std::uint32_t level) {
+    hresult result = DS_OK;
+    if (injected("sound_set_cooperative_level", DSERR_INVALIDPARAM, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    const auto found = devices.find(device);
+    if (found == devices.end() || level < DSSCL_NORMAL || level > 4)
+        return DSERR_INVALIDPARAM;
+    // Any window will do, 0 standing for the desktop: the device follows no window's focus.
+    found->second->level = level;
+    return DS_OK;
+}
+
+hresult sound_create_buffer(hsound device, const sound_buffer_desc& desc, hsoundbuffer& buffer) {
+    buffer = 0;
+    hresult result = DS_OK;
+    if (injected("sound_create_buffer", DSERR_OUTOFMEMORY, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    const auto found = devices.find(device);
+    if (found == devices.end() || found->second->level == 0)
+        return found == devices.end() ? DSERR_INVALIDPARAM : DSERR_PRIOLEVELNEEDED;
+    auto record = std::unique_ptr<sound_buffer>(new (std::nothrow) sound_buffer);
+    if (!record)
+        return DSERR_OUTOFMEMORY;
+    record->device = device;
+    record->flags = desc.flags;
+    if (desc.flags & DSBCAPS_PRIMARYBUFFER) {
+        if (desc.buffer_bytes != 0 || desc.format)
+            return DSERR_INVALIDPARAM;
+        record->primary = true;
+        record->format = {WAVE_FORMAT_PCM, 2, output_rate, output_rate * 4, 4, 16, 0};
+    } else {
+        if (!desc.format)
+            return DSERR_INVALIDPARAM;
+        if (!playable(*desc.format))
+            return DSERR_BADFORMAT;
+        if (desc.buffer_bytes < DSBSIZE_MIN || desc.buffer_bytes > DSBSIZE_MAX ||
+            desc.buffer_bytes % desc.format->block_align != 0)
+            return DSERR_INVALIDPARAM;
+        record->format = *desc.format;
+        record->format.extra_size = 0;
+        try {
+            record->data.assign(desc.buffer_bytes, silence_of(*record));
+            record->staging.reserve(desc.buffer_bytes);
+        } catch (const std::bad_alloc&) {
+            return DSERR_OUTOFMEMORY;
+        }
+    }
+    const hsoundbuffer handle = new_handle_locked();
+    buffers[handle] = std::move(record);
+    buffer = handle;
+    return DS_OK;
+}
+
+hresult sound_buffer_release(hsoundbuffer buffer) {
+    std::lock_guard guard(device_lock);
+    if (buffers.erase(buffer) == 0)
+        return DSERR_INVALIDPARAM;
+    std::erase_if(notifies, [&](const auto& entry) { return entry.second == buffer; });
+    return DS_OK;
+}
+
+hresult sound_buffer_set_format(hsoundbuffer buffer, const waveformatex& format) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_set_format", DSERR_BADFORMAT, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    sound_buffer* record = find_buffer(buffer);
+    if (!record)
+        return DSERR_INVALIDPARAM;
+    if (!record->primary)
+        return DSERR_INVALIDCALL;
+    if (devices.at(record->device)->level < DSSCL_PRIORITY)
+        return DSERR_PRIOLEVELNEEDED;
+    if (format.format_tag != WAVE_FORMAT_PCM || format.channels != output_channels ||
+        format.samples_per_sec != output_rate || format.bits_per_sample != 16 ||
+        format.block_align != 4)
+        return DSERR_BADFORMAT;
+    return DS_OK;
+}
+
+hresult sound_buffer_get_current_position(hsoundbuffer buffer, std::uint32_t* play,
+                                          std::uint32_t* write) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_get_current_position", DSERR_GENERIC, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    const sound_buffer* record = find_buffer(buffer);
+    if (!record || record->primary)
+        return DSERR_INVALIDPARAM;
+    if (record->lost)
+        return DSERR_BUFFERLOST;
+    // The mixer copies at the cursor as it goes: the write cursor is the play cursor.
+    if (play)
+        *play = record->play_cursor;
+    if (write)
+        *write = record->play_cursor;
+    return DS_OK;
+}
+
+hresult sound_buffer_set_current_position(hsoundbuffer buffer, std::uint32_t position) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_set_current_position", DSERR_GENERIC, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    sound_buffer* record = find_buffer(buffer);
+    if (!record || record->primary || position >= record->data.size())
+        return DSERR_INVALIDPARAM;
+    if (record->lost)
+        return DSERR_BUFFERLOST;
+    record->play_cursor = position - position % record->format.block_align;
+    record->rate_phase = 0;
+    return DS_OK;
+}
+
+hresult sound_buffer_get_status(hsoundbuffer buffer, std::uint32_t& status) {
+    status = 0;
+    hresult result = DS_OK;
+    if (injected("sound_buffer_get_status", DSERR_GENERIC, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    const sound_buffer* record = find_buffer(buffer);
+    if (!record)
+        return DSERR_INVALIDPARAM;
+    if (record->lost)
+        status = DSBSTATUS_BUFFERLOST;
+    else if (record->playing)
+        status = DSBSTATUS_PLAYING | (record->looping ? DSBSTATUS_LOOPING : 0);
+    return DS_OK;
+}
+
+hresult sound_buffer_lock(hsoundbuffer buffer, std::uint32_t offset, std::uint32_t bytes,
+                          void** part1, std::uint32_t* bytes1, void** part2, std::uint32_t* bytes2,
+                          std::uint32_t flags) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_lock", DSERR_INVALIDCALL, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    sound_buffer* record = find_buffer(buffer);
+    if (!record || record->primary || !part1 || !bytes1 || flags != 0)
+        return DSERR_INVALIDPARAM;
+    const std::uint32_t size = static_cast<std::uint32_t>(record->data.size());
+    if (offset >= size || bytes == 0 || bytes > size)
+        return DSERR_INVALIDPARAM;
+    if (record->lost)
+        return DSERR_BUFFERLOST;
+    if (record->locked)
+        return DSERR_INVALIDCALL;
+    const std::uint32_t first = std::min(bytes, size - offset);
+    const std::uint32_t second = part2 ? bytes - first : 0;
+    record->staging.assign(record->data.begin() + offset, record->data.begin() + offset + first);
+    record->staging.insert(record->staging.end(), record->data.begin(),
+                           record->data.begin() + second);
+    record->locked = true;
+    record->lock_offset = offset;
+    record->lock_first = first;
+    record->lock_second = second;
+    *part1 = record->staging.data();
+    *bytes1 = first;
+    if (part2)
+        *part2 = second ? record->staging.data() + first : nullptr;
+    if (bytes2)
+        *bytes2 = second;
+    return DS_OK;
+}
+
+hresult sound_buffer_unlock(hsoundbuffer buffer, void* part1, std::uint32_t bytes1, void* part2,
+                            std::uint32_t bytes2) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_unlock", DSERR_INVALIDCALL, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    sound_buffer* record = find_buffer(buffer);
+    if (!record)
+        return DSERR_INVALIDPARAM;
+    if (!record->locked)
+        return DSERR_INVALIDCALL;
+    std::uint8_t* const copy = record->staging.data();
+    if (part1 != copy || bytes1 > record->lock_first ||
+        (part2 && (part2 != copy + record->lock_first || bytes2 > record->lock_second)))
+        return DSERR_INVALIDPARAM;
+    std::memcpy(record->data.data() + record->lock_offset, copy, bytes1);
+    if (part2)
+        std::memcpy(record->data.data(), copy + record->lock_first, bytes2);
+    record->locked = false;
+    return DS_OK;
+}
+
+hresult sound_buffer_play(hsoundbuffer buffer, std::uint32_t, std::uint32_t, std::uint32_t flags) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_play", DSERR_GENERIC, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    sound_buffer* record = find_buffer(buffer);
+    if (!record)
+        return DSERR_INVALIDPARAM;
+    if (record->lost)
+        return DSERR_BUFFERLOST;
+    if (!record->primary) {
+        record->playing = true;
+        record->looping = (flags & DSBPLAY_LOOPING) != 0;
+    }
+    return DS_OK;
+}
+
+hresult sound_buffer_stop(hsoundbuffer buffer) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_stop", DSERR_GENERIC, result))
+        return result;
+    std::vector<handle> events;
+    {
+        std::lock_guard guard(device_lock);
+        sound_buffer* record = find_buffer(buffer);
+        if (!record)
+            return DSERR_INVALIDPARAM;
+        if (record->playing) {
+            record->playing = false;
+            collect_stop_events(*record, events);
+        }
+    }
+    signal_all(events);
+    return DS_OK;
+}
+
+hresult sound_buffer_restore(hsoundbuffer buffer) {
+    hresult result = DS_OK;
+    if (injected("sound_buffer_restore", DSERR_BUFFERLOST, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    sound_buffer* record = find_buffer(buffer);
+    if (!record)
+        return DSERR_INVALIDPARAM;
+    if (record->lost) {
+        record->lost = false;
+        std::fill(record->data.begin(), record->data.end(), silence_of(*record));
+    }
+    return DS_OK;
+}
+
+hresult sound_buffer_get_notify(hsoundbuffer buffer, hsoundnotify& notify) {
+    notify = 0;
+    hresult result = DS_OK;
+    if (injected("sound_buffer_get_notify", DSERR_NOINTERFACE, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    const sound_buffer* record = find_buffer(buffer);
+    if (!record)
+        return DSERR_INVALIDPARAM;
+    if (record->primary || !(record->flags & DSBCAPS_CTRLPOSITIONNOTIFY))
+        return DSERR_NOINTERFACE;
+    notify = new_handle_locked();
+    notifies[notify] = buffer;
+    return DS_OK;
+}
+
+hresult sound_notify_release(hsoundnotify notify) {
+    std::lock_guard guard(device_lock);
+    return notifies.erase(notify) ? DS_OK : DSERR_INVALIDPARAM;
+}
+
+hresult sound_notify_set_positions(hsoundnotify notify, std::uint32_t count,
+                                   const position_notify* positions) {
+    hresult result = DS_OK;
+    if (injected("sound_notify_set_positions", DSERR_INVALIDPARAM, result))
+        return result;
+    std::lock_guard guard(device_lock);
+    const auto found = notifies.find(notify);
+    sound_buffer* record = found == notifies.end() ? nullptr : find_buffer(found->second);
+    if (!record || count > DSBNOTIFICATIONS_MAX || (count > 0 && !positions))
+        return DSERR_INVALIDPARAM;
+    if (record->playing)
+        return DSERR_INVALIDCALL;
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (positions[i].offset != DSBPN_OFFSETSTOP && positions[i].offset >= record->data.size())
+            return DSERR_INVALIDPARAM;
+    record->notes.assign(positions, positions + count);
+    return DS_OK;
+}
+
+} // namespace os
+
+namespace os::seam {
+
+void use_pulled_sound_device(bool pulled) {
+    std::lock_guard guard(device_lock);
+    pulled_mode = pulled;
+}
+
+bool pull_sound(std::int16_t* out, std::uint32_t frames) {
+    std::vector<handle> events;
+    {
+        std::lock_guard guard(device_lock);
+        const auto found = std::find_if(devices.begin(), devices.end(),
+                                        [](const auto& entry) { return entry.second->pulled; });
+        if (found == devices.end())
+            return false;
+        mix(found->first, out, frames, events);
+    }
+    signal_all(events);
+    return true;
+}
+
+void lose_sound_buffers() {
+    std::vector<handle> events;
+    {
+        std::lock_guard guard(device_lock);
+        for (auto& [handle, buffer] : buffers) {
+            if (buffer->playing)
+                collect_stop_events(*buffer, events);
+            buffer->playing = false;
+            buffer->lost = !buffer->primary;
+        }
+    }
+    signal_all(events);
+}
+
+} // namespace os::seam
