@@ -116,11 +116,17 @@ def make_font():
     """White glyphs whose alpha is their coverage, code c in column c % 16, row c // 16 from
     the top. Glyphs are widened a little, since every cell is drawn square."""
     big = CELL * SUPER
-    font = ImageFont.truetype(MONO_BOLD, int(big * 0.80))
-    ascent, descent = font.getmetrics()
+    texts = [t for t in map(glyph_for, range(256)) if t and t.strip() and t != "\u00ad"]
+    # The tallest reach of all glyphs, from À to the underscore, keeps 3 texels off the top and
+    # the bottom of its cell: linear filtering and the mipmaps take in the cell's neighbours.
+    probe = ImageFont.truetype(MONO_BOLD, big)
+    reach = max(probe.getbbox(t)[3] for t in texts) - min(probe.getbbox(t)[1] for t in texts)
+    font = ImageFont.truetype(MONO_BOLD, int(big * big * (CELL - 6) / CELL / reach))
+    ink_top = min(font.getbbox(t)[1] for t in texts)
+    ink_bottom = max(font.getbbox(t)[3] for t in texts)
     atlas = Image.new("L", (16 * CELL, 16 * CELL), 0)
     for code, right in ((RIGHT_ARROW, True), (LEFT_ARROW, False)):
-        small = arrow_cell(big, right).resize((CELL, CELL), Image.LANCZOS)
+        small = arrow_cell(big, right).resize((CELL, CELL), Image.BOX)
         atlas.paste(small, ((code % 16) * CELL, (code // 16) * CELL))
     for code in range(256):
         text = glyph_for(code)
@@ -130,15 +136,14 @@ def make_font():
         if advance <= 0 or font.getbbox(text)[2] <= font.getbbox(text)[0]:
             continue  # nothing to draw (the soft hyphen)
         canvas = Image.new("L", (int(advance) + 8, big), 0)
-        # Ascender to descender centred in the cell, with room for the mipmaps at the edges.
-        top = (big - (ascent + descent)) / 2 + big * 0.02
+        top = (big - (ink_bottom - ink_top)) / 2 - ink_top
         ImageDraw.Draw(canvas).text((4, top), text, font=font, fill=255)
         # Widen to 72 % of the cell: square cells make plain monospace look thin and far apart.
         wide = int(big * 0.72)
         stretched = canvas.resize((int(canvas.width * wide / advance), big), Image.LANCZOS)
         cell = Image.new("L", (big, big), 0)
         cell.paste(stretched, ((big - stretched.width) // 2, 0))
-        small = cell.resize((CELL, CELL), Image.LANCZOS)
+        small = cell.resize((CELL, CELL), Image.BOX)  # no ringing into the neighbours
         atlas.paste(small, ((code % 16) * CELL, (code // 16) * CELL))
     white = Image.new("L", atlas.size, 255)
     return Image.merge("RGBA", (white, white, white, atlas))
