@@ -87,9 +87,8 @@ image_status read_tga(image_source& source, std::int32_t max_size, image_pixels&
     }
     if (out.width > max_size || out.height > max_size)
         return image_status::no_memory;
-    const std::uint64_t expected =
-        static_cast<std::uint64_t>(out.width) * static_cast<std::uint64_t>(out.height) *
-        bytes_per_pixel;
+    const std::uint64_t expected = static_cast<std::uint64_t>(out.width) *
+                                   static_cast<std::uint64_t>(out.height) * bytes_per_pixel;
     out.bytes_expected = expected;
 
     // The pixels follow the image ID field.

@@ -171,9 +171,9 @@ int build_texture(const texture_format* format, GLuint* texture) {
         const GLint to_width = next_power_of_two(width, limit);
         const GLint to_height = next_power_of_two(height, limit);
         const std::size_t channels = format->format == GL_RGBA ? 4 : 3;
-        scaled.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(to_width) *
-                                                     static_cast<std::size_t>(to_height) *
-                                                     channels]);
+        scaled.reset(new (std::nothrow)
+                         std::uint8_t[static_cast<std::size_t>(to_width) *
+                                      static_cast<std::size_t>(to_height) * channels]);
         if (!scaled)
             return 0;
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
