@@ -3,7 +3,9 @@
 #pragma once
 
 #include "platform/driver.h"
+#include "render/font.h"
 
+#include <GL/gl.h>
 #include <GL/glu.h>
 
 #include <cstdint>
@@ -34,6 +36,13 @@ public:
 extern crender* main_render;
 
 // Shared with the renderer's users; these outlive video restarts where the design says so.
+extern GLuint tex_intro;
+extern GLuint tex_client;
+extern GLuint tex_background;
+extern GLuint tex_medal_ace;
+extern GLuint tex_medal_fast;
+extern GLuint tex_medal_slow;
+extern cfont* main_font; // also used by the menu
 extern GLUquadric* ball_disc;
 extern std::uint32_t fps_elapsed_ms;
 extern std::int32_t fps_shown;

@@ -179,17 +179,29 @@ protected:
     }
 };
 
+// The tests run where there is no data/ directory.
+std::string missing(const char* kind, const char* name) {
+    return std::string(" (texture) loading ") + kind + " texture data/" + name +
+           " : FAILED [unable to open file]\n";
+}
+
 const std::string window_lines = " (window) registring class : OK\n"
                                  " (window) creating main window : OK\n";
-const std::string renderer_lines = " (render) initializing render object\n"
-                                   " (render) creating driver\n"
-                                   " (driver) initializing OpenGL driver\n"
-                                   " (driver) choosing pixel format : OK\n"
-                                   " (driver) applying pixel format : OK\n"
-                                   " (driver) creating opengl rendering context : OK\n"
-                                   " (driver) applying opengl rendering context : OK\n"
-                                   " (render) building disc for the ball : OK\n";
-const std::string release_lines = " (driver) unapplying OpenGL rendering context : OK\n"
+const std::string renderer_lines =
+    std::string(" (render) initializing render object\n"
+                " (render) creating driver\n"
+                " (driver) initializing OpenGL driver\n"
+                " (driver) choosing pixel format : OK\n"
+                " (driver) applying pixel format : OK\n"
+                " (driver) creating opengl rendering context : OK\n"
+                " (driver) applying opengl rendering context : OK\n") +
+    missing("BMP", "intro.bmp") + missing("TGA", "client.tga") + missing("TGA", "background.tga") +
+    missing("TGA", "medal_ace.tga") + missing("TGA", "medal_fast.tga") +
+    missing("TGA", "medal_slow.tga") + " (render) creating main font\n" +
+    missing("TGA", "font.tga") + " (render) building disc for the ball : OK\n";
+const std::string release_lines = " (render) deleting main font\n"
+                                  " (render) cleaning up textures\n"
+                                  " (driver) unapplying OpenGL rendering context : OK\n"
                                   " (driver) deleting OpenGL rendering context : OK\n"
                                   " (driver) deleting Window device context : OK\n"
                                   " (window) deleting main window : OK\n";
@@ -268,11 +280,11 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
     EXPECT_EQ(run(), 1);
 
     const std::string fullscreen_renderer =
-        renderer_lines.substr(0, renderer_lines.find(" (render) building")) +
+        renderer_lines.substr(0, renderer_lines.find(" (texture)")) +
         " (driver) enumerating display modes for fullscreen : "
         "found 2 modes and choosed 640x480x16bits [60Hz]\n"
-        " (driver) trying to apply the mode : OK\n"
-        " (render) building disc for the ball : OK\n";
+        " (driver) trying to apply the mode : OK\n" +
+        renderer_lines.substr(renderer_lines.find(" (texture)"));
     const std::string into_fullscreen = release_lines + window_lines +
                                         " (cvars) changing value hwnd : OK\n"
                                         " (cvars) changing value clwidth : OK\n"

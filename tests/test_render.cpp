@@ -7,11 +7,15 @@
 #include "os/window.h"
 #include "platform/window.h"
 #include "render/render.h"
+#include "render/texture.h"
+#include "support/image_files.h"
 #include "support/test_env.h"
 
 #include <GL/gl.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -111,6 +115,98 @@ TEST_F(render_test, FullscreenTheRateShownChangesThreeTimesASecond) {
     EXPECT_EQ(fps_shown, 62);
     EXPECT_EQ(fps_elapsed_ms, 0u);
     EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]") << "no title";
+}
+
+bool is_power_of_two(GLint n) { return n > 0 && (n & (n - 1)) == 0; }
+
+// The most opaque texel of a glyph's cell in a font image of `side` texels, rows bottom first.
+int cell_ink(const std::vector<std::uint8_t>& rgba, int side, int code) {
+    const int cell = side / 16;
+    const int col = code % 16;
+    const int row = 15 - code / 16; // glyph row 0 is the top of the picture
+    int ink = 0;
+    for (int y = row * cell; y < (row + 1) * cell; ++y)
+        for (int x = col * cell; x < (col + 1) * cell; ++x)
+            ink = std::max<int>(ink, rgba[(static_cast<std::size_t>(y) * side + x) * 4 + 3]);
+    return ink;
+}
+
+TEST_F(render_test, EveryPictureOfTheGameLoadsAndGoesWithTheRenderer) {
+    std::filesystem::copy(std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data");
+    ASSERT_EQ(main_render->init(), 1);
+    const std::string log = log_without_opengl_info(" (render)");
+    const char* const lines[] = {
+        " (texture) loading BMP texture data/intro.bmp : OK\n",
+        " (texture) loading TGA texture data/client.tga : OK\n",
+        " (texture) loading TGA texture data/background.tga : OK\n",
+        " (texture) loading TGA texture data/medal_ace.tga : OK\n",
+        " (texture) loading TGA texture data/medal_fast.tga : OK\n",
+        " (texture) loading TGA texture data/medal_slow.tga : OK\n",
+        " (render) creating main font\n (texture) loading TGA texture data/font.tga : OK\n"};
+    std::size_t at = 0;
+    for (const char* line : lines) {
+        at = log.find(line, at);
+        EXPECT_NE(at, std::string::npos) << line << log;
+    }
+    for (const char* name : {"font", "client", "medal_ace", "medal_fast", "medal_slow"}) {
+        std::ifstream file(std::string("data/") + name + ".tga", std::ios::binary);
+        char header[18] = {};
+        file.read(header, sizeof header);
+        EXPECT_EQ(header[16], 32) << name << " has an alpha channel";
+    }
+    ASSERT_NE(main_font, nullptr);
+    for (GLuint texture : {tex_intro, tex_client, tex_background, tex_medal_ace, tex_medal_fast,
+                           tex_medal_slow, main_font->texture}) {
+        glBindTexture(GL_TEXTURE_2D, texture);
+        GLint w = 0, h = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
+        EXPECT_TRUE(is_power_of_two(w) && is_power_of_two(h)) << w << " x " << h;
+    }
+    // The font: a glyph in every printable ASCII cell and both arrow cells, nothing in the
+    // space's cell or the control codes'.
+    glBindTexture(GL_TEXTURE_2D, main_font->texture);
+    GLint side = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &side);
+    ASSERT_GE(side, 128);
+    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(side * side * 4));
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+    for (int code = 33; code < 127; ++code)
+        EXPECT_GT(cell_ink(rgba, side, code), 200) << code;
+    EXPECT_GT(cell_ink(rgba, side, 136), 200);
+    EXPECT_GT(cell_ink(rgba, side, 141), 200);
+    for (int code : {0, 10, 31, 32, 127})
+        EXPECT_EQ(cell_ink(rgba, side, code), 0) << code;
+
+    main_render->release();
+    EXPECT_EQ(main_font, nullptr);
+    for (GLuint texture :
+         {tex_intro, tex_client, tex_background, tex_medal_ace, tex_medal_fast, tex_medal_slow})
+        EXPECT_EQ(texture, 0u);
+    EXPECT_NE(log_from(" (render) deleting main font\n (render) cleaning up textures\n (driver)"),
+              "");
+}
+
+TEST_F(render_test, FullscreenTheRateIsPrintedAtTheTop) {
+    std::filesystem::create_directory("data");
+    test_support::write_code_font("data/font.tga");
+    ASSERT_EQ(main_render->init(), 1);
+    main_cvars->set_int("fullscreen", 1);
+    frames_of(16, 20);
+    os::seam::fail_call("swap_buffers"); // the last frame stays in the back buffer to be read
+    frames_of(16, 1);
+    ASSERT_EQ(fps_shown, 62);
+    // "62fps" in 8-unit glyphs centred on 320 at y = 470.
+    std::string text;
+    for (int i = 0; i < 5; ++i) {
+        std::uint8_t rgb[4] = {};
+        glReadPixels(300 + i * 8 + 4, 474, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgb);
+        text += static_cast<char>(test_support::code_of_colour(rgb));
+    }
+    EXPECT_EQ(text, "62fps");
+    std::uint8_t left[4] = {1, 1, 1, 1};
+    glReadPixels(299, 474, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, left);
+    EXPECT_EQ(left[0] + left[1] + left[2], 0);
 }
 
 TEST_F(render_test, AFailedSwapIsKeptAsTheFramesResult) {

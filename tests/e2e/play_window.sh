@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Plays the built game as a player would, on a virtual X server of its own whose only display
 # mode is 640x480: start-up, the frame rate in the title, F1 into fullscreen and back, then the
-# window's close button. Checks the exit code and the log.
+# window's close button. Checks the exit code and the log, every picture loaded included.
 #
 #   play_window.sh GAME CLOSE_WINDOW
 set -euo pipefail
@@ -44,6 +44,8 @@ xvfb_pid=$!
 wait_for "the X server" test -s "$work/display"
 export DISPLAY=":$(cat "$work/display")"
 
+data=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../data" && pwd -P)
+cp -r "$data" "$work/data"
 cd "$work"
 # Under the sanitizer build, leaks are checked by the unit tests: at this process's exit the
 # system's OpenGL driver is unloaded, and what it keeps can no longer be told from our own.
@@ -74,5 +76,8 @@ game_pid=
 grep -q -F " (window) close message received" brevox.log || fail "no close message in the log"
 grep -q -F "+ loop quit requested.." brevox.log && fail "the close ended the loop outside the pump"
 [[ $(log_count " (cvars) changing value fullscreen : OK") -eq 2 ]] || fail "F1 not seen twice"
+# Seven pictures at each of the three renderer starts, every one of them loaded.
+[[ $(log_count " (texture) loading") -eq 21 && $(log_count " (texture) loading") -eq \
+    $(grep -c -E '^ \(texture\) loading .* : OK$' brevox.log) ]] || fail "a picture did not load"
 tail -c 27 brevox.log | grep -q -F -- "---- brevox ended ----" || fail "no end banner"
 echo "play_window: passed"
