@@ -23,12 +23,6 @@ protected:
         start_log_and_cvars();
     }
 
-    // A new main window in the mode the cvars say.
-    void open_window() {
-        main_window = new cwindow;
-        ASSERT_EQ(main_window->create(), 1);
-    }
-
     void fullscreen_at(std::int32_t width, std::int32_t height) {
         main_cvars->set_int("fullscreen", 1);
         main_cvars->set_int("width", width);
@@ -60,7 +54,7 @@ const char* const release_lines = " (driver) unapplying OpenGL rendering context
                                   " (driver) deleting Window device context : OK\n";
 
 TEST_F(driver_test, AWindowedStartMakesAContextAndReportsOpenGl) {
-    open_window();
+    ASSERT_NO_FATAL_FAILURE(open_main_window());
     ASSERT_EQ(driver.init(), 1);
     const std::string log = log_from(" (driver)");
     EXPECT_EQ(log.rfind(std::string(windowed_init_lines) + "\n+ OpenGL info :\n Vendor name : ", 0),
@@ -92,7 +86,7 @@ TEST_F(driver_test, EachFailingStepEndsItsLineAndTheInit) {
         " (driver) creating opengl rendering context : ",
         " (driver) applying opengl rendering context : "};
     for (int i = 0; i < 4; ++i) {
-        open_window();
+        ASSERT_NO_FATAL_FAILURE(open_main_window());
         os::seam::fail_call(steps[i]);
         cdriver failing;
         EXPECT_EQ(failing.init(), 0) << steps[i];
@@ -129,7 +123,7 @@ TEST_F(driver_test, AFullscreenStartSwitchesTheDisplayUntilRelease) {
     modes.push_back(mode(800, 600, 60));
     modes.push_back(mode(800, 600, 85));
     os::seam::use_synthetic_display_modes(modes);
-    open_window();
+    ASSERT_NO_FATAL_FAILURE(open_main_window());
     ASSERT_EQ(driver.init(), 1);
     EXPECT_EQ(log_without_opengl_info(" (driver) applying opengl"),
               " (driver) applying opengl rendering context : OK\n"
@@ -147,7 +141,7 @@ TEST_F(driver_test, AFullscreenStartSwitchesTheDisplayUntilRelease) {
 TEST_F(driver_test, NoModeOfTheWantedSizeFailsTheStart) {
     fullscreen_at(640, 480);
     os::seam::use_synthetic_display_modes({mode(1280, 1024, 60), mode(640, 480, 120)});
-    open_window();
+    ASSERT_NO_FATAL_FAILURE(open_main_window());
     EXPECT_EQ(driver.init(), 0);
     EXPECT_EQ(log_from(" (driver) enumerating"),
               " (driver) enumerating display modes for fullscreen : "
@@ -162,7 +156,7 @@ TEST_F(driver_test, TheRealDisplaySwitchesAtItsOwnSize) {
         GTEST_SKIP() << "this display's own mode is above 100 Hz, which fullscreen never takes";
     fullscreen_at(static_cast<std::int32_t>(desktop.pels_width),
                   static_cast<std::int32_t>(desktop.pels_height));
-    open_window();
+    ASSERT_NO_FATAL_FAILURE(open_main_window());
     ASSERT_EQ(driver.init(), 1) << read_log();
     os::devmode in_force{};
     EXPECT_TRUE(os::seam::changed_display_mode(in_force));
@@ -171,7 +165,7 @@ TEST_F(driver_test, TheRealDisplaySwitchesAtItsOwnSize) {
 }
 
 TEST_F(driver_test, FailuresOnReleaseAreOnlyLogged) {
-    open_window();
+    ASSERT_NO_FATAL_FAILURE(open_main_window());
     ASSERT_EQ(driver.init(), 1);
     os::seam::fail_call("gl_make_current");
     os::seam::fail_call("gl_delete_context");

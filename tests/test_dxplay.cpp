@@ -97,8 +97,7 @@ TEST_F(dxplay_test, BlocksAreASixteenthOfASecondInWholeFrames) {
     EXPECT_EQ(low->positions[16].offset, os::DSBPN_OFFSETSTOP);
 }
 
-class dxplay_format_test : public dxplay_test,
-                           public ::testing::WithParamInterface<pcm_format> {};
+class dxplay_format_test : public dxplay_test, public ::testing::WithParamInterface<pcm_format> {};
 
 TEST_P(dxplay_format_test, PlaysTheFileThenSilenceAndStops) {
     const pcm_format f = GetParam();
@@ -203,12 +202,13 @@ TEST_F(dxplay_test, LoadsThatFailLeaveNothingRegistered) {
     pcm_format adpcm = stereo16;
     adpcm.tag = 2;
     pcm_format no_align = stereo16;
-    no_align.channels = 0; // block alignment 0
+    no_align.channels = 0;     // block alignment 0
     pcm_format slow{1, 15, 8}; // a block of one sixteenth of a second comes out as 0 bytes
     pcm_format deep{2, 44100, 24};
     const std::string files[] = {
-        wav(adpcm, noise(64)), riff(chunk("fmt ", fmt_body(stereo16))), wav(no_align, noise(64)),
-        wav(slow, noise(64)), wav(deep, noise(60)),
+        wav(adpcm, noise(64)),    riff(chunk("fmt ", fmt_body(stereo16))),
+        wav(no_align, noise(64)), wav(slow, noise(64)),
+        wav(deep, noise(60)),
     };
     for (const auto& bytes : files)
         EXPECT_EQ(load("bad.wav", bytes), nullptr);
@@ -242,9 +242,9 @@ TEST_F(dxplay_test, TheThirtySecondSampleIsRefused) {
 
 TEST_F(dxplay_test, OpenFailsCleanlyAndCanBeTriedAgain) {
     EXPECT_EQ(dxplay_load("nothing.wav"), nullptr) << "not open";
-    for (const char* call : {"direct_sound_create", "sound_set_cooperative_level",
-                             "sound_create_buffer", "sound_buffer_set_format", "create_event",
-                             "create_thread"}) {
+    for (const char* call :
+         {"direct_sound_create", "sound_set_cooperative_level", "sound_create_buffer",
+          "sound_buffer_set_format", "create_event", "create_thread"}) {
         os::seam::fail_call(call);
         EXPECT_EQ(dxplay_open(0), 0) << call;
         EXPECT_EQ(dxplay.dsound, 0u) << call;

@@ -18,8 +18,7 @@ protected:
     void SetUp() override {
         brevox_test::SetUp();
         start_log_and_cvars();
-        main_window = new cwindow;
-        ASSERT_EQ(main_window->create(), 1);
+        ASSERT_NO_FATAL_FAILURE(open_main_window());
         main_render = new crender;
         ASSERT_EQ(main_render->init(), 1);
         test_support::write_code_font("code.tga");

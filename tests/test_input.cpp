@@ -14,8 +14,7 @@ protected:
     void SetUp() override {
         brevox_test::SetUp();
         start_log_and_cvars();
-        main_window = new cwindow;
-        ASSERT_EQ(main_window->create(), 1);
+        ASSERT_NO_FATAL_FAILURE(open_main_window());
         os::seam::set_focus(main_window->hwnd, true);
     }
 

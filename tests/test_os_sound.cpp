@@ -187,7 +187,8 @@ TEST_F(sound_device_test, ALostBufferRefusesWorkUntilRestoredToSilence) {
     EXPECT_EQ(status, os::DSBSTATUS_BUFFERLOST);
     void* p = nullptr;
     std::uint32_t n = 0;
-    EXPECT_EQ(os::sound_buffer_lock(buffer, 0, 8, &p, &n, nullptr, nullptr, 0), os::DSERR_BUFFERLOST);
+    EXPECT_EQ(os::sound_buffer_lock(buffer, 0, 8, &p, &n, nullptr, nullptr, 0),
+              os::DSERR_BUFFERLOST);
     EXPECT_EQ(os::sound_buffer_play(buffer, 0, 0, 0), os::DSERR_BUFFERLOST);
     EXPECT_EQ(pull(1), (std::vector<std::int16_t>{0, 0}));
     os::seam::fail_call("sound_buffer_restore", os::DSERR_BUFFERLOST);
@@ -266,8 +267,9 @@ TEST_F(real_sound_device_test, FailsCleanlyWithoutOutputAndPlaysOnTheDummyDriver
     ASSERT_EQ(os::sound_set_cooperative_level(device, 0, os::DSSCL_PRIORITY), os::DS_OK);
     const os::waveformatex format = pcm(2, 44100, 16);
     os::hsoundbuffer buffer = 0;
-    ASSERT_EQ(os::sound_create_buffer(device, {os::DSBCAPS_CTRLPOSITIONNOTIFY, 4096, &format}, buffer),
-              os::DS_OK);
+    ASSERT_EQ(
+        os::sound_create_buffer(device, {os::DSBCAPS_CTRLPOSITIONNOTIFY, 4096, &format}, buffer),
+        os::DS_OK);
     os::hsoundnotify notify = 0;
     ASSERT_EQ(os::sound_buffer_get_notify(buffer, notify), os::DS_OK);
     const os::handle passed = os::create_event(false, false);

@@ -25,8 +25,7 @@ protected:
         brevox_test::SetUp();
         start_log_and_cvars();
         main_timer = new ctimer;
-        main_window = new cwindow;
-        ASSERT_EQ(main_window->create(), 1);
+        ASSERT_NO_FATAL_FAILURE(open_main_window());
         main_render = new crender;
         fps_elapsed_ms = 0;
         fps_shown = 0;

@@ -64,10 +64,13 @@ TEST_F(wavefile_test, RefusesFilesThatAreNotPcmWaveWithFmtBeforeData) {
         {"no data chunk", riff(fmt)},
         {"data before fmt", riff(data + fmt)},
         {"not PCM", riff(chunk("fmt ", fmt_body(adpcm)) + data)},
-        {"fmt shorter than a PCM format", riff(chunk("fmt ", fmt_body(stereo16).substr(0, 14)) + data)},
-        {"fmt larger than the file", riff(std::string("fmt \xF0\xFF\xFF\x7F", 8) + fmt_body(stereo16))},
+        {"fmt shorter than a PCM format",
+         riff(chunk("fmt ", fmt_body(stereo16).substr(0, 14)) + data)},
+        {"fmt larger than the file",
+         riff(std::string("fmt \xF0\xFF\xFF\x7F", 8) + fmt_body(stereo16))},
         {"data hidden beyond the RIFF size", riff(fmt + data, "WAVE", 4 + fmt.size())},
-        {"LIST chunk size below its form type", riff(std::string("LIST\x02\0\0\0", 8) + fmt + data)},
+        {"LIST chunk size below its form type",
+         riff(std::string("LIST\x02\0\0\0", 8) + fmt + data)},
     };
     for (const auto& c : cases) {
         int result = -1;
@@ -81,9 +84,9 @@ TEST_F(wavefile_test, RefusesFilesThatAreNotPcmWaveWithFmtBeforeData) {
 TEST_F(wavefile_test, SkipsOtherChunksAroundFmtAndDataAndHandsOutOnlyTheData) {
     const std::string sample = noise(301); // odd: a pad byte follows
     const std::string list = chunk("LIST", "INFOISFT" + std::string("\x05\0\0\0brevo\0", 10));
-    const std::string bytes = riff(list + chunk("junk", noise(7, 2)) + chunk("fmt ", fmt_body(stereo16)) +
-                                   chunk("fact", noise(4, 3)) + chunk("data", sample) +
-                                   chunk("smpl", noise(9, 4)));
+    const std::string bytes =
+        riff(list + chunk("junk", noise(7, 2)) + chunk("fmt ", fmt_body(stereo16)) +
+             chunk("fact", noise(4, 3)) + chunk("data", sample) + chunk("smpl", noise(9, 4)));
     int result = 0;
     cwavefile& reader = open_bytes(bytes, result);
     ASSERT_EQ(result, 1);
@@ -142,8 +145,9 @@ TEST_F(wavefile_test, ResetAfterAPartialReadStartsOverWithEverythingLeft) {
 TEST_F(wavefile_test, AFileThatEndsInsideItsDataGivesAShortCount) {
     const std::string sample = noise(300);
     // The data chunk claims 4000 bytes, the RIFF size half of memory.
-    const std::string bytes = riff(chunk("fmt ", fmt_body(stereo16)) + std::string("data\xA0\x0F\0\0", 8) + sample,
-                                   "WAVE", 0x7FFFFFF0);
+    const std::string bytes =
+        riff(chunk("fmt ", fmt_body(stereo16)) + std::string("data\xA0\x0F\0\0", 8) + sample,
+             "WAVE", 0x7FFFFFF0);
     int result = 0;
     cwavefile& reader = open_bytes(bytes, result);
     ASSERT_EQ(result, 1);

@@ -11,6 +11,7 @@
 #include "os/process.h"
 #include "os/sysinfo.h"
 #include "os/window.h"
+#include "platform/window.h"
 #include "support/alloc_fault.h"
 
 #include <dlfcn.h>
@@ -115,4 +116,9 @@ void brevox_test::start_log_and_cvars() {
     os::seam::use_synthetic_cpu(cpu);
     register_program_resources();
     create_log_and_cvars(os::module_instance());
+}
+
+void brevox_test::open_main_window() {
+    main_window = new cwindow;
+    ASSERT_EQ(main_window->create(), 1);
 }

@@ -24,6 +24,8 @@ protected:
     void open_log();
     // What the entry point does before the main objects: the log and the seven start-up cvars.
     void start_log_and_cvars();
+    // The main window, created from the cvars; call through ASSERT_NO_FATAL_FAILURE.
+    void open_main_window();
 
     std::filesystem::path work_dir;
 

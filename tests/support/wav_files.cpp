@@ -17,7 +17,9 @@ namespace test_support {
 
 std::string format_name(const pcm_format& f) {
     return std::to_string(f.rate) + "_" + std::to_string(f.bits) + "_" +
-           (f.channels == 1 ? "mono" : f.channels == 2 ? "stereo" : std::to_string(f.channels) + "ch");
+           (f.channels == 1   ? "mono"
+            : f.channels == 2 ? "stereo"
+                              : std::to_string(f.channels) + "ch");
 }
 
 std::string chunk(const std::string& id, const std::string& body) {
@@ -33,8 +35,8 @@ std::string fmt_body(const pcm_format& f) {
 }
 
 std::string riff(const std::string& chunks, const std::string& form, std::int64_t size) {
-    const auto field = size < 0 ? static_cast<std::uint32_t>(chunks.size() + 4)
-                                : static_cast<std::uint32_t>(size);
+    const auto field =
+        size < 0 ? static_cast<std::uint32_t>(chunks.size() + 4) : static_cast<std::uint32_t>(size);
     return "RIFF" + le(field, 4) + form + chunks;
 }
 
