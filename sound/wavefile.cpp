@@ -53,14 +53,12 @@ int cwavefile::open(const char* filename) {
 }
 
 int cwavefile::reset() {
-    if (os::mmio_seek(hmmio, 0, os::SEEK_FROM_START) != 0)
+    // Straight back to the "data" chunk that open() found: another may come before "fmt ".
+    const std::int64_t header = std::int64_t{data.data_offset} - 8;
+    if (header < 0 ||
+        os::mmio_seek(hmmio, static_cast<std::int32_t>(header), os::SEEK_FROM_START) != header)
         return 0;
-    os::mmckinfo form{};
-    form.fcc_type = wave_type;
-    if (os::mmio_descend(hmmio, form, nullptr, os::MMIO_FINDRIFF) != os::MMSYSERR_NOERROR)
-        return 0;
-    data.ckid = data_id;
-    return os::mmio_descend(hmmio, data, &form, os::MMIO_FINDCHUNK) == os::MMSYSERR_NOERROR;
+    return os::mmio_descend(hmmio, data, &riff, os::MMIO_FINDCHUNK) == os::MMSYSERR_NOERROR;
 }
 
 int cwavefile::read(std::uint32_t size, std::uint8_t* dest, std::uint32_t& got) {

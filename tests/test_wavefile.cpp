@@ -99,6 +99,17 @@ TEST_F(wavefile_test, SkipsOtherChunksAroundFmtAndDataAndHandsOutOnlyTheData) {
     EXPECT_EQ(read_all(reader, 1000, sample.size()), sample);
 }
 
+TEST_F(wavefile_test, ResetGoesBackToTheDataChunkThatOpenFound) {
+    const std::string sample = noise(301);
+    int result = 0;
+    cwavefile& reader = open_bytes(riff(chunk("data", noise(50, 9)) +
+                                        chunk("fmt ", fmt_body(stereo16)) + chunk("data", sample)),
+                                   result);
+    ASSERT_EQ(result, 1);
+    ASSERT_EQ(reader.reset(), 1);
+    EXPECT_EQ(read_all(reader, 1000, sample.size()), sample);
+}
+
 TEST_F(wavefile_test, ALongerFmtChunkIsCopiedWhole) {
     std::string body = fmt_body(stereo16) + std::string("\x04\0\xAA\xBB\xCC\xDD", 6);
     int result = 0;
