@@ -81,8 +81,8 @@ bool post_to_thread(std::uint32_t message, os::wparam w) {
 } // namespace
 
 csample::csample()
-    : buffer_size(0), block(0), write_pos(0), played(0), last_play_pos(0), in_silence(0),
-      buffer(0), notify(0), positions{}, position_event(0), stop_event(0) {}
+    : buffer_size(0), block(0), write_pos(0), played(0), sound_bytes(0), last_play_pos(0),
+      in_silence(0), buffer(0), notify(0), positions{}, position_event(0), stop_event(0) {}
 
 int csample::create_buffer(os::hsound dsound) {
     if (!format || format->block_align == 0)
@@ -142,6 +142,7 @@ int csample::prime() {
     in_silence = 0;
     write_pos = 0;
     played = 0;
+    sound_bytes = 0;
     last_play_pos = 0;
     if (!reset())
         return 0;
@@ -169,6 +170,7 @@ int csample::fill(std::uint8_t* dest, std::uint32_t size) {
     std::uint32_t got = 0;
     if (!read(size, dest, got))
         return 0;
+    sound_bytes += got;
     if (got < size) {
         in_silence = 1;
         std::memset(dest + got, silence, size - got);
@@ -194,12 +196,9 @@ int csample::refill() {
         return 0;
     }
     os::sound_buffer_unlock(buffer, region, length, nullptr, 0);
-    if (in_silence) {
-        // Stop near the end of the sound: the RIFF size stands for the sample's length.
-        const std::uint32_t total = riff.cksize;
-        if (total > block ? played >= total - block : played >= total)
-            stop();
-    }
+    // Once every byte of the sound has played: at most one block of silence follows it.
+    if (in_silence && played >= sound_bytes)
+        stop();
     write_pos = (write_pos + length) % buffer_size;
     return 1;
 }

@@ -120,17 +120,26 @@ INSTANTIATE_TEST_SUITE_P(formats, dxplay_format_test,
                                            pcm_format{2, 22050, 8}, pcm_format{1, 22050, 8}),
                          [](const auto& info) { return format_name(info.param); });
 
-TEST_F(dxplay_test, StreamsALongSampleAndStopsWhereTheStopRuleSays) {
+TEST_F(dxplay_test, PlaysEveryByteOfTheDataThenStopsWithinOneBlock) {
     ASSERT_EQ(dxplay_open(0), 1);
-    // 20.5 blocks: the file size less 8 is 36 bytes more. The rule stops at the first refill
-    // with at least that less one block played, after 20 blocks.
-    const std::string data = noise(20 * 11024 + 5512);
-    csample* sample = load("long.wav", wav(stereo16, data));
-    ASSERT_NE(sample, nullptr);
-    ASSERT_EQ(sample->play(), 1);
-    const auto out = stream(23);
-    EXPECT_EQ(out, expected(stereo16, data.substr(0, 20 * 11024), 23 * block_frames));
-    EXPECT_FALSE(playing(sample));
+    const std::string fmt = chunk("fmt ", fmt_body(stereo16));
+    const struct {
+        std::string data, after; // `after`: chunks behind the data, counted by the RIFF size
+        int blocks;
+    } cases[] = {
+        {noise(20 * 11024 + 5512), "", 21},
+        {noise(20 * 11024 + 5512), chunk("junk", std::string(2 * 176400, '\0')), 21},
+        {noise(100), "", 1}, // shorter than one block
+    };
+    for (const auto& c : cases) {
+        csample* sample = load("s.wav", riff(fmt + chunk("data", c.data) + c.after));
+        ASSERT_NE(sample, nullptr);
+        ASSERT_EQ(sample->play(), 1);
+        EXPECT_EQ(stream(c.blocks), expected(stereo16, c.data, c.blocks * block_frames))
+            << c.data.size();
+        EXPECT_FALSE(playing(sample)) << c.data.size() << " + " << c.after.size();
+        EXPECT_EQ(dxplay_unload(sample), 1);
+    }
 }
 
 TEST_F(dxplay_test, PlayingAgainJumpsBackToTheStart) {

@@ -162,7 +162,6 @@ TEST_F(wavefile_test, AFileThatEndsInsideItsDataGivesAShortCount) {
     int result = 0;
     cwavefile& reader = open_bytes(bytes, result);
     ASSERT_EQ(result, 1);
-    EXPECT_EQ(reader.riff.cksize, bytes.size() - 8) << "the RIFF size is held to the file's";
     ASSERT_EQ(reader.reset(), 1);
     std::string buffer(4000, '\0');
     std::uint32_t got = 0;
