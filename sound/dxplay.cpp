@@ -146,7 +146,6 @@ int csample::prime() {
     last_play_pos = 0;
     if (!reset())
         return 0;
-    os::sound_buffer_set_current_position(buffer, 0);
     void* region = nullptr;
     std::uint32_t length = 0;
     if (!os::succeeded(
@@ -157,6 +156,8 @@ int csample::prime() {
         return 0;
     }
     os::sound_buffer_unlock(buffer, region, length, nullptr, 0);
+    // Only now: a device that mixes meanwhile would otherwise play the old sound from the start.
+    os::sound_buffer_set_current_position(buffer, 0);
     write_pos = length % buffer_size;
     return 1;
 }
@@ -394,8 +395,8 @@ std::uint32_t dxplay_thread(void* record) {
             std::copy_n(state->samples, n, samples);
         }
         const auto handles = static_cast<std::uint32_t>(2 * n);
-        const std::uint32_t r =
-            os::msg_wait_for_multiple_objects(handles, events, false, os::INFINITE, os::QS_ALLINPUT);
+        const std::uint32_t r = os::msg_wait_for_multiple_objects(handles, events, false,
+                                                                  os::INFINITE, os::QS_ALLINPUT);
         if (r < handles) {
             if (r / 2 != ignored && r % 2 == 0)
                 samples[r / 2]->refill();

@@ -142,6 +142,19 @@ TEST_F(dxplay_test, PlaysEveryByteOfTheDataThenStopsWithinOneBlock) {
     }
 }
 
+TEST_F(dxplay_test, ARestartThatCannotRefillLeavesThePlayCursorWhereItWas) {
+    ASSERT_EQ(dxplay_open(0), 1);
+    const std::string data = noise(20 * 11024);
+    csample* sample = load("s.wav", wav(stereo16, data));
+    ASSERT_NE(sample, nullptr);
+    ASSERT_EQ(sample->play(), 1);
+    stream(3);
+    os::seam::fail_call("sound_buffer_lock");
+    EXPECT_EQ(sample->play(), 0);
+    EXPECT_EQ(stream(1), expected(stereo16, data.substr(3 * 11024), block_frames))
+        << "the cursor was moved before the buffer was refilled";
+}
+
 TEST_F(dxplay_test, PlayingAgainJumpsBackToTheStart) {
     ASSERT_EQ(dxplay_open(0), 1);
     const std::string data = noise(20 * 11024);
