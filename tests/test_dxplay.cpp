@@ -155,6 +155,35 @@ TEST_F(dxplay_test, ARestartThatCannotRefillLeavesThePlayCursorWhereItWas) {
         << "the cursor was moved before the buffer was refilled";
 }
 
+TEST_F(dxplay_test, APositionEventAfterARestartLeavesTheBlockUnderTheCursor) {
+    ASSERT_EQ(dxplay_open(0), 1);
+    const std::string data = noise(20 * 11024);
+    csample* sample = load("s.wav", wav(stereo16, data));
+    ASSERT_NE(sample, nullptr);
+    ASSERT_EQ(sample->play(), 1);
+    stream(3);
+    ASSERT_EQ(sample->play(), 1);
+    // The event of a block end passed before the restart, handled only now.
+    os::set_event(sample->position_event);
+    ASSERT_TRUE(os::seam::settle_threads());
+    EXPECT_EQ(stream(2), expected(stereo16, data, 2 * block_frames));
+}
+
+TEST_F(dxplay_test, TheThreadLeavesAnIgnoredSlotAloneUntilToldOtherwise) {
+    ASSERT_EQ(dxplay_open(0), 1);
+    csample* sample = load("s.wav", wav(stereo16, noise(20 * 11024)));
+    ASSERT_NE(sample, nullptr);
+    ASSERT_EQ(sample->play(), 1);
+    ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, dxplay_msg_ignore, 0, 0));
+    ASSERT_EQ(os::wait_for_single_object(dxplay.ack_event, os::INFINITE), os::WAIT_OBJECT_0);
+    stream(1);
+    EXPECT_EQ(sample->write_pos, 0u) << "refilled while ignored";
+    ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, dxplay_msg_ignore, dxplay_no_slot, 0));
+    os::set_event(sample->position_event);
+    ASSERT_TRUE(os::seam::settle_threads());
+    EXPECT_EQ(sample->write_pos, sample->block);
+}
+
 TEST_F(dxplay_test, PlayingAgainJumpsBackToTheStart) {
     ASSERT_EQ(dxplay_open(0), 1);
     const std::string data = noise(20 * 11024);
