@@ -9,6 +9,7 @@
 #include "support/test_env.h"
 #include "support/wav_files.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -214,18 +215,36 @@ TEST_F(dxplay_test, OpenFailsCleanlyWithoutADeviceAndPlaysOnSdlsDummyDriver) {
     EXPECT_EQ(dxplay_open(0), 0);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     ASSERT_EQ(dxplay_open(0), 1);
-    // Restarts, loads and unloads while the driver's thread mixes and the sound thread refills:
-    // for ThreadSanitizer. Then the sound thread stops the last sample in real time.
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_TRUE(i % 10 ? sample->play()
-                           : (!sample || dxplay_unload(sample)) &&
-                                 start(wav({1, 22050, 8}, noise(4000, i))));
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    ASSERT_TRUE(start(wav(stereo16, noise(64))));
+    // The driver's own thread mixes, and the sound thread stops the sample in real time.
     for (int i = 0; i < 2000 && playing(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(playing());
     unsetenv("SDL_AUDIODRIVER");
+}
+
+// Plays, loads and unloads while another thread keeps the device mixing: for ThreadSanitizer.
+TEST_F(dxplay_test, StressPlaysLoadsAndUnloadsWhileStreaming) {
+    const pcm_format formats[] = {{2, 44100, 16}, {1, 22050, 8}, {2, 22050, 16}, {1, 44100, 8}};
+    std::vector<csample*> loaded;
+    for (int i = 0; i < 4; ++i)
+        loaded.push_back(load(wav(formats[i], noise(30'000, i)), std::to_string(i)) ? sample : 0);
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+        for (std::vector<std::int16_t> out(2 * 512); !done;)
+            os::seam::pull_sound(out.data(), 512);
+    });
+    for (int i = 0; i < 3000; ++i) {
+        EXPECT_EQ(loaded[i * 7 % 4]->play(), 1);
+        if (i % 250 == 249) {
+            EXPECT_EQ(dxplay_unload(loaded[i % 4]), 1);
+            loaded[i % 4] =
+                load(wav(formats[i % 4], noise(30'000)), "r" + std::to_string(i)) ? sample : 0;
+        }
+    }
+    EXPECT_EQ(dxplay_close(), 1);
+    done = true;
+    device.join();
 }
 
 } // namespace
