@@ -316,7 +316,7 @@ TEST_F(game_test, EachMedalPlaysItsOwnSample) {
     os::seam::use_pulled_sound_device(true);
     ASSERT_EQ(game->init(), 1);
     const std::string log = read_log();
-    EXPECT_EQ(log.find("FAILED", log.rfind(" (cgame) loading DXPLAY")), std::string::npos)
+    ASSERT_EQ(log.find("FAILED", log.rfind(" (cgame) loading DXPLAY")), std::string::npos)
         << "the sound system and all five samples load";
     const std::pair<float, csample*> cases[] = {
         {8.5f, sample_fastball}, {1.0f, sample_slowball}, {0.0f, sample_ace}};
