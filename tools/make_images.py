@@ -242,30 +242,86 @@ def make_intro():
 
 # --- The playing field ------------------------------------------------------------------------
 
+# What the game prints over the field's centre line, as (bottom, top) in screen pixels from the
+# bottom of a client area H pixels high: the score (12-pixel glyphs at y 10), the prompts
+# ("Paused" at H/2 + 20, the line under it at H/2 - 20, 22-pixel glyphs), the medal's title
+# (16-pixel glyphs at H - 100) and the frame rate that fullscreen prints at the top (8-pixel
+# glyphs at H - 10). The medal itself (100 x 100 at H/2 + 20) needs no gap of its own: its disc
+# hides the line.
+FIELD_TEXTS = (
+    lambda h: (10, 22),
+    lambda h: (h / 2 - 22, h / 2 + 44),
+    lambda h: (h - 100, h - 84),
+    lambda h: (h - 10, h - 2),
+)
+FIELD_HEIGHTS = (480, 600, 768)  # the client areas the picture is stretched over (all 4:3)
+NARROWEST = 640                  # and the narrowest of them
+WIDEST_PROMPT = 20 * 22          # "Press SPACE to start" in 22-pixel glyphs
+GOAL_LINE = 0.07                 # the goal lines' distance from the sides, in widths
+
+
+def text_bands():
+    """Each text's reach as fractions of the height from the bottom, over every window size:
+    the picture is stretched, so a text sits higher or lower on it from one size to the next."""
+    bands = []
+    for reach in FIELD_TEXTS:
+        spans = [(reach(h)[0] / h, reach(h)[1] / h) for h in FIELD_HEIGHTS]
+        bands.append((min(lo for lo, _ in spans), max(hi for _, hi in spans)))
+    return bands
+
+
+def clear_of_texts(height, keep_off, soften, shortest):
+    """A column mask, `height` rows from the top: 0 within `keep_off` (a fraction of the height)
+    of any text band, rising smoothly to 255 over the next `soften`. A stretch between two
+    bands narrower than `shortest` stays 0: a dash on its own there would look like a stray
+    mark."""
+    free, floor = [], 0.0
+    for lo, hi in sorted(text_bands()) + [(1.0, 1.0)]:
+        if lo - floor >= shortest:
+            free.append((floor, lo))
+        floor = max(floor, hi)
+    column = Image.new("L", (1, height))
+    for y in range(height):
+        v = 1.0 - (y + 0.5) / height  # from the bottom, as the bands are
+        gap = max((min(v - lo, hi - v) for lo, hi in free), default=0.0)
+        t = min(1.0, max(0.0, (gap - keep_off) / soften))
+        column.putpixel((0, y), int(round(255 * t * t * (3 - 2 * t))))
+    return column
+
+
 def make_background():
-    """A dark court, stretched over the whole window: a soft light in the middle, a border at
-    the top and bottom, a dashed centre line and a faint circle. Calm, so that text reads."""
+    """A dark court, stretched over the whole window: a soft light in the middle, a fine grain,
+    a goal line near each side and a dashed centre line. The centre line fades out before every
+    band where the game prints a text (text_bands), so that nothing stands behind the score, the
+    prompts, the medal's title or the frame rate; the goal lines stay outside the widest prompt.
+    The walls are the window's own edges. Calm, so that text reads."""
     w, h = 640 * SUPER, 480 * SUPER
     image = radial_gradient((w, h), (16, 44, 62), (5, 14, 24), radius=math.hypot(w, h) * 0.55)
     grain = Image.effect_noise((w // 8, h // 8), 10).resize((w, h), Image.BICUBIC)
     grain = grain.point(lambda v: int((v - 128) * 0.15 + 128))
     image = ImageChops.add(image, Image.merge("RGB", (grain, grain, grain)), 1.0, -128)
 
-    lines = Image.new("RGBA", (w, h), (0, 0, 0, 0))
-    draw = ImageDraw.Draw(lines)
-    colour = (80, 130, 165, 150)
-    border = 14 * SUPER
-    draw.line([(0, border), (w, border)], fill=colour, width=2 * SUPER)
-    draw.line([(0, h - border), (w, h - border)], fill=colour, width=2 * SUPER)
+    colour = (80, 130, 165)
+    centre = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(centre)
     dash = 16 * SUPER
-    y = border + dash // 2
-    while y + dash <= h - border:
-        draw.line([(w / 2, y), (w / 2, y + dash)], fill=colour, width=2 * SUPER)
+    y = dash // 2
+    while y + dash <= h:
+        draw.line([(w / 2, y), (w / 2, y + dash)], fill=colour + (150,), width=2 * SUPER)
         y += dash * 2
-    r = 60 * SUPER
-    draw.ellipse((w / 2 - r, h / 2 - r, w / 2 + r, h / 2 + r), outline=(80, 130, 165, 70),
-                 width=2 * SUPER)
-    image = paste_over(image, glow(lines, 6 * SUPER))
+    centre = glow(centre, 6 * SUPER)
+    # 0.02 of the height keeps the glow and the glyphs' shadows off the bands at every size.
+    mask = clear_of_texts(h, 0.02, 0.03, 0.12).resize((w, h))
+    centre.putalpha(ImageChops.multiply(centre.getchannel("A"), mask))
+    image = paste_over(image, centre)
+
+    # The goal lines and their glow (about 3 % of the width) keep clear of the prompts.
+    assert GOAL_LINE + 0.03 < 0.5 - WIDEST_PROMPT / 2 / NARROWEST
+    goals = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(goals)
+    for x in (w * GOAL_LINE, w * (1 - GOAL_LINE)):
+        draw.line([(x, 0), (x, h)], fill=colour + (110,), width=2 * SUPER)
+    image = paste_over(image, glow(goals, 6 * SUPER))
     return image.convert("RGB").resize((512, 512), Image.LANCZOS)
 
 
