@@ -90,6 +90,7 @@ def paste_over(base, layer):
 
 CELL = 32        # texels per glyph cell: a 512 x 512 image
 SUPER = 4        # drawn at this multiple, then scaled down
+MARGIN = 3       # texels around every glyph that stay empty
 RIGHT_ARROW = 141
 LEFT_ARROW = 136
 
@@ -112,39 +113,55 @@ def arrow_cell(big, pointing_right):
     return cell if pointing_right else cell.transpose(Image.FLIP_LEFT_RIGHT)
 
 
-def make_font():
+def make_font(face=MONO_BOLD):
     """White glyphs whose alpha is their coverage, code c in column c % 16, row c // 16 from
-    the top. Glyphs are widened a little, since every cell is drawn square."""
+    the top. The text renderer advances a whole square cell per character, so a monospace face
+    as it comes would leave wide gaps between letters and words would fall apart: every glyph
+    is widened by the same factor, the one that makes the median letter or digit fill the cell
+    but for its margins, and those that would then reach into a margin are made just as wide
+    as the room there is."""
     big = CELL * SUPER
-    texts = [t for t in map(glyph_for, range(256)) if t and t.strip() and t != "\u00ad"]
-    # The tallest reach of all glyphs, from À to the underscore, keeps 3 texels off the top and
-    # the bottom of its cell: linear filtering and the mipmaps take in the cell's neighbours.
-    probe = ImageFont.truetype(MONO_BOLD, big)
-    reach = max(probe.getbbox(t)[3] for t in texts) - min(probe.getbbox(t)[1] for t in texts)
-    font = ImageFont.truetype(MONO_BOLD, int(big * big * (CELL - 6) / CELL / reach))
-    ink_top = min(font.getbbox(t)[1] for t in texts)
-    ink_bottom = max(font.getbbox(t)[3] for t in texts)
+    room = big * (CELL - 2 * MARGIN) // CELL  # the ink's room, across and down
+    texts = {code: glyph_for(code) for code in range(256)}
+    texts = {code: t for code, t in texts.items() if t and t.strip() and t != "\u00ad"}
+    # The tallest reach of all glyphs, from À to the underscore, keeps MARGIN texels off the
+    # top and the bottom of its cell: linear filtering and the mipmaps take in the neighbours.
+    probe = ImageFont.truetype(face, big)
+    reach = (max(probe.getbbox(t)[3] for t in texts.values())
+             - min(probe.getbbox(t)[1] for t in texts.values()))
+    font = ImageFont.truetype(face, int(big * room / reach))
+    ink_top = min(font.getbbox(t)[1] for t in texts.values())
+    ink_bottom = max(font.getbbox(t)[3] for t in texts.values())
+    top = (big - (ink_bottom - ink_top)) / 2 - ink_top
+
+    inks = {}
+    for code, text in texts.items():
+        pad = big // 2  # room for a glyph that reaches out of its advance
+        canvas = Image.new("L", (int(font.getlength(text)) + 2 * pad, big), 0)
+        ImageDraw.Draw(canvas).text((pad, top), text, font=font, fill=255)
+        box = canvas.getbbox()
+        if box:  # the glyph's own columns, the cell's rows
+            inks[code] = canvas.crop((box[0], 0, box[2], big))
+    letters = sorted(inks[c].width for c in inks if chr(c).isascii() and chr(c).isalnum())
+    widen = room / letters[len(letters) // 2]
+
     atlas = Image.new("L", (16 * CELL, 16 * CELL), 0)
     for code, right in ((RIGHT_ARROW, True), (LEFT_ARROW, False)):
         small = arrow_cell(big, right).resize((CELL, CELL), Image.BOX)
         atlas.paste(small, ((code % 16) * CELL, (code // 16) * CELL))
-    for code in range(256):
-        text = glyph_for(code)
-        if text is None or text == " " or text == "\u00a0":
-            continue
-        advance = font.getlength(text)
-        if advance <= 0 or font.getbbox(text)[2] <= font.getbbox(text)[0]:
-            continue  # nothing to draw (the soft hyphen)
-        canvas = Image.new("L", (int(advance) + 8, big), 0)
-        top = (big - (ink_bottom - ink_top)) / 2 - ink_top
-        ImageDraw.Draw(canvas).text((4, top), text, font=font, fill=255)
-        # Widen to 72 % of the cell: square cells make plain monospace look thin and far apart.
-        wide = int(big * 0.72)
-        stretched = canvas.resize((int(canvas.width * wide / advance), big), Image.LANCZOS)
+    for code, ink in inks.items():
+        width = min(room, max(1, round(ink.width * widen)))
         cell = Image.new("L", (big, big), 0)
-        cell.paste(stretched, ((big - stretched.width) // 2, 0))
+        cell.paste(ink.resize((width, big), Image.LANCZOS), ((big - width) // 2, 0))
         small = cell.resize((CELL, CELL), Image.BOX)  # no ringing into the neighbours
         atlas.paste(small, ((code % 16) * CELL, (code // 16) * CELL))
+    # Every cell's margin stays empty.
+    for code in range(256):
+        x, y = (code % 16) * CELL, (code // 16) * CELL
+        inner = Image.new("L", (CELL, CELL), 0)
+        inner.paste(255, (MARGIN, MARGIN, CELL - MARGIN, CELL - MARGIN))
+        outside = ImageChops.subtract(atlas.crop((x, y, x + CELL, y + CELL)), inner)
+        assert outside.getbbox() is None, f"glyph {code} reaches into its cell's margin"
     white = Image.new("L", atlas.size, 255)
     return Image.merge("RGBA", (white, white, white, atlas))
 
