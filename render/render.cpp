@@ -137,7 +137,7 @@ void draw_ball(const cball& ball) {
         glVertex3f(-5, 5, 0);
         glEnd();
     }
-    glEnable(GL_TEXTURE_2D);
+    glEnable(GL_TEXTURE_2D); // the next frame's background is drawn without enabling it
 }
 
 // The medal's name near the top, its picture mirrored, 100 x 100, just above the centre.

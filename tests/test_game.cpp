@@ -249,6 +249,11 @@ TEST_F(game_test, TheServeWaitsForItsTimerAndAlternates) {
     EXPECT_EQ(game->ball->heading, 0);
     EXPECT_GT(game->ball->x, 600.0f);
     EXPECT_EQ(serve_ready, 0);
+    game->state = game_point;
+    game->ball->scorer = 2;
+    frame();
+    frame(1010);
+    EXPECT_EQ(game->ball->heading, 1) << "left, right, left";
 }
 
 TEST_F(game_test, BothDrawsOfALaunchShareOneRawValue) {

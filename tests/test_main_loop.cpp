@@ -69,6 +69,15 @@ TEST_F(loop_step_test, ARestartRebuildsTheWindowInsteadOfAFrameAndKeepsTheGame) 
     EXPECT_EQ(main_timer->frame_ms, 30u);
 }
 
+TEST_F(loop_step_test, AFrameUpdatesTheGame) {
+    main_game->state = game_intro;
+    main_cvars->register_int("cl_maxfps", 0); // the manual clock stands still
+    os::seam::set_focus(main_window->hwnd, true);
+    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
+    EXPECT_EQ(main_loop_step(), 1);
+    EXPECT_EQ(main_game->state, game_serve_wait);
+}
+
 TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
     os::seam::set_clock_step_per_read(100); // each reading of the clock takes 0.1 ms
     clock_reads_of_one_step();
