@@ -5,9 +5,12 @@
 #include "os/keys.h"
 #include "os/video.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -152,11 +155,39 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     SDL_FreeSurface(surface);
 }
 
+// Whether a comma-separated list of SDL video drivers names this one (SDL ignores case there).
+bool names_driver(const char* list, const char* driver) {
+    std::string_view rest = list ? list : "";
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (SDL_strcasecmp(std::string(rest.substr(0, comma)).c_str(), driver) == 0)
+            return true;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return false;
+}
+
+// Without a display SDL falls back on a driver that draws nowhere: a game nobody sees. Such a
+// driver counts only when SDL_VIDEODRIVER asks for it by name.
+bool display_is_invisible() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || (SDL_strcmp(driver, "offscreen") != 0 && SDL_strcmp(driver, "dummy") != 0))
+        return false;
+    return !names_driver(SDL_GetHint(SDL_HINT_VIDEODRIVER), driver);
+}
+
 bool start_video() {
     // Our own interrupt handling turns Ctrl+C into an orderly quit; SDL must not take it over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (!started || display_is_invisible()) {
+        if (started)
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        // The log holds the failure; a player at a terminal looks there first.
+        std::fprintf(stderr, "%s: no display available (is DISPLAY set?)\n",
+                     program_invocation_short_name);
         return false;
+    }
     // 16-bit colour and depth, double-buffered: a minimum, the system may give more.
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);

@@ -6,6 +6,7 @@
 #include "os/fault.h"
 #include "os/keys.h"
 #include "os/messages.h"
+#include "os/process.h"
 #include "os/window.h"
 #include "platform/window.h"
 #include "support/test_env.h"
@@ -190,6 +191,32 @@ TEST_F(window_test, TheOpenMenuTakesEveryKey) {
         EXPECT_EQ(last_result, 0) << "the menu's own answer comes back";
     }
     EXPECT_EQ(loop_request, loop_run);
+}
+
+} // namespace
+
+namespace {
+
+class no_display_test : public brevox_test {
+protected:
+    // A whole run with no display at all, in a process of its own since SDL's video starts once.
+    [[noreturn]] static void run_without_display() {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("SDL_VIDEODRIVER");
+        os::post_quit_message(0); // a run that wrongly gets going ends at once all the same
+        const int code = WinMain(os::module_instance(), 0, "", 1);
+        std::fputs(read_log().c_str(), stderr);
+        std::exit(code);
+    }
+};
+
+TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(run_without_display(), testing::ExitedWithCode(1),
+                ": no display available \\(is DISPLAY set\\?\\)\n.*"
+                " \\(window\\) creating main window : FAILED\n\n\\+ initialization abnormal\n"
+                ".*---- brevox ended ----");
 }
 
 } // namespace
