@@ -72,18 +72,30 @@ os::hwnd key_window(std::uint32_t sdl_id) {
     return named != 0 || windows.empty() ? named : windows.rbegin()->first;
 }
 
-// The flags of a key message's lparam: repeat count, scan code, extended key, previous state.
-os::lparam key_flags(std::uint8_t dik, bool repeat) {
+bool held(std::uint8_t dik) { return (polled_keys[dik] & 0x80) != 0; }
+
+// The flags of a key message's lparam: repeat count, scan code, extended key, Alt held,
+// previous state.
+os::lparam key_flags(std::uint8_t dik, bool alt, bool repeat) {
     return static_cast<os::lparam>(1u | (dik & 0x7Fu) << 16 | (dik & 0x80u ? 1u << 24 : 0u) |
-                                   (repeat ? 1u << 30 : 0u));
+                                   (alt ? 1u << 29 : 0u) | (repeat ? 1u << 30 : 0u));
 }
 
 void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, bool repeat) {
-    if (dik != 0)
-        polled_keys[dik] = down ? 0x80 : 0x00;
-    if (vk != 0 && window != 0)
-        os::post_message(window, down ? os::WM_KEYDOWN : os::WM_KEYUP, vk,
-                         key_flags(dik, repeat && down));
+    if (down && dik != 0)
+        polled_keys[dik] = 0x80;
+    // Alt itself, keys pressed while it is held and F10 are system keys, left to the default
+    // treatment. Not with Ctrl held too: Ctrl+Alt is AltGr, which types characters.
+    const bool alt = held(os::DIK_LMENU) || held(os::DIK_RMENU);
+    const bool ctrl = held(os::DIK_LCONTROL) || held(os::DIK_RCONTROL);
+    const bool system = dik == os::DIK_F10 || (alt && !ctrl);
+    if (!down && dik != 0)
+        polled_keys[dik] = 0x00;
+    if (vk == 0 || window == 0)
+        return;
+    const std::uint32_t message = system ? (down ? os::WM_SYSKEYDOWN : os::WM_SYSKEYUP)
+                                         : (down ? os::WM_KEYDOWN : os::WM_KEYUP);
+    os::post_message(window, message, vk, key_flags(dik, alt, repeat && down));
 }
 
 void focus_event(os::hwnd window, bool focused, bool from_test = false) {

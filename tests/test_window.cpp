@@ -149,6 +149,20 @@ TEST_F(window_test, F1RequestsARestartIntoTheOtherModeInEveryState) {
     }
 }
 
+TEST_F(window_test, KeysHeldWithAltAreLeftToTheSystem) {
+    ASSERT_EQ(main_window->create(), 1);
+    game_in_state(game_in_play);
+    press(os::DIK_LMENU);
+    press(os::DIK_F1);
+    press(os::DIK_P);
+    EXPECT_EQ(loop_request, loop_run);
+    EXPECT_EQ(main_cvars->get_int("fullscreen"), 0);
+    EXPECT_EQ(main_game->state, game_in_play);
+    os::seam::release_key(main_window->hwnd, os::DIK_LMENU);
+    press(os::DIK_F1);
+    EXPECT_EQ(loop_request, loop_vid_restart);
+}
+
 TEST_F(window_test, EscapeOpensTheMenuOnlyFromPlayOrServe) {
     ASSERT_EQ(main_window->create(), 1);
     struct escape_case {
