@@ -265,7 +265,7 @@ bool destroy_window(hwnd window) {
     if (!record || detail::injected_fault("destroy_window"))
         return false;
     SDL_Window* sdl = record->window;
-    // The procedure hears of it first, as on the system the design comes from.
+    // The procedure hears of it first, while the window still exists.
     const msg destroyed{window, WM_DESTROY, 0, 0, 0};
     dispatch_message(destroyed);
     detail::unbind_window(window);
