@@ -2,6 +2,8 @@
 #include "app/main_loop.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
+#include "game/game.h"
+#include "game/menu.h"
 #include "os/fault.h"
 #include "os/gl.h"
 #include "os/window.h"
@@ -13,6 +15,7 @@
 
 #include <GL/gl.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -215,6 +218,140 @@ TEST_F(render_test, AFailedSwapIsKeptAsTheFramesResult) {
     EXPECT_EQ(main_render->draw_frame(), 0);
     EXPECT_EQ(main_render->swap_result, 0);
     EXPECT_EQ(main_render->draw_frame(), 1);
+}
+
+// The scene on pictures made to be read back: the code font (each glyph's colour tells its
+// code), a blue paddle, a grey background, an ace medal whose left half is red and right half
+// green.
+class scene_test : public render_test {
+protected:
+    void SetUp() override {
+        render_test::SetUp();
+        std::filesystem::create_directory("data");
+        test_support::write_code_font("data/font.tga");
+        write_picture("data/client.tga", 8, 128, [](int) { return bgra{255, 0, 0}; });
+        write_picture("data/background.tga", 8, 8, [](int) { return bgra{64, 64, 64}; });
+        write_picture("data/medal_ace.tga", 64, 64, [](int x) {
+            return x < 32 ? bgra{0, 0, 255} : bgra{0, 255, 0};
+        });
+        main_menu = new cmenu;
+        ASSERT_EQ(main_menu->init(), 1);
+        main_game = new cgame;
+        main_game->left = new cpaddle(0);
+        main_game->right = new cpaddle(1);
+        main_game->ball = new cball;
+    }
+
+    struct bgra {
+        std::uint8_t b, g, r;
+    };
+    template <typename colour_of_column>
+    static void write_picture(const char* name, int width, int height, colour_of_column colour) {
+        test_support::bytes pixels;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const bgra c = colour(x);
+                pixels.insert(pixels.end(), {c.b, c.g, c.r, 255});
+            }
+        test_support::write_file(name, test_support::tga_file(2, width, height, 32, pixels));
+    }
+
+    // Draws one frame of the given state on a client area of the window's size and keeps it
+    // in the back buffer to be read.
+    void draw(std::int32_t state) {
+        main_game->state = state;
+        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
+        os::seam::fail_call("swap_buffers");
+        main_render->draw_frame();
+    }
+    static std::array<std::uint8_t, 4> pixel(int x, int y) {
+        std::array<std::uint8_t, 4> rgba{};
+        glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        return rgba;
+    }
+    // The glyph whose cell colour shows at (x, y); -1 for none.
+    static int glyph(int x, int y) { return test_support::code_of_colour(pixel(x, y).data()); }
+};
+
+TEST_F(scene_test, TheMenuStandsUnderTheTitleWithTheVersionAtTheLowerRight) {
+    ASSERT_EQ(main_render->init(), 1);
+    draw(game_menu);
+    EXPECT_EQ(glyph(202, 440), 'b') << "the title, 40-unit glyphs from (200, 438)";
+    EXPECT_EQ(glyph(198, 440), -1);
+    EXPECT_EQ(glyph(237, 475), 'b');
+    EXPECT_EQ(glyph(602, 3), 'v') << "the version from (600, 1)";
+    EXPECT_EQ(glyph(622, 3), '.');
+    EXPECT_EQ(glyph(328, 355), 'w') << "the screen mode's value from (326, 352.2)";
+    EXPECT_EQ(glyph(324, 355), -1);
+    EXPECT_EQ(pixel(100, 100)[0], 0) << "no picture behind the menu";
+}
+
+TEST_F(scene_test, PausedShowsTheFieldThePaddlesAndTheScoreWithoutTheBall) {
+    main_window->destroy();
+    main_cvars->set_int("width", 800);
+    main_cvars->set_int("height", 600);
+    ASSERT_EQ(main_window->create(), 1);
+    ASSERT_EQ(main_cvars->get_int("clwidth"), 800);
+    ASSERT_EQ(main_render->init(), 1);
+    main_game->left->y = 100;
+    main_game->right->y = 500;
+    main_game->ball->x = 400;
+    main_game->ball->y = 100;
+    main_game->left->score = 3;
+    main_game->right->score = 12;
+    draw(game_paused);
+    EXPECT_EQ(glyph(336, 322), 'P') << "\"Paused\", 22-unit glyphs from (334, 320)";
+    EXPECT_EQ(glyph(332, 322), -1);
+    EXPECT_EQ(glyph(193, 282), 'P') << "\"Press P to continue\" from (191, 280)";
+    EXPECT_EQ(glyph(607, 282), 'e') << "19 glyphs wide, to 609";
+    EXPECT_EQ(glyph(611, 282), -1);
+    const auto blue = [](std::array<std::uint8_t, 4> c) { return c[2] > 200 && c[0] < 50; };
+    EXPECT_TRUE(blue(pixel(5, 100))) << "the left paddle from x 0 to 10";
+    EXPECT_TRUE(blue(pixel(5, 149)));
+    EXPECT_FALSE(blue(pixel(5, 151)));
+    EXPECT_TRUE(blue(pixel(795, 500))) << "the right paddle from x 790 to 800";
+    EXPECT_FALSE(blue(pixel(788, 500)));
+    EXPECT_EQ(pixel(400, 100)[0], pixel(300, 100)[0]) << "no ball";
+    // "3 - 12" in 12-unit glyphs centred on 400 at y 10: from 364.
+    std::string score;
+    for (int i = 0; i < 6; ++i)
+        score += static_cast<char>(glyph(366 + 12 * i, 12));
+    EXPECT_EQ(score, "3 - 12");
+}
+
+TEST_F(scene_test, TheBallIsARedDiscAndTexturingComesBackAfterIt) {
+    ASSERT_EQ(main_render->init(), 1);
+    main_game->ball->x = 320;
+    main_game->ball->y = 240;
+    draw(game_in_play);
+    const auto centre = pixel(320, 240);
+    EXPECT_GT(centre[0], 200);
+    EXPECT_LT(centre[1] + centre[2], 20);
+    EXPECT_GT(pixel(327, 240)[0], 200) << "a disc of radius 10";
+    EXPECT_LT(pixel(327, 247)[0], 100) << "not a square";
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_EQ(glyph(320, 222), -1) << "no prompt";
+}
+
+TEST_F(scene_test, AMedalShowsMirroredUntilItsTimeIsUpThenThePrompt) {
+    ASSERT_EQ(main_render->init(), 1);
+    medal_shown = 1;
+    medal_kind = medal_ace;
+    draw(game_serve_wait);
+    const auto left = pixel(295, 260);
+    const auto right = pixel(345, 260);
+    EXPECT_TRUE(left[1] > 200 && left[0] < 50) << "the picture's green right half on the left";
+    EXPECT_TRUE(right[0] > 200 && right[1] < 50);
+    EXPECT_EQ(pixel(265, 260)[1], pixel(100, 100)[1]) << "100 units wide, from 270";
+    const auto title = pixel(258, 382); // "Ace Ball", 16-unit glyphs from (256, 380), magenta
+    EXPECT_TRUE(title[0] > 0 && title[1] == 0 && title[2] > 200);
+    EXPECT_EQ(glyph(102, 222), -1);
+
+    medal_shown = 0;
+    draw(game_serve_wait);
+    EXPECT_EQ(glyph(102, 222), 'P') << "\"Press SPACE to start\" from (100, 220)";
+    EXPECT_EQ(pixel(345, 260)[0], pixel(100, 100)[0]) << "no medal";
+    medal_kind = medal_none;
 }
 
 } // namespace

@@ -18,6 +18,7 @@ protected:
         brevox_test::SetUp();
         start_log_and_cvars();
         ASSERT_NO_FATAL_FAILURE(open_main_window());
+        ASSERT_EQ(menu.init(), 1);
     }
     void TearDown() override {
         main_game = nullptr;
@@ -33,7 +34,7 @@ protected:
             last_result = os::dispatch_message(m);
     }
 
-    // A game and a menu in the given state, standing in for the real ones.
+    // The game in the given state, with the menu.
     void game_in_state(std::int32_t state) {
         main_game = &game;
         main_menu = &menu;
@@ -87,12 +88,12 @@ TEST_F(window_test, F1RequestsARestartIntoTheOtherModeInEveryStateButNotWithAlt)
 
 // The open menu takes every key; else ESCAPE opens it from play or serve, P pauses play.
 TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
-    const std::int32_t states[] = {game_menu,       game_intro,   game_paused,
-                                   game_serve_wait, game_in_play, game_point};
-    const std::int32_t after_escape[] = {game_menu, game_intro, game_paused,
-                                         game_menu, game_menu,  game_point};
-    const std::int32_t after_p[] = {game_menu,       game_intro,  game_in_play,
-                                    game_serve_wait, game_paused, game_point};
+    const std::int32_t states[] = {game_intro,   game_paused, game_serve_wait,
+                                   game_in_play, game_point,  game_menu};
+    const std::int32_t after_escape[] = {game_intro, game_paused, game_menu,
+                                         game_menu,  game_point,  game_menu};
+    const std::int32_t after_p[] = {game_intro,  game_in_play, game_serve_wait,
+                                    game_paused, game_point,   game_menu};
     for (int i = 0; i < 6; ++i) {
         game_in_state(states[i]);
         press(os::DIK_P);
@@ -100,10 +101,11 @@ TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
         game_in_state(states[i]);
         press(os::DIK_ESCAPE);
         EXPECT_EQ(main_game->state, after_escape[i]) << "ESCAPE in state " << states[i];
-        const bool opened = i > 0 && after_escape[i] == game_menu;
-        EXPECT_EQ(main_menu->resume_state, opened ? states[i] : -1);
-        EXPECT_EQ(last_result, i == 0 ? 0 : 1) << "the menu's own answer comes back";
+        EXPECT_EQ(main_menu->resume_state, i == 2 || i == 3 ? states[i] : -1);
+        EXPECT_EQ(last_result, i == 5 ? 0 : 1) << "the menu's own answer comes back";
     }
+    press(os::DIK_DOWN);
+    EXPECT_EQ(main_menu->selected, 1) << "the open menu moved its selection";
     EXPECT_EQ(loop_request, loop_run);
 }
 
