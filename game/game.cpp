@@ -217,20 +217,11 @@ std::int32_t sign_of(float v) { return v >= 0.0f ? 1 : -1; }
 
 void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_right) {
     const std::int32_t direction = paddle_velocity == 0.0f ? 0 : sign_of(paddle_velocity);
-    std::int32_t n = 0;
-    std::int32_t m = 0;
-    if (from_right == 0) {
-        x = 11.0f;
-        heading = 1;
-        n = random_range(1, 8);
-        vx = static_cast<float>(n);
-    } else {
-        x = client_width() - ball_radius - 1.0f;
-        heading = 0;
-        n = random_range(1, 8);
-        vx = static_cast<float>(-n);
-    }
-    m = random_range(0, n);
+    x = from_right ? client_width() - ball_radius - 1.0f : 11.0f;
+    heading = from_right ? 0 : 1;
+    const std::int32_t n = random_range(1, 8);
+    vx = static_cast<float>(from_right ? -n : n);
+    const std::int32_t m = random_range(0, n); // nearly always the same second: the same raw value
     y = paddle_y;
     vy = static_cast<float>(m * direction) * 0.6666667f;
 }
