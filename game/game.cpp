@@ -239,7 +239,7 @@ int cgame::init() {
     left->x = 0.0f;
     right->x = client_width();
     input->init(); // a keyboard that fails is in the log; the game goes on without keys
-    set_keys(os::DIK_UP, os::DIK_DOWN, os::DIK_LSHIFT, os::DIK_LCONTROL);
+    bind_player_keys();
     open_sound();
     return 1;
 }
@@ -249,8 +249,12 @@ int cgame::reattach() {
     input = new (std::nothrow) cinput;
     if (!input || !input->init())
         return 0;
-    set_keys(os::DIK_UP, os::DIK_DOWN, os::DIK_LSHIFT, os::DIK_LCONTROL);
+    bind_player_keys();
     return 1;
+}
+
+void cgame::bind_player_keys() {
+    set_keys(os::DIK_UP, os::DIK_DOWN, os::DIK_LSHIFT, os::DIK_LCONTROL);
 }
 
 int cgame::set_keys(std::int32_t right_up, std::int32_t right_down, std::int32_t left_up,
@@ -293,7 +297,7 @@ int cgame::update() {
 
     if (state == game_intro && input->key_down(os::DIK_SPACE)) {
         state = game_serve_wait;
-        input->set_key(os::DIK_SPACE, 0); // the same press must not serve too
+        input->set_key(os::DIK_SPACE, 0); // this press is used up
         start_serve_delay(intro_serve_delay_ms);
         return 1;
     }

@@ -87,6 +87,7 @@ public:
     float speed;         // 10, 12 or 14
 
 private:
+    void bind_player_keys(); // right: UP and DOWN; left: LSHIFT and LCTRL
     void launch_from_server();
     void move_ball(float step, float width, float height);
     void score_point();
