@@ -153,6 +153,9 @@ TEST_F(texture_test, TgaFilesTheLoaderDoesNotTakeFailWithTheirReason) {
         {truncated(24), "FAILED [image size error 1000 and expected 12288\n"},
         {bytes{0, 0, 2, 0, 0, 0, 0, 0, 0, 0}, "FAILED [read error]\n"}, // ends in its header
         {bytes{0, 0}, "FAILED [read error]\n"},
+        // No texture can be built from no pixels.
+        {test_support::tga_file(2, 0, 4, 32, {}), "FAILED [unable to build the texture format]\n"},
+        {test_support::tga_file(2, 4, 0, 24, {}), "FAILED [unable to build the texture format]\n"},
         // Larger than any texture: refused before anything is allocated.
         {test_support::tga_file(2, 65535, 65535, 32, bytes(4)),
          "FAILED [unable to allocate memory!\n"},
