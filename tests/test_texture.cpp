@@ -1,6 +1,7 @@
 #include "app/log.h"
 #include "platform/driver.h"
 #include "platform/window.h"
+#include "render/image_file.h"
 #include "render/texture.h"
 #include "support/alloc_fault.h"
 #include "support/image_files.h"
@@ -260,6 +261,32 @@ TEST_F(texture_test, BuildTextureRefusesAMissingBufferWithoutTouchingOpenGl) {
     test_support::fail_nothrow_allocations(0);
     EXPECT_EQ(load("texwhite", 0, 0), " (texture) loading UNIFORM texture colors(255,255,255) : "
                                       "FAILED [unable to build the texture format]\n");
+}
+
+// Headers that promise more than the file holds, or more bytes than a log line can count, fail
+// before anything is allocated: every allocation fails here, so one would change the verdict.
+TEST(image_reader_test, OversizedHeadersFailBeforeAnyAllocation) {
+    using test_support::tga_file;
+    const struct {
+        image_status (*reader)(image_source&, std::int32_t, image_pixels&);
+        bytes file;
+        std::int32_t max_size;
+        image_status verdict;
+    } cases[] = {
+        {read_tga, tga_file(2, 32768, 32768, 32, bytes(4)), 32768, image_status::no_memory},
+        {read_tga, tga_file(2, 30000, 30000, 32, bytes(4)), 32768, image_status::no_memory},
+        {read_tga, tga_file(2, 16384, 32767, 32, bytes(4)), 32768, image_status::short_pixels},
+        {read_tga, tga_file(2, 64, 64, 32, bytes(1000)), 64, image_status::short_pixels},
+        {read_bmp, test_support::bmp_file(64, 64, 24, 0, bytes(1000)), 64,
+         image_status::read_error},
+    };
+    for (const auto& c : cases) {
+        test_support::fail_nothrow_allocations(0, 1000);
+        memory_source source(c.file.data(), c.file.size());
+        image_pixels image;
+        EXPECT_EQ(c.reader(source, c.max_size, image), c.verdict) << &c - cases;
+        test_support::stop_failing_allocations();
+    }
 }
 
 } // namespace
