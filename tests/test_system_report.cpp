@@ -93,18 +93,25 @@ TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
                           " 3DNow! : NO\n\n");
 }
 
-TEST_F(report_test, AProcessorWithoutCpuidStillReportsTheMemory) {
-    os::seam::use_synthetic_memory(64ull << 20);
+TEST_F(report_test, AProcessorWithoutCpuidStillReportsTheMemoryUpTo32Bits) {
     os::seam::use_synthetic_version(windows(os::VER_PLATFORM_WIN32_WINDOWS, 4, 0, 950));
     os::seam::fail_call("cpuid", -1, os::seam::fail_always);
-    main_log = new clog;
-    EXPECT_EQ(log_from("+ CPU"), "+ CPU info :  Family 0 - 0 MHz\n"
-                                 " Memory : 65536 ko\n"
-                                 " L1 Cache : 0 ko\n"
-                                 " L2 Cache : 0 ko\n"
-                                 " MMX : NO\n"
-                                 " SSE : NO\n"
-                                 " 3DNow! : NO\n\n");
+    const std::pair<std::uint64_t, std::string> memories[] = {
+        {64ull << 20, "65536"}, {2ull << 40, "2147483648"}, {16ull << 40, "4294967295"}};
+    for (const auto& [bytes, kb] : memories) {
+        os::seam::use_synthetic_memory(bytes);
+        delete main_log;
+        main_log = new clog;
+        EXPECT_EQ(log_from("+ CPU"), "+ CPU info :  Family 0 - 0 MHz\n"
+                                     " Memory : " +
+                                         kb +
+                                         " ko\n"
+                                         " L1 Cache : 0 ko\n"
+                                         " L2 Cache : 0 ko\n"
+                                         " MMX : NO\n"
+                                         " SSE : NO\n"
+                                         " 3DNow! : NO\n\n");
+    }
 }
 
 TEST_F(report_test, ExtendedLeavesGiveCachesAndThreeDNow) {
