@@ -1,24 +1,18 @@
 #include "support/image_files.h"
 
-#include <algorithm>
 #include <fstream>
 
 namespace test_support {
 
-namespace {
-
-void put(bytes& out, std::uint32_t value, int size) { // little-endian
+static void put(bytes& out, std::uint32_t value, int size) { // little-endian
     for (int i = 0; i < size; ++i)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-} // namespace
-
 bytes tga_file(int type, int width, int height, int depth, const bytes& pixels, int id_length) {
     bytes out = {static_cast<std::uint8_t>(id_length), 0, static_cast<std::uint8_t>(type)};
     out.resize(12, 0);
-    put(out, static_cast<std::uint32_t>(width), 2);
-    put(out, static_cast<std::uint32_t>(height), 2);
+    put(out, static_cast<std::uint32_t>(width) | static_cast<std::uint32_t>(height) << 16, 4);
     put(out, static_cast<std::uint32_t>(depth), 2); // and a descriptor of 0
     out.resize(out.size() + static_cast<std::size_t>(id_length), 'i');
     out.insert(out.end(), pixels.begin(), pixels.end());
@@ -33,8 +27,7 @@ bytes bmp_file(std::int32_t width, std::int32_t height, int bits, int compressio
         put(out, field, 4);
     put(out, 1 | static_cast<std::uint32_t>(bits) << 16, 4); // planes, bits per pixel
     put(out, static_cast<std::uint32_t>(compression), 4);
-    out.resize(54, 0);
-    out.resize(std::max<std::size_t>(offset, 54), 0xEE);
+    out.resize(offset, 0);
     out.insert(out.end(), pixels.begin(), pixels.end());
     return out;
 }
@@ -54,9 +47,7 @@ void write_code_font(const std::string& name) {
     write_file(name, tga_file(2, 128, 128, 32, pixels));
 }
 
-int code_of_colour(const std::uint8_t* rgb) {
-    // 16-bit colour keeps the top 5 or 6 bits, enough to tell steps of 16 apart.
-    return rgb[2] < 200 ? -1 : (rgb[1] / 16) * 16 + rgb[0] / 16;
-}
+// 16-bit colour keeps the top 5 or 6 bits, enough to tell steps of 16 apart.
+int code_of_colour(const std::uint8_t* c) { return c[2] < 200 ? -1 : c[1] / 16 * 16 + c[0] / 16; }
 
 } // namespace test_support
