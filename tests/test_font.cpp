@@ -48,7 +48,7 @@ protected:
     }
 };
 
-TEST_F(font_test, CodesCentreColourShadowAndDrawArrowsAndPrintLeavesTheStateAsDesigned) {
+TEST_F(font_test, CodesCentreColourShadowAndDrawArrowsAndPrintRestoresTheState) {
     print(main_font, 800, 100, 22, "^c^sPaused"); // 6 glyphs from 400 - 66, shadowed at (+1, +1)
     print(main_font, 400, 200, 80, "^cAB");       // centred by the size asked, drawn at most 50
     print(main_font, 100, 300, 3, "^cAB");        // and at least 5: from 50 - 3
