@@ -32,10 +32,13 @@ void register_startup_cvars(os::hinstance instance) {
 }
 
 // A main object whose allocation failed counts as a failed initialisation.
-bool main_objects_allocated() { return main_cvars && main_timer && main_window && main_render; }
+bool main_objects_allocated() {
+    return main_cvars && main_timer && main_menu && main_window && main_render && main_game;
+}
 
 void run_frame() {
     main_timer->begin_frame();
+    main_game->update();
     main_render->draw_frame();
     main_timer->update();
 }
@@ -46,6 +49,14 @@ void free_renderer() {
     main_render->release();
     delete main_render;
     main_render = nullptr;
+}
+
+void free_game() {
+    if (!main_game)
+        return;
+    main_game->shutdown();
+    delete main_game;
+    main_game = nullptr;
 }
 
 void free_window() {
@@ -100,10 +111,13 @@ void free_cvars_and_log() {
 int init_main_objects() {
     log_printf(main_log, "\n+ creating main objects\n");
     main_timer = new (std::nothrow) ctimer;
+    main_menu = new (std::nothrow) cmenu;
     main_window = new (std::nothrow) cwindow;
     main_render = new (std::nothrow) crender;
+    main_game = new (std::nothrow) cgame;
 
-    if (!main_objects_allocated() || !main_window->create() || !main_render->init()) {
+    if (!main_objects_allocated() || !main_menu->init() || !main_window->create() ||
+        !main_render->init() || !main_game->init()) {
         log_printf(main_log, "\n+ initialization abnormal\n");
         return 0;
     }
@@ -148,15 +162,23 @@ int vid_restart() {
     main_render = new (std::nothrow) crender;
     if (!main_window || !main_render || !main_window->create() || !main_render->init())
         return 0;
+    if (main_game) {
+        if (!main_game->reattach()) // the keyboard is bound to the old window
+            return 0;
+        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
+    }
     log_printf(main_log, "+ vid_restart successfull!\n");
     return 1;
 }
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
+    free_game();
     free_renderer();
     free_window();
     delete main_timer; // it has no release step
     main_timer = nullptr;
+    delete main_menu;
+    main_menu = nullptr;
     return 1;
 }

@@ -1,8 +1,16 @@
-// The game object, as the window procedure and the renderer see it: its state. The rules, the
-// paddles, the ball and the scores join it with the game simulation.
+// The game itself: two paddles at the left and right edges of the client area, a ball between
+// them, the serve, the points and the medals. Coordinates are client-area units, one per pixel,
+// origin at the lower-left corner, y upward. Everything here runs on the main thread: update()
+// from the main loop, state changes from the window procedure and the menu, and the two timer
+// callbacks from the message pump.
 #pragma once
 
+#include "os/types.h"
+
 #include <cstdint>
+
+class cinput;
+class csample;
 
 // Game states.
 enum : std::int32_t {
@@ -14,12 +22,102 @@ enum : std::int32_t {
     game_point = 5,      // a point was scored, counted on the next update
 };
 
+// Medals, as medal_kind holds them.
+enum : std::int32_t {
+    medal_none = 0,
+    medal_ace = 1,
+    medal_fast = 2,
+    medal_slow = 3,
+};
+
+class cpaddle {
+public:
+    explicit cpaddle(std::int32_t which_side)
+        : side(which_side), x(0), y(0), velocity(0), up_key(0), down_key(0), score(0) {}
+
+    std::int32_t side; // 0 left, 1 right
+    float x;           // the outer edge: 0 for the left paddle, the client width for the right
+    float y;           // vertical centre; the paddle is 100 units tall
+    float velocity;    // units per step, positive upward
+    std::int32_t up_key;
+    std::int32_t down_key;
+    std::int32_t score;
+};
+
+class cball {
+public:
+    cball() : x(0), y(0), vx(0), vy(0), heading(0), scorer(0) {}
+
+    // Serves from a paddle: y and velocity are the server's, from_right 1 for the right paddle.
+    void launch(float paddle_y, float paddle_velocity, std::int32_t from_right);
+
+    float x; // centre; the radius is 10
+    float y;
+    float vx; // units per step
+    float vy;
+    std::int32_t heading; // 1 toward the right paddle, 0 toward the left one
+    std::int32_t scorer;  // once the ball is out: 1 the left player scored, 2 the right one
+};
+
 class cgame {
 public:
-    cgame() : state(game_menu) {}
+    cgame()
+        : left(nullptr), right(nullptr), ball(nullptr), input(nullptr), state(game_menu), server(0),
+          speed(0) {}
+    cgame(const cgame&) = delete;
+    cgame& operator=(const cgame&) = delete;
 
+    // The paddles, the ball, the keyboard, the sound system and the samples. A failed keyboard
+    // or sound system is only logged; 0 only when the game's own objects cannot be allocated.
+    int init();
+    // After a video restart: a keyboard object for the new window, and the key bindings.
+    int reattach();
+    int set_keys(std::int32_t right_up, std::int32_t right_down, std::int32_t left_up,
+                 std::int32_t left_down);
+    // One frame, scaled by the length of the last one and by the game speed.
+    int update();
+    void shutdown();
+
+    cpaddle* left;
+    cpaddle* right;
+    cball* ball;
+    cinput* input;
     std::int32_t state;
+    std::int32_t server; // who serves next: 0 left, 1 right
+    float speed;         // 10, 12 or 14
+
+private:
+    void bind_player_keys(); // right: UP and DOWN; left: LSHIFT and LCTRL
+    void launch_from_server();
+    void move_ball(float step, float width, float height);
+    void score_point();
 };
 
 // The game, owned by the main loop; null while it does not exist.
 extern cgame* main_game;
+
+// Game-wide state beside the object, shared with the menu and the scene renderer.
+extern csample* sample_ace;
+extern csample* sample_fastball;
+extern csample* sample_slowball;
+extern csample* sample_voice;
+extern csample* sample_apply;
+extern std::int32_t serve_ready; // a launch is allowed
+extern os::timer_id serve_timer;
+extern std::int32_t medal_shown; // a medal is on show
+extern os::timer_id medal_timer;
+extern std::int32_t medal_kind;
+extern std::int32_t rally_hits; // paddle hits since the last point
+
+// Plays a sample when it was loaded.
+void play_sample(csample* sample);
+
+// One-shot timer callbacks: each ends its own timer on its first call.
+void serve_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
+void medal_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
+
+// rand() mod (hi - lo + 1) + lo from a generator seeded anew with the calendar's whole seconds
+// at every call: all calls within one second draw the same raw value.
+std::int32_t random_range(std::int32_t lo, std::int32_t hi);
+float abs_value(float v);
+std::int32_t sign_of(float v);

@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <atomic>
+#include <ctime>
 
 namespace {
 
@@ -49,6 +50,13 @@ std::uint32_t get_tick_count() {
     if (manual)
         return tick_origin.load() + static_cast<std::uint32_t>(read_manual_us() / 1000);
     return static_cast<std::uint32_t>(SDL_GetTicks64());
+}
+
+std::int64_t calendar_seconds() {
+    if (manual)
+        return seam::manual_calendar_origin +
+               static_cast<std::int64_t>(manual_us.load() / 1'000'000);
+    return static_cast<std::int64_t>(std::time(nullptr));
 }
 
 } // namespace os

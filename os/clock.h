@@ -12,6 +12,9 @@ bool query_performance_frequency(std::int64_t& frequency);
 bool query_performance_counter(std::int64_t& count);
 // Milliseconds since the clock's origin, wrapping every 2^32 ms.
 std::uint32_t get_tick_count();
+// Calendar time in whole seconds since 1970. The manual clock starts it at a fixed second and
+// moves it on with its own time. Not counted as a read.
+std::int64_t calendar_seconds();
 
 } // namespace os
 
@@ -29,6 +32,8 @@ namespace os::seam {
 // manual_frequency counts per second (one count per microsecond); the tick count is
 // tick_origin + elapsed milliseconds; timers follow it.
 constexpr std::int64_t manual_frequency = 1'000'000;
+// The calendar second at which the manual clock starts.
+constexpr std::int64_t manual_calendar_origin = 1'800'000'000;
 
 void use_manual_clock(std::uint32_t tick_origin = 0);
 void use_real_clock();

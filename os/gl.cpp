@@ -134,7 +134,7 @@ handle gl_create_context(handle dc) {
     SDL_Window* window = window_of_dc(dc);
     if (fails("gl_create_context") || !window || !pixel_formats.count(device_contexts[dc]))
         return 0;
-    // SDL makes a new context current; the system the design comes from does not.
+    // SDL makes a new context current; the program expects only gl_make_current to do that.
     SDL_Window* previous_window = SDL_GL_GetCurrentWindow();
     SDL_GLContext previous = SDL_GL_GetCurrentContext();
     SDL_GLContext context = SDL_GL_CreateContext(window);

@@ -77,7 +77,8 @@ constexpr std::uint8_t DIK_MULTIPLY = 0x37;
 constexpr std::uint8_t DIK_LMENU = 0x38;
 constexpr std::uint8_t DIK_SPACE = 0x39;
 constexpr std::uint8_t DIK_CAPITAL = 0x3A;
-constexpr std::uint8_t DIK_F1 = 0x3B; // to DIK_F10 = 0x44
+constexpr std::uint8_t DIK_F1 = 0x3B; // to DIK_F10
+constexpr std::uint8_t DIK_F10 = 0x44;
 constexpr std::uint8_t DIK_NUMLOCK = 0x45;
 constexpr std::uint8_t DIK_SCROLL = 0x46;
 constexpr std::uint8_t DIK_NUMPAD7 = 0x47;

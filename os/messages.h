@@ -20,6 +20,8 @@ constexpr std::uint32_t WM_QUIT = 0x0012;
 constexpr std::uint32_t WM_KEYDOWN = 0x0100;
 constexpr std::uint32_t WM_KEYUP = 0x0101;
 constexpr std::uint32_t WM_CHAR = 0x0102;
+constexpr std::uint32_t WM_SYSKEYDOWN = 0x0104;
+constexpr std::uint32_t WM_SYSKEYUP = 0x0105;
 constexpr std::uint32_t WM_TIMER = 0x0113;
 constexpr std::uint32_t WM_USER = 0x0400;
 

@@ -5,9 +5,12 @@
 #include "os/keys.h"
 #include "os/video.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -69,18 +72,30 @@ os::hwnd key_window(std::uint32_t sdl_id) {
     return named != 0 || windows.empty() ? named : windows.rbegin()->first;
 }
 
-// The flags of a key message's lparam: repeat count, scan code, extended key, previous state.
-os::lparam key_flags(std::uint8_t dik, bool repeat) {
+bool held(std::uint8_t dik) { return (polled_keys[dik] & 0x80) != 0; }
+
+// The flags of a key message's lparam: repeat count, scan code, extended key, Alt held,
+// previous state.
+os::lparam key_flags(std::uint8_t dik, bool alt, bool repeat) {
     return static_cast<os::lparam>(1u | (dik & 0x7Fu) << 16 | (dik & 0x80u ? 1u << 24 : 0u) |
-                                   (repeat ? 1u << 30 : 0u));
+                                   (alt ? 1u << 29 : 0u) | (repeat ? 1u << 30 : 0u));
 }
 
 void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, bool repeat) {
-    if (dik != 0)
-        polled_keys[dik] = down ? 0x80 : 0x00;
-    if (vk != 0 && window != 0)
-        os::post_message(window, down ? os::WM_KEYDOWN : os::WM_KEYUP, vk,
-                         key_flags(dik, repeat && down));
+    if (down && dik != 0)
+        polled_keys[dik] = 0x80;
+    // Alt itself, keys pressed while it is held and F10 are system keys, left to the default
+    // treatment. Not with Ctrl held too: Ctrl+Alt is AltGr, which types characters.
+    const bool alt = held(os::DIK_LMENU) || held(os::DIK_RMENU);
+    const bool ctrl = held(os::DIK_LCONTROL) || held(os::DIK_RCONTROL);
+    const bool system = dik == os::DIK_F10 || (alt && !ctrl);
+    if (!down && dik != 0)
+        polled_keys[dik] = 0x00;
+    if (vk == 0 || window == 0)
+        return;
+    const std::uint32_t message = system ? (down ? os::WM_SYSKEYDOWN : os::WM_SYSKEYUP)
+                                         : (down ? os::WM_KEYDOWN : os::WM_KEYUP);
+    os::post_message(window, message, vk, key_flags(dik, alt, repeat && down));
 }
 
 void focus_event(os::hwnd window, bool focused, bool from_test = false) {
@@ -152,11 +167,39 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     SDL_FreeSurface(surface);
 }
 
+// Whether a comma-separated list of SDL video drivers names this one (SDL ignores case there).
+bool names_driver(const char* list, const char* driver) {
+    std::string_view rest = list ? list : "";
+    while (!rest.empty()) {
+        const std::size_t comma = rest.find(',');
+        if (SDL_strcasecmp(std::string(rest.substr(0, comma)).c_str(), driver) == 0)
+            return true;
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return false;
+}
+
+// Without a display SDL falls back on a driver that draws nowhere: a game nobody sees. Such a
+// driver counts only when SDL_VIDEODRIVER asks for it by name.
+bool display_is_invisible() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || (SDL_strcmp(driver, "offscreen") != 0 && SDL_strcmp(driver, "dummy") != 0))
+        return false;
+    return !names_driver(SDL_GetHint(SDL_HINT_VIDEODRIVER), driver);
+}
+
 bool start_video() {
     // Our own interrupt handling turns Ctrl+C into an orderly quit; SDL must not take it over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+    const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (!started || display_is_invisible()) {
+        if (started)
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        // The log holds the failure; a player at a terminal looks there first.
+        std::fprintf(stderr, "%s: no display available (is DISPLAY set?)\n",
+                     program_invocation_short_name);
         return false;
+    }
     // 16-bit colour and depth, double-buffered: a minimum, the system may give more.
     SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 5);
@@ -222,7 +265,7 @@ bool destroy_window(hwnd window) {
     if (!record || detail::injected_fault("destroy_window"))
         return false;
     SDL_Window* sdl = record->window;
-    // The procedure hears of it first, as on the system the design comes from.
+    // The procedure hears of it first, while the window still exists.
     const msg destroyed{window, WM_DESTROY, 0, 0, 0};
     dispatch_message(destroyed);
     detail::unbind_window(window);

@@ -1,6 +1,7 @@
 // Windows: classes with their window procedure and icon, creation in a decorated or a
 // borderless form, show, place, client size, title and destruction. System events become
-// messages of the main thread's queue: WM_KEYDOWN (with auto-repeat) and WM_CLOSE.
+// messages of the main thread's queue: WM_KEYDOWN (with auto-repeat), WM_SYSKEYDOWN for Alt,
+// keys held with it and F10, their key-ups, and WM_CLOSE.
 #pragma once
 
 #include "os/messages.h"

@@ -4,6 +4,8 @@
 #include "app/main_loop.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
+#include "game/game.h"
+#include "game/menu.h"
 #include "os/window.h"
 #include "render/texture.h"
 
@@ -27,6 +29,7 @@ char title_text[128];
 
 namespace {
 
+constexpr const char* version = "0.7a";
 constexpr std::uint32_t fullscreen_fps_period_ms = 333;
 constexpr std::uint32_t title_fps_period_ms = 500;
 
@@ -58,6 +61,146 @@ void build_ball_disc() {
     gluQuadricNormals(ball_disc, GLU_SMOOTH);
     gluQuadricTexture(ball_disc, GL_TRUE);
     log_printf(main_log, "OK\n");
+}
+
+// One textured quad from (x0, y0) to (x1, y1); mirrored takes the picture right to left.
+void quad(float x0, float y0, float x1, float y1, bool mirrored = false) {
+    const GLdouble left = mirrored ? 1 : 0;
+    const GLdouble right = mirrored ? 0 : 1;
+    glBegin(GL_QUADS);
+    glTexCoord2d(left, 0);
+    glVertex3f(x0, y0, 0);
+    glTexCoord2d(right, 0);
+    glVertex3f(x1, y0, 0);
+    glTexCoord2d(right, 1);
+    glVertex3f(x1, y1, 0);
+    glTexCoord2d(left, 1);
+    glVertex3f(x0, y1, 0);
+    glEnd();
+}
+
+void blend_over() {
+    glEnable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+void draw_menu_screen(float width, float height) {
+    print(main_font, width, height - 42, 40, "^c^7brevox");
+    if (main_menu)
+        main_menu->draw();
+    print(main_font, width - 40, 1, 8, "v%s", version); // lower right, not centred
+}
+
+void draw_intro(float width, float height) {
+    glColor3f(1, 1, 1);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, tex_intro);
+    quad(0, 0, width, height);
+    print(main_font, width, height - 50, 40, "^c^s^7brevox");
+    print(main_font, width, height * 0.33333334f, 20, "^c^s^7Press ^2SPACE^7 to enter");
+}
+
+// The paddle picture is 10 x 100; the right one is the left one mirrored.
+void draw_paddles(const cpaddle& left, const cpaddle& right) {
+    glColor3f(1, 1, 1);
+    glTranslatef(left.x + 5, left.y, 0);
+    blend_over();
+    glBindTexture(GL_TEXTURE_2D, tex_client);
+    quad(-5, -50, 5, 50);
+    glLoadIdentity();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glColor3f(1, 1, 1);
+
+    glTranslatef(right.x - 5, right.y, 0);
+    blend_over();
+    glBindTexture(GL_TEXTURE_2D, tex_client);
+    quad(-5, -50, 5, 50, true);
+    glDisable(GL_BLEND);
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+// A red, untextured disc of radius 10 (a 10 x 10 square without a quadric).
+void draw_ball(const cball& ball) {
+    glLoadIdentity();
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glTranslatef(ball.x, ball.y, 0);
+    glColor3f(1, 0, 0);
+    if (ball_disc) {
+        gluDisk(ball_disc, 0.0, 10.0, 32, 32);
+    } else {
+        glBegin(GL_QUADS);
+        glVertex3f(-5, -5, 0);
+        glVertex3f(5, -5, 0);
+        glVertex3f(5, 5, 0);
+        glVertex3f(-5, 5, 0);
+        glEnd();
+    }
+    glEnable(GL_TEXTURE_2D); // the next frame's background is drawn without enabling it
+}
+
+// The medal's name near the top, its picture mirrored, 100 x 100, just above the centre.
+void draw_medal(float width, float height) {
+    GLuint picture = 0;
+    switch (medal_kind) {
+    case medal_fast:
+        print(main_font, width, height - 100, 16, "^c^3^sFast Ball");
+        picture = tex_medal_fast;
+        break;
+    case medal_slow:
+        print(main_font, width, height - 100, 16, "^c^4^sSlow Ball");
+        picture = tex_medal_slow;
+        break;
+    case medal_ace:
+        print(main_font, width, height - 100, 16, "^c^5^sAce Ball");
+        picture = tex_medal_ace;
+        break;
+    default:
+        break; // another kind shows an empty quad
+    }
+    if (picture)
+        glBindTexture(GL_TEXTURE_2D, picture);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    glLoadIdentity();
+    glTranslatef(width * 0.5f, height * 0.5f + 20, 0);
+    quad(-50, -50, 50, 50, true);
+    glDisable(GL_BLEND);
+}
+
+void draw_field(const cgame& game, float width, float height) {
+    // Texturing is on from init; each step that turns it off turns it on again.
+    glColor3f(1, 1, 1);
+    glBindTexture(GL_TEXTURE_2D, tex_background);
+    quad(0, 0, width, height);
+    draw_paddles(*game.left, *game.right);
+
+    if (game.state == game_paused) {
+        print(main_font, width, height * 0.5f + 20, 22, "^c^sPaused");
+        print(main_font, width, height * 0.5f - 20, 22, "^c^sPress ^2P^7 to continue");
+    } else if (game.state == game_serve_wait && medal_shown == 0) {
+        print(main_font, width, height * 0.5f - 20, 22, "^c^sPress ^2SPACE^7 to start");
+    } else if (game.state == game_in_play) {
+        draw_ball(*game.ball);
+    } else if (game.state == game_serve_wait) {
+        draw_medal(width, height);
+    }
+    print(main_font, width, 10, 12, "^c^7^s%d - %d", game.left->score, game.right->score);
+}
+
+void draw_scene() {
+    const cgame* game = main_game;
+    if (!game)
+        return;
+    const auto width = static_cast<float>(main_cvars->get_int("clwidth"));
+    const auto height = static_cast<float>(main_cvars->get_int("clheight"));
+    if (game->state == game_menu)
+        draw_menu_screen(width, height);
+    else if (game->state == game_intro)
+        draw_intro(width, height);
+    else if (game->left && game->right && game->ball)
+        draw_field(*game, width, height);
 }
 
 // Fullscreen the rate is drawn on the frame, three times a second; windowed it goes into the
@@ -141,6 +284,7 @@ void crender::setup_view() {
 
 int crender::draw_frame() {
     setup_view();
+    draw_scene();
     frame_rate_step();
     return present();
 }

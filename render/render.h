@@ -35,7 +35,8 @@ public:
 // The renderer, owned by the main loop; replaced by every video restart.
 extern crender* main_render;
 
-// Shared with the renderer's users; these outlive video restarts where the design says so.
+// Shared with the renderer's users. The textures, the font and the ball's disc belong to one
+// OpenGL context: each video restart frees and loads them again. The frame-rate counters go on.
 extern GLuint tex_intro;
 extern GLuint tex_client;
 extern GLuint tex_background;

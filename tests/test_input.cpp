@@ -1,26 +1,61 @@
-#include "app/log.h"
 #include "os/fault.h"
 #include "os/keyboard.h"
 #include "os/keys.h"
-#include "os/window.h"
+#include "os/messages.h"
+#include "os/video.h"
 #include "platform/input.h"
 #include "platform/window.h"
 #include "support/test_env.h"
 
+#include <SDL.h>
+
+#include <tuple>
+
 namespace {
 
-class input_test : public brevox_test {
+// The keyboard of a window in front, fed with SDL's own key and focus events through the OS
+// layer's pump, as a player's keyboard sends them.
+class keyboard_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
         start_log_and_cvars();
         ASSERT_NO_FATAL_FAILURE(open_main_window());
-        os::seam::set_focus(main_window->hwnd, true);
+        window_id = SDL_GetWindowID(os::detail::sdl_window(main_window->hwnd));
+        focus(SDL_WINDOWEVENT_FOCUS_GAINED);
+        ASSERT_EQ(keyboard.init(), 1);
     }
 
-    std::string input_lines() { return log_from(" (input)"); }
+    void key(SDL_Scancode scancode, bool down, bool repeat = false) {
+        const SDL_Keysym keysym{scancode, SDL_GetKeyFromScancode(scancode), 0, 0};
+        push({.key = {down ? SDL_KEYDOWN : SDL_KEYUP, 0, window_id, down, repeat, 0, 0, keysym}});
+    }
+    void focus(SDL_WindowEventID change) {
+        push(
+            {.window = {SDL_WINDOWEVENT, 0, window_id, static_cast<Uint8>(change), 0, 0, 0, 0, 0}});
+    }
+    static void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1); }
 
-    cinput input;
+    // What the pump makes of the events: key messages as "down 26 repeat", the scan codes down.
+    std::string pumped() {
+        static const char* const names[] = {"down", "up", "", "", "sysdown", "sysup"};
+        std::string text;
+        os::msg m;
+        char item[32];
+        while (os::peek_message(m, 0, os::WM_KEYDOWN, os::WM_SYSKEYUP, os::PM_REMOVE)) {
+            std::snprintf(item, sizeof item, "%s %X%s, ", names[m.message - os::WM_KEYDOWN],
+                          static_cast<unsigned>(m.w), m.l & 1 << 30 ? " repeat" : "");
+            text += item;
+        }
+        keyboard.read_state();
+        for (int dik = 0; dik < 256; ++dik)
+            if (keyboard.key_down(static_cast<std::uint8_t>(dik)))
+                text += std::to_string(dik) + " ";
+        return text;
+    }
+
+    Uint32 window_id = 0;
+    cinput keyboard;
 };
 
 const std::string created = " (input) initializing DirectInput\n"
@@ -29,140 +64,80 @@ const std::string created = " (input) initializing DirectInput\n"
                             " (input) setting DirectInput DataFormat : OK\n"
                             " (input) setting DirectInput CooperativeLevel : OK\n"
                             " (input) trying to acquire : ";
-const std::string released = " (input) releasing DirectInput Device\n"
-                             " (input) releasing DirectInput Object\n";
+const std::string released_object = " (input) releasing DirectInput Object\n";
+const std::string released = " (input) releasing DirectInput Device\n" + released_object;
 
-TEST_F(input_test, AKeyboardInFrontIsAcquiredAndReleasedInOrder) {
-    ASSERT_EQ(input.init(), 1);
-    EXPECT_EQ(input.unacquired, 0);
-    EXPECT_EQ(input.release(), 1);
-    EXPECT_EQ(input_lines(), created + "OK\n (input) releasing DirectInput\n" + released);
-    EXPECT_EQ(input.device, 0u);
-    EXPECT_EQ(os::seam::live_input_objects(), 0);
-}
-
-TEST_F(input_test, EachAcquireResultGetsItsVerdict) {
-    struct acquire_case {
-        os::hresult result;
-        const char* verdict;
-        int init, unacquired;
-        bool device_kept;
+// Each result of each step of the start, with its verdict and release lines.
+TEST_F(keyboard_test, EachStepOfTheStartGetsItsVerdict) {
+    keyboard.release(); // each case starts its own
+    const auto up_to = [](const std::string& head) {
+        return created.substr(0, created.find(head)) + head;
     };
-    const acquire_case cases[] = {
-        {os::DIERR_OTHERAPPHASPRIO, "WARNING [other has the device]\n", 1, 1, true},
-        {os::S_FALSE, "OK\n", 1, 0, true},
-        {os::DIERR_NOTINITIALIZED, "FAILED [directInput not initialized]\n", 0, 1, false},
-        {os::DIERR_INVALIDPARAM, "FAILED [invalid param]\n", 0, 1, false},
-        {os::E_FAIL, "", 0, 1, false},
+    const std::tuple<const char*, os::hresult, std::string, int> cases[] = {
+        {"", os::DI_OK, created + "OK\n", 1},
+        {"acquire", os::DIERR_OTHERAPPHASPRIO, created + "WARNING [other has the device]\n", 1},
+        {"acquire", os::DIERR_NOTINITIALIZED,
+         created + "FAILED [directInput not initialized]\n" + released, 0},
+        {"acquire", os::DIERR_INVALIDPARAM, created + "FAILED [invalid param]\n" + released, 0},
+        {"acquire", os::E_FAIL, created + released, 0},
+        {"direct_input_create", os::E_FAIL,
+         up_to(" (input) creating DirectInput Object : ") + "FAILED\n", 0},
+        // Before the acquire the release lines come first, then the verdict.
+        {"create_device", os::E_FAIL,
+         up_to(" (input) creating DirectInput Device : ") + released_object + "FAILED\n", 0},
+        {"set_data_format", os::E_FAIL,
+         up_to(" (input) setting DirectInput DataFormat : ") + released + "FAILED\n", 0},
+        {"set_cooperative_level", os::E_FAIL,
+         up_to(" (input) setting DirectInput CooperativeLevel : ") + released + "FAILED\n", 0},
     };
-    for (const auto& c : cases) {
+    for (const auto& [call, result, log, init] : cases) {
         open_log(); // a fresh log for each case
         cinput keyboard;
-        os::seam::fail_call("acquire", c.result);
-        EXPECT_EQ(keyboard.init(), c.init) << std::hex << c.result;
-        EXPECT_EQ(keyboard.unacquired, c.unacquired) << std::hex << c.result;
-        EXPECT_EQ(keyboard.device != 0, c.device_kept) << std::hex << c.result;
-        // On a failed acquire the verdict comes first, then the release lines.
-        EXPECT_EQ(input_lines(), created + c.verdict + (c.device_kept ? "" : released));
+        if (*call)
+            os::seam::fail_call(call, result);
+        EXPECT_EQ(keyboard.init(), init) << call << std::hex << result;
+        EXPECT_EQ(log_from(" (input)"), log) << call << std::hex << result;
+        EXPECT_EQ(keyboard.unacquired, result == os::DI_OK ? 0 : 1) << call;
+        keyboard.set_key(os::DIK_UP, 0x80);
+        // A keyboard that did not start reads every key up, whatever was set.
+        EXPECT_EQ(keyboard.read_state() + keyboard.key_down(os::DIK_UP), init) << call;
         keyboard.release();
-    }
-    EXPECT_EQ(os::seam::live_input_objects(), 0);
-}
-
-TEST_F(input_test, EarlierFailuresReleaseBeforeTheVerdict) {
-    os::seam::fail_call("direct_input_create");
-    EXPECT_EQ(input.init(), 0);
-    EXPECT_EQ(input_lines(), " (input) initializing DirectInput\n"
-                             " (input) creating DirectInput Object : FAILED\n");
-
-    struct step_case {
-        const char* call;
-        std::string expected;
-    };
-    const step_case cases[] = {
-        {"create_device", " (input) creating DirectInput Device :  (input) releasing "
-                          "DirectInput Object\nFAILED\n"},
-        {"set_data_format", " (input) setting DirectInput DataFormat : " + released + "FAILED\n"},
-        {"set_cooperative_level",
-         " (input) setting DirectInput CooperativeLevel : " + released + "FAILED\n"},
-    };
-    for (const auto& c : cases) {
-        cinput keyboard;
-        os::seam::fail_call(c.call, os::E_FAIL);
-        EXPECT_EQ(keyboard.init(), 0) << c.call;
-        const std::string log = read_log();
-        ASSERT_GE(log.size(), c.expected.size());
-        EXPECT_EQ(log.substr(log.size() - c.expected.size()), c.expected) << c.call;
-        EXPECT_EQ(os::seam::live_input_objects(), 0) << c.call;
+        EXPECT_EQ(os::seam::live_input_objects(), 0);
     }
 }
 
-TEST_F(input_test, AHeldKeyReadsDownOnEveryFrame) {
-    ASSERT_EQ(input.init(), 1);
-    os::seam::press_key(main_window->hwnd, os::DIK_UP);
-    os::seam::press_key(main_window->hwnd, os::DIK_LSHIFT);
-    for (int frame = 0; frame < 5; ++frame) {
-        EXPECT_EQ(input.read_state(), 1);
-        EXPECT_EQ(input.key_down(os::DIK_UP), 128);
-        EXPECT_EQ(input.key_down(os::DIK_LSHIFT), 128);
-        EXPECT_EQ(input.key_down(os::DIK_DOWN), 0);
+TEST_F(keyboard_test, TheGameKeysArriveAsMessagesAndPolledKeys) {
+    const std::tuple<SDL_Scancode, const char*, std::uint8_t> cases[] = {
+        {SDL_SCANCODE_LSHIFT, "10", os::DIK_LSHIFT}, {SDL_SCANCODE_LCTRL, "11", os::DIK_LCONTROL},
+        {SDL_SCANCODE_SPACE, "20", os::DIK_SPACE},   {SDL_SCANCODE_UP, "26", os::DIK_UP},
+        {SDL_SCANCODE_DOWN, "28", os::DIK_DOWN},     {SDL_SCANCODE_ESCAPE, "1B", os::DIK_ESCAPE},
+        {SDL_SCANCODE_P, "50", os::DIK_P},           {SDL_SCANCODE_RETURN, "D", os::DIK_RETURN},
+        {SDL_SCANCODE_F1, "70", os::DIK_F1}};
+    for (const auto& [scancode, vk, dik] : cases) {
+        key(scancode, true);
+        key(scancode, true, true);
+        const std::string down = std::to_string(dik) + " ";
+        EXPECT_EQ(pumped(), std::string("down ") + vk + ", down " + vk + " repeat, " + down);
+        EXPECT_EQ(pumped(), down) << "held, it reads down on every frame";
+        key(scancode, false);
+        EXPECT_EQ(pumped(), std::string("up ") + vk + ", ");
     }
-    os::seam::release_key(main_window->hwnd, os::DIK_UP);
-    input.read_state();
-    EXPECT_EQ(input.key_down(os::DIK_UP), 0);
-    EXPECT_EQ(input.key_down(os::DIK_LSHIFT), 128);
 }
 
-TEST_F(input_test, ASetKeyHoldsUntilTheNextRead) {
-    ASSERT_EQ(input.init(), 1);
-    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
-    input.read_state();
-    EXPECT_EQ(input.set_key(os::DIK_SPACE, 0), 1);
-    EXPECT_EQ(input.key_down(os::DIK_SPACE), 0);
-    input.read_state();
-    EXPECT_EQ(input.key_down(os::DIK_SPACE), 128);
-}
-
-TEST_F(input_test, NoKeyStaysDownWhileTheWindowIsBehindAndTheKeyboardComesBack) {
-    ASSERT_EQ(input.init(), 1);
-    os::seam::press_key(main_window->hwnd, os::DIK_DOWN);
-    input.read_state();
-    ASSERT_EQ(input.key_down(os::DIK_DOWN), 128);
-
-    os::seam::set_focus(main_window->hwnd, false);
-    EXPECT_EQ(input.read_state(), 0) << "lost, and it cannot be acquired behind another window";
-    EXPECT_EQ(input.key_down(os::DIK_DOWN), 0);
-
-    os::seam::set_focus(main_window->hwnd, true);
-    os::seam::press_key(main_window->hwnd, os::DIK_DOWN);
-    EXPECT_EQ(input.read_state(), 1) << "the read acquires again";
-    EXPECT_EQ(input.key_down(os::DIK_DOWN), 128);
-    EXPECT_EQ(input.unacquired, 0);
-}
-
-TEST_F(input_test, AKeyboardBusyAtTheStartIsAcquiredBeforeEveryRead) {
-    os::seam::set_focus(main_window->hwnd, false);
-    ASSERT_EQ(input.init(), 1);
-    EXPECT_EQ(input_lines(), created + "WARNING [other has the device]\n");
-    EXPECT_EQ(input.read_state(), 0);
-    os::seam::set_focus(main_window->hwnd, true);
-    os::seam::press_key(main_window->hwnd, os::DIK_LCONTROL);
-    EXPECT_EQ(input.read_state(), 1);
-    EXPECT_EQ(input.key_down(os::DIK_LCONTROL), 128);
-    EXPECT_EQ(input.unacquired, 1) << "a read never changes how the keyboard started";
-}
-
-TEST_F(input_test, WithoutADeviceEveryKeyIsUp) {
-    os::seam::fail_call("set_data_format");
-    EXPECT_EQ(input.init(), 0);
-    input.set_key(os::DIK_UP, 0x80);
-    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
-    EXPECT_EQ(input.read_state(), 0);
-    EXPECT_EQ(input.key_down(os::DIK_UP), 0);
-    EXPECT_EQ(input.key_down(os::DIK_SPACE), 0);
-    open_log();
-    input.release();
-    EXPECT_EQ(input_lines(), " (input) releasing DirectInput\n");
+TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
+    key(SDL_SCANCODE_LALT, true);
+    key(SDL_SCANCODE_F1, true);
+    key(SDL_SCANCODE_F1, false);
+    key(SDL_SCANCODE_P, true);
+    EXPECT_EQ(pumped(), "sysdown 12, sysdown 70, sysup 70, sysdown 50, 25 56 ");
+    // Behind another window nothing reads down, and keys let go of there never stay down.
+    focus(SDL_WINDOWEVENT_FOCUS_LOST);
+    key(SDL_SCANCODE_DOWN, true);
+    EXPECT_EQ(pumped(), "down 28, ");
+    focus(SDL_WINDOWEVENT_FOCUS_GAINED);
+    key(SDL_SCANCODE_F1, true);
+    key(SDL_SCANCODE_F10, true);
+    EXPECT_EQ(pumped(), "down 70, sysdown 79, 59 68 208 ");
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "app/main_loop.h"
 #include "app/timer.h"
 #include "cvar/cvars.h"
+#include "game/game.h"
+#include "game/menu.h"
 #include "os/fault.h"
 #include "os/gl.h"
 #include "os/window.h"
@@ -13,6 +15,7 @@
 
 #include <GL/gl.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,161 +43,39 @@ protected:
     }
 };
 
-TEST_F(render_test, InitBindsTheDriverAndLeavesTexturingOn) {
+TEST_F(render_test, InitLeavesTexturingOnAndReleaseLeavesNothingBehind) {
     ASSERT_EQ(main_render->init(), 1);
-    EXPECT_EQ(main_render->initialized, 1);
     EXPECT_EQ(main_render->swap_result, 1);
     EXPECT_NE(ball_disc, nullptr);
     EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
-    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
-    GLfloat clear[4] = {1, 1, 1, 1};
-    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
-    EXPECT_EQ(clear[0] + clear[1] + clear[2] + clear[3], 0.0f);
-    const std::string log = log_without_opengl_info(" (render)");
-    EXPECT_EQ(log.rfind(" (render) initializing render object\n (render) creating driver\n", 0),
-              0u);
-    const std::string disc = " (render) building disc for the ball : OK\n";
-    EXPECT_EQ(log.substr(log.size() - disc.size()), disc);
-
     main_render->release();
-    EXPECT_EQ(main_render->initialized, 0);
     EXPECT_EQ(main_render->driver, nullptr);
     EXPECT_EQ(ball_disc, nullptr);
     EXPECT_EQ(os::seam::live_gl_objects(), 0);
-}
-
-TEST_F(render_test, ARendererWhoseDriverFailedReleasesNothing) {
-    os::seam::fail_call("gl_make_current");
-    EXPECT_EQ(main_render->init(), 0);
-    EXPECT_EQ(main_render->initialized, 0);
     const std::string before = read_log();
     main_render->release();
-    EXPECT_EQ(read_log(), before);
+    EXPECT_EQ(read_log(), before) << "a second release does nothing";
 }
 
-TEST_F(render_test, TheViewIsOneUnitPerPixelFromTheLowerLeftCorner) {
-    ASSERT_EQ(main_render->init(), 1);
-    glClearColor(1, 0, 0, 1); // anything left on screen would show red
-    main_render->setup_view();
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_EQ(viewport[2], 640);
-    EXPECT_EQ(viewport[3], 480);
-    // A point at (640, 480) lands on the upper-right corner of the clip space.
-    GLdouble projection[16];
-    glGetDoublev(GL_PROJECTION_MATRIX, projection);
-    EXPECT_NEAR(projection[0] * 640 + projection[12], 1.0, 1e-6);
-    EXPECT_NEAR(projection[5] * 480 + projection[13], 1.0, 1e-6);
-    EXPECT_NEAR(projection[12], -1.0, 1e-6);
-    GLint matrix_mode = 0;
-    glGetIntegerv(GL_MATRIX_MODE, &matrix_mode);
-    EXPECT_EQ(matrix_mode, GL_MODELVIEW);
-    unsigned char pixel[4] = {0, 0, 0, 0};
-    glReadPixels(320, 240, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
-    EXPECT_EQ(pixel[0], 255) << "the view starts with a cleared frame";
-}
-
-TEST_F(render_test, WindowedTheTitleShowsTheFrameRateTwiceASecond) {
+TEST_F(render_test, TheFrameRateGoesIntoTheTitleTwiceASecondOrOnTheFrameThreeTimes) {
+    std::filesystem::create_directory("data");
+    test_support::write_code_font("data/font.tga");
     ASSERT_EQ(main_render->init(), 1);
     frames_of(16, 31); // 496 ms
     EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]");
     frames_of(16, 1); // 512 ms
     EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]  [62 FPS]");
-    EXPECT_EQ(fps_elapsed_ms, 0u);
     frames_of(5, 100);
     EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]  [200 FPS]");
-}
 
-TEST_F(render_test, FullscreenTheRateShownChangesThreeTimesASecond) {
-    ASSERT_EQ(main_render->init(), 1);
     main_cvars->set_int("fullscreen", 1);
+    fps_elapsed_ms = 0;
     frames_of(16, 20); // 320 ms
-    EXPECT_EQ(fps_shown, 0);
-    frames_of(16, 1); // 336 ms
-    EXPECT_EQ(fps_shown, 62);
-    EXPECT_EQ(fps_elapsed_ms, 0u);
-    EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]") << "no title";
-}
-
-bool is_power_of_two(GLint n) { return n > 0 && (n & (n - 1)) == 0; }
-
-// The most opaque texel of a glyph's cell in a font image of `side` texels, rows bottom first.
-int cell_ink(const std::vector<std::uint8_t>& rgba, int side, int code) {
-    const int cell = side / 16;
-    const int col = code % 16;
-    const int row = 15 - code / 16; // glyph row 0 is the top of the picture
-    int ink = 0;
-    for (int y = row * cell; y < (row + 1) * cell; ++y)
-        for (int x = col * cell; x < (col + 1) * cell; ++x)
-            ink = std::max<int>(ink, rgba[(static_cast<std::size_t>(y) * side + x) * 4 + 3]);
-    return ink;
-}
-
-TEST_F(render_test, EveryPictureOfTheGameLoadsAndGoesWithTheRenderer) {
-    std::filesystem::copy(std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data");
-    ASSERT_EQ(main_render->init(), 1);
-    const std::string log = log_without_opengl_info(" (render)");
-    const char* const lines[] = {
-        " (texture) loading BMP texture data/intro.bmp : OK\n",
-        " (texture) loading TGA texture data/client.tga : OK\n",
-        " (texture) loading TGA texture data/background.tga : OK\n",
-        " (texture) loading TGA texture data/medal_ace.tga : OK\n",
-        " (texture) loading TGA texture data/medal_fast.tga : OK\n",
-        " (texture) loading TGA texture data/medal_slow.tga : OK\n",
-        " (render) creating main font\n (texture) loading TGA texture data/font.tga : OK\n"};
-    std::size_t at = 0;
-    for (const char* line : lines) {
-        at = log.find(line, at);
-        EXPECT_NE(at, std::string::npos) << line << log;
-    }
-    for (const char* name : {"font", "client", "medal_ace", "medal_fast", "medal_slow"}) {
-        std::ifstream file(std::string("data/") + name + ".tga", std::ios::binary);
-        char header[18] = {};
-        file.read(header, sizeof header);
-        EXPECT_EQ(header[16], 32) << name << " has an alpha channel";
-    }
-    ASSERT_NE(main_font, nullptr);
-    for (GLuint texture : {tex_intro, tex_client, tex_background, tex_medal_ace, tex_medal_fast,
-                           tex_medal_slow, main_font->texture}) {
-        glBindTexture(GL_TEXTURE_2D, texture);
-        GLint w = 0, h = 0;
-        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &w);
-        glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_HEIGHT, &h);
-        EXPECT_TRUE(is_power_of_two(w) && is_power_of_two(h)) << w << " x " << h;
-    }
-    // The font: a glyph in every printable ASCII cell and both arrow cells, nothing in the
-    // space's cell or the control codes'.
-    glBindTexture(GL_TEXTURE_2D, main_font->texture);
-    GLint side = 0;
-    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &side);
-    ASSERT_GE(side, 128);
-    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(side * side * 4));
-    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    for (int code = 33; code < 127; ++code)
-        EXPECT_GT(cell_ink(rgba, side, code), 200) << code;
-    EXPECT_GT(cell_ink(rgba, side, 136), 200);
-    EXPECT_GT(cell_ink(rgba, side, 141), 200);
-    for (int code : {0, 10, 31, 32, 127})
-        EXPECT_EQ(cell_ink(rgba, side, code), 0) << code;
-
-    main_render->release();
-    EXPECT_EQ(main_font, nullptr);
-    for (GLuint texture :
-         {tex_intro, tex_client, tex_background, tex_medal_ace, tex_medal_fast, tex_medal_slow})
-        EXPECT_EQ(texture, 0u);
-    EXPECT_NE(log_from(" (render) deleting main font\n (render) cleaning up textures\n (driver)"),
-              "");
-}
-
-TEST_F(render_test, FullscreenTheRateIsPrintedAtTheTop) {
-    std::filesystem::create_directory("data");
-    test_support::write_code_font("data/font.tga");
-    ASSERT_EQ(main_render->init(), 1);
-    main_cvars->set_int("fullscreen", 1);
-    frames_of(16, 20);
+    EXPECT_EQ(fps_shown, 0) << "windowed, nothing was shown on the frame";
     os::seam::fail_call("swap_buffers"); // the last frame stays in the back buffer to be read
-    frames_of(16, 1);
+    frames_of(16, 1);                    // 336 ms
     ASSERT_EQ(fps_shown, 62);
+    EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]  [200 FPS]");
     // "62fps" in 8-unit glyphs centred on 320 at y = 470.
     std::string text;
     for (int i = 0; i < 5; ++i) {
@@ -215,6 +96,140 @@ TEST_F(render_test, AFailedSwapIsKeptAsTheFramesResult) {
     EXPECT_EQ(main_render->draw_frame(), 0);
     EXPECT_EQ(main_render->swap_result, 0);
     EXPECT_EQ(main_render->draw_frame(), 1);
+}
+
+// The scene on pictures made to be read back: the code font (each glyph's colour tells its
+// code), a blue paddle, a grey background, an ace medal whose left half is red and right half
+// green.
+class scene_test : public render_test {
+protected:
+    void SetUp() override {
+        render_test::SetUp();
+        std::filesystem::create_directory("data");
+        test_support::write_code_font("data/font.tga");
+        write_picture("data/client.tga", 8, 128, [](int) { return bgra{255, 0, 0}; });
+        write_picture("data/background.tga", 8, 8, [](int) { return bgra{64, 64, 64}; });
+        write_picture("data/medal_ace.tga", 64, 64, [](int x) {
+            return x < 32 ? bgra{0, 0, 255} : bgra{0, 255, 0};
+        });
+        main_menu = new cmenu;
+        ASSERT_EQ(main_menu->init(), 1);
+        main_game = new cgame;
+        main_game->left = new cpaddle(0);
+        main_game->right = new cpaddle(1);
+        main_game->ball = new cball;
+    }
+
+    struct bgra {
+        std::uint8_t b, g, r;
+    };
+    template <typename colour_of_column>
+    static void write_picture(const char* name, int width, int height, colour_of_column colour) {
+        test_support::bytes pixels;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const bgra c = colour(x);
+                pixels.insert(pixels.end(), {c.b, c.g, c.r, 255});
+            }
+        test_support::write_file(name, test_support::tga_file(2, width, height, 32, pixels));
+    }
+
+    // Draws one frame of the given state on a client area of the window's size and keeps it
+    // in the back buffer to be read.
+    void draw(std::int32_t state) {
+        main_game->state = state;
+        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
+        os::seam::fail_call("swap_buffers");
+        main_render->draw_frame();
+    }
+    static std::array<std::uint8_t, 4> pixel(int x, int y) {
+        std::array<std::uint8_t, 4> rgba{};
+        glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        return rgba;
+    }
+    // The glyph whose cell colour shows at (x, y); -1 for none.
+    static int glyph(int x, int y) { return test_support::code_of_colour(pixel(x, y).data()); }
+};
+
+TEST_F(scene_test, TheMenuStandsUnderTheTitleWithTheVersionAtTheLowerRight) {
+    ASSERT_EQ(main_render->init(), 1);
+    draw(game_menu);
+    EXPECT_EQ(glyph(202, 440), 'b') << "the title, 40-unit glyphs from (200, 438)";
+    EXPECT_EQ(glyph(198, 440), -1);
+    EXPECT_EQ(glyph(237, 475), 'b');
+    EXPECT_EQ(glyph(602, 3), 'v') << "the version from (600, 1)";
+    EXPECT_EQ(glyph(622, 3), '.');
+    EXPECT_EQ(glyph(328, 355), 'w') << "the screen mode's value from (326, 352.2)";
+    EXPECT_EQ(glyph(324, 355), -1);
+    EXPECT_EQ(pixel(100, 100)[0], 0) << "no picture behind the menu";
+}
+
+TEST_F(scene_test, PausedShowsTheFieldThePaddlesAndTheScoreWithoutTheBall) {
+    main_window->destroy();
+    main_cvars->set_int("width", 800);
+    main_cvars->set_int("height", 600);
+    ASSERT_EQ(main_window->create(), 1);
+    ASSERT_EQ(main_cvars->get_int("clwidth"), 800);
+    ASSERT_EQ(main_render->init(), 1);
+    main_game->left->y = 100;
+    main_game->right->y = 500;
+    main_game->ball->x = 400;
+    main_game->ball->y = 100;
+    main_game->left->score = 3;
+    main_game->right->score = 12;
+    draw(game_paused);
+    EXPECT_EQ(glyph(336, 322), 'P') << "\"Paused\", 22-unit glyphs from (334, 320)";
+    EXPECT_EQ(glyph(332, 322), -1);
+    EXPECT_EQ(glyph(193, 282), 'P') << "\"Press P to continue\" from (191, 280)";
+    EXPECT_EQ(glyph(607, 282), 'e') << "19 glyphs wide, to 609";
+    EXPECT_EQ(glyph(611, 282), -1);
+    const auto blue = [](std::array<std::uint8_t, 4> c) { return c[2] > 200 && c[0] < 50; };
+    EXPECT_TRUE(blue(pixel(5, 100))) << "the left paddle from x 0 to 10";
+    EXPECT_TRUE(blue(pixel(5, 149)));
+    EXPECT_FALSE(blue(pixel(5, 151)));
+    EXPECT_TRUE(blue(pixel(795, 500))) << "the right paddle from x 790 to 800";
+    EXPECT_FALSE(blue(pixel(788, 500)));
+    EXPECT_EQ(pixel(400, 100)[0], pixel(300, 100)[0]) << "no ball";
+    // "3 - 12" in 12-unit glyphs centred on 400 at y 10: from 364.
+    std::string score;
+    for (int i = 0; i < 6; ++i)
+        score += static_cast<char>(glyph(366 + 12 * i, 12));
+    EXPECT_EQ(score, "3 - 12");
+}
+
+TEST_F(scene_test, TheBallIsARedDiscAndTexturingComesBackAfterIt) {
+    ASSERT_EQ(main_render->init(), 1);
+    main_game->ball->x = 320;
+    main_game->ball->y = 240;
+    draw(game_in_play);
+    const auto centre = pixel(320, 240);
+    EXPECT_GT(centre[0], 200);
+    EXPECT_LT(centre[1] + centre[2], 20);
+    EXPECT_GT(pixel(327, 240)[0], 200) << "a disc of radius 10";
+    EXPECT_LT(pixel(327, 247)[0], 100) << "not a square";
+    EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+    EXPECT_EQ(glyph(320, 222), -1) << "no prompt";
+}
+
+TEST_F(scene_test, AMedalShowsMirroredUntilItsTimeIsUpThenThePrompt) {
+    ASSERT_EQ(main_render->init(), 1);
+    medal_shown = 1;
+    medal_kind = medal_ace;
+    draw(game_serve_wait);
+    const auto left = pixel(295, 260);
+    const auto right = pixel(345, 260);
+    EXPECT_TRUE(left[1] > 200 && left[0] < 50) << "the picture's green right half on the left";
+    EXPECT_TRUE(right[0] > 200 && right[1] < 50);
+    EXPECT_EQ(pixel(265, 260)[1], pixel(100, 100)[1]) << "100 units wide, from 270";
+    const auto title = pixel(258, 382); // "Ace Ball", 16-unit glyphs from (256, 380), magenta
+    EXPECT_TRUE(title[0] > 0 && title[1] == 0 && title[2] > 200);
+    EXPECT_EQ(glyph(102, 222), -1);
+
+    medal_shown = 0;
+    draw(game_serve_wait);
+    EXPECT_EQ(glyph(102, 222), 'P') << "\"Press SPACE to start\" from (100, 220)";
+    EXPECT_EQ(pixel(345, 260)[0], pixel(100, 100)[0]) << "no medal";
+    medal_kind = medal_none;
 }
 
 } // namespace

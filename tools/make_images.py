@@ -90,6 +90,7 @@ def paste_over(base, layer):
 
 CELL = 32        # texels per glyph cell: a 512 x 512 image
 SUPER = 4        # drawn at this multiple, then scaled down
+MARGIN = 3       # texels around every glyph that stay empty
 RIGHT_ARROW = 141
 LEFT_ARROW = 136
 
@@ -112,39 +113,55 @@ def arrow_cell(big, pointing_right):
     return cell if pointing_right else cell.transpose(Image.FLIP_LEFT_RIGHT)
 
 
-def make_font():
+def make_font(face=MONO_BOLD):
     """White glyphs whose alpha is their coverage, code c in column c % 16, row c // 16 from
-    the top. Glyphs are widened a little, since every cell is drawn square."""
+    the top. The text renderer advances a whole square cell per character, so a monospace face
+    as it comes would leave wide gaps between letters and words would fall apart: every glyph
+    is widened by the same factor, the one that makes the median letter or digit fill the cell
+    but for its margins, and those that would then reach into a margin are made just as wide
+    as the room there is."""
     big = CELL * SUPER
-    texts = [t for t in map(glyph_for, range(256)) if t and t.strip() and t != "\u00ad"]
-    # The tallest reach of all glyphs, from À to the underscore, keeps 3 texels off the top and
-    # the bottom of its cell: linear filtering and the mipmaps take in the cell's neighbours.
-    probe = ImageFont.truetype(MONO_BOLD, big)
-    reach = max(probe.getbbox(t)[3] for t in texts) - min(probe.getbbox(t)[1] for t in texts)
-    font = ImageFont.truetype(MONO_BOLD, int(big * big * (CELL - 6) / CELL / reach))
-    ink_top = min(font.getbbox(t)[1] for t in texts)
-    ink_bottom = max(font.getbbox(t)[3] for t in texts)
+    room = big * (CELL - 2 * MARGIN) // CELL  # the ink's room, across and down
+    texts = {code: glyph_for(code) for code in range(256)}
+    texts = {code: t for code, t in texts.items() if t and t.strip() and t != "\u00ad"}
+    # The tallest reach of all glyphs, from À to the underscore, keeps MARGIN texels off the
+    # top and the bottom of its cell: linear filtering and the mipmaps take in the neighbours.
+    probe = ImageFont.truetype(face, big)
+    reach = (max(probe.getbbox(t)[3] for t in texts.values())
+             - min(probe.getbbox(t)[1] for t in texts.values()))
+    font = ImageFont.truetype(face, int(big * room / reach))
+    ink_top = min(font.getbbox(t)[1] for t in texts.values())
+    ink_bottom = max(font.getbbox(t)[3] for t in texts.values())
+    top = (big - (ink_bottom - ink_top)) / 2 - ink_top
+
+    inks = {}
+    for code, text in texts.items():
+        pad = big // 2  # room for a glyph that reaches out of its advance
+        canvas = Image.new("L", (int(font.getlength(text)) + 2 * pad, big), 0)
+        ImageDraw.Draw(canvas).text((pad, top), text, font=font, fill=255)
+        box = canvas.getbbox()
+        if box:  # the glyph's own columns, the cell's rows
+            inks[code] = canvas.crop((box[0], 0, box[2], big))
+    letters = sorted(inks[c].width for c in inks if chr(c).isascii() and chr(c).isalnum())
+    widen = room / letters[len(letters) // 2]
+
     atlas = Image.new("L", (16 * CELL, 16 * CELL), 0)
     for code, right in ((RIGHT_ARROW, True), (LEFT_ARROW, False)):
         small = arrow_cell(big, right).resize((CELL, CELL), Image.BOX)
         atlas.paste(small, ((code % 16) * CELL, (code // 16) * CELL))
-    for code in range(256):
-        text = glyph_for(code)
-        if text is None or text == " " or text == "\u00a0":
-            continue
-        advance = font.getlength(text)
-        if advance <= 0 or font.getbbox(text)[2] <= font.getbbox(text)[0]:
-            continue  # nothing to draw (the soft hyphen)
-        canvas = Image.new("L", (int(advance) + 8, big), 0)
-        top = (big - (ink_bottom - ink_top)) / 2 - ink_top
-        ImageDraw.Draw(canvas).text((4, top), text, font=font, fill=255)
-        # Widen to 72 % of the cell: square cells make plain monospace look thin and far apart.
-        wide = int(big * 0.72)
-        stretched = canvas.resize((int(canvas.width * wide / advance), big), Image.LANCZOS)
+    for code, ink in inks.items():
+        width = min(room, max(1, round(ink.width * widen)))
         cell = Image.new("L", (big, big), 0)
-        cell.paste(stretched, ((big - stretched.width) // 2, 0))
+        cell.paste(ink.resize((width, big), Image.LANCZOS), ((big - width) // 2, 0))
         small = cell.resize((CELL, CELL), Image.BOX)  # no ringing into the neighbours
         atlas.paste(small, ((code % 16) * CELL, (code // 16) * CELL))
+    # Every cell's margin stays empty.
+    for code in range(256):
+        x, y = (code % 16) * CELL, (code // 16) * CELL
+        inner = Image.new("L", (CELL, CELL), 0)
+        inner.paste(255, (MARGIN, MARGIN, CELL - MARGIN, CELL - MARGIN))
+        outside = ImageChops.subtract(atlas.crop((x, y, x + CELL, y + CELL)), inner)
+        assert outside.getbbox() is None, f"glyph {code} reaches into its cell's margin"
     white = Image.new("L", atlas.size, 255)
     return Image.merge("RGBA", (white, white, white, atlas))
 
@@ -242,30 +259,86 @@ def make_intro():
 
 # --- The playing field ------------------------------------------------------------------------
 
+# What the game prints over the field's centre line, as (bottom, top) in screen pixels from the
+# bottom of a client area H pixels high: the score (12-pixel glyphs at y 10), the prompts
+# ("Paused" at H/2 + 20, the line under it at H/2 - 20, 22-pixel glyphs), the medal's title
+# (16-pixel glyphs at H - 100) and the frame rate that fullscreen prints at the top (8-pixel
+# glyphs at H - 10). The medal itself (100 x 100 at H/2 + 20) needs no gap of its own: its disc
+# hides the line.
+FIELD_TEXTS = (
+    lambda h: (10, 22),
+    lambda h: (h / 2 - 22, h / 2 + 44),
+    lambda h: (h - 100, h - 84),
+    lambda h: (h - 10, h - 2),
+)
+FIELD_HEIGHTS = (480, 600, 768)  # the client areas the picture is stretched over (all 4:3)
+NARROWEST = 640                  # and the narrowest of them
+WIDEST_PROMPT = 20 * 22          # "Press SPACE to start" in 22-pixel glyphs
+GOAL_LINE = 0.07                 # the goal lines' distance from the sides, in widths
+
+
+def text_bands():
+    """Each text's reach as fractions of the height from the bottom, over every window size:
+    the picture is stretched, so a text sits higher or lower on it from one size to the next."""
+    bands = []
+    for reach in FIELD_TEXTS:
+        spans = [(reach(h)[0] / h, reach(h)[1] / h) for h in FIELD_HEIGHTS]
+        bands.append((min(lo for lo, _ in spans), max(hi for _, hi in spans)))
+    return bands
+
+
+def clear_of_texts(height, keep_off, soften, shortest):
+    """A column mask, `height` rows from the top: 0 within `keep_off` (a fraction of the height)
+    of any text band, rising smoothly to 255 over the next `soften`. A stretch between two
+    bands narrower than `shortest` stays 0: a dash on its own there would look like a stray
+    mark."""
+    free, floor = [], 0.0
+    for lo, hi in sorted(text_bands()) + [(1.0, 1.0)]:
+        if lo - floor >= shortest:
+            free.append((floor, lo))
+        floor = max(floor, hi)
+    column = Image.new("L", (1, height))
+    for y in range(height):
+        v = 1.0 - (y + 0.5) / height  # from the bottom, as the bands are
+        gap = max((min(v - lo, hi - v) for lo, hi in free), default=0.0)
+        t = min(1.0, max(0.0, (gap - keep_off) / soften))
+        column.putpixel((0, y), int(round(255 * t * t * (3 - 2 * t))))
+    return column
+
+
 def make_background():
-    """A dark court, stretched over the whole window: a soft light in the middle, a border at
-    the top and bottom, a dashed centre line and a faint circle. Calm, so that text reads."""
+    """A dark court, stretched over the whole window: a soft light in the middle, a fine grain,
+    a goal line near each side and a dashed centre line. The centre line fades out before every
+    band where the game prints a text (text_bands), so that nothing stands behind the score, the
+    prompts, the medal's title or the frame rate; the goal lines stay outside the widest prompt.
+    The walls are the window's own edges. Calm, so that text reads."""
     w, h = 640 * SUPER, 480 * SUPER
     image = radial_gradient((w, h), (16, 44, 62), (5, 14, 24), radius=math.hypot(w, h) * 0.55)
     grain = Image.effect_noise((w // 8, h // 8), 10).resize((w, h), Image.BICUBIC)
     grain = grain.point(lambda v: int((v - 128) * 0.15 + 128))
     image = ImageChops.add(image, Image.merge("RGB", (grain, grain, grain)), 1.0, -128)
 
-    lines = Image.new("RGBA", (w, h), (0, 0, 0, 0))
-    draw = ImageDraw.Draw(lines)
-    colour = (80, 130, 165, 150)
-    border = 14 * SUPER
-    draw.line([(0, border), (w, border)], fill=colour, width=2 * SUPER)
-    draw.line([(0, h - border), (w, h - border)], fill=colour, width=2 * SUPER)
+    colour = (80, 130, 165)
+    centre = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(centre)
     dash = 16 * SUPER
-    y = border + dash // 2
-    while y + dash <= h - border:
-        draw.line([(w / 2, y), (w / 2, y + dash)], fill=colour, width=2 * SUPER)
+    y = dash // 2
+    while y + dash <= h:
+        draw.line([(w / 2, y), (w / 2, y + dash)], fill=colour + (150,), width=2 * SUPER)
         y += dash * 2
-    r = 60 * SUPER
-    draw.ellipse((w / 2 - r, h / 2 - r, w / 2 + r, h / 2 + r), outline=(80, 130, 165, 70),
-                 width=2 * SUPER)
-    image = paste_over(image, glow(lines, 6 * SUPER))
+    centre = glow(centre, 6 * SUPER)
+    # 0.02 of the height keeps the glow and the glyphs' shadows off the bands at every size.
+    mask = clear_of_texts(h, 0.02, 0.03, 0.12).resize((w, h))
+    centre.putalpha(ImageChops.multiply(centre.getchannel("A"), mask))
+    image = paste_over(image, centre)
+
+    # The goal lines and their glow (about 3 % of the width) keep clear of the prompts.
+    assert GOAL_LINE + 0.03 < 0.5 - WIDEST_PROMPT / 2 / NARROWEST
+    goals = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    draw = ImageDraw.Draw(goals)
+    for x in (w * GOAL_LINE, w * (1 - GOAL_LINE)):
+        draw.line([(x, 0), (x, h)], fill=colour + (110,), width=2 * SUPER)
+    image = paste_over(image, glow(goals, 6 * SUPER))
     return image.convert("RGB").resize((512, 512), Image.LANCZOS)
 
 

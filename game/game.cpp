@@ -1,0 +1,386 @@
+#include "game/game.h"
+
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "app/timer.h"
+#include "cvar/cvars.h"
+#include "os/clock.h"
+#include "os/keys.h"
+#include "os/timers.h"
+#include "platform/input.h"
+#include "sound/dxplay.h"
+
+#include <new>
+#include <random>
+
+csample* sample_ace = nullptr;
+csample* sample_fastball = nullptr;
+csample* sample_slowball = nullptr;
+csample* sample_voice = nullptr;
+csample* sample_apply = nullptr;
+std::int32_t serve_ready = 0;
+os::timer_id serve_timer = 0;
+std::int32_t medal_shown = 0;
+os::timer_id medal_timer = 0;
+std::int32_t medal_kind = medal_none;
+std::int32_t rally_hits = 0;
+
+namespace {
+
+constexpr float half_paddle = 50.0f;
+constexpr float ball_radius = 10.0f;
+constexpr float max_ball_move = 10.0f; // per frame, on each axis
+constexpr std::uint32_t intro_serve_delay_ms = 500;
+constexpr std::uint32_t point_serve_delay_ms = 1000;
+constexpr std::uint32_t medal_show_ms = 3000;
+// Squared speeds (vx² + vy²) that earn a medal.
+constexpr float fast_ball_speed2 = 66.75f;
+constexpr float slow_ball_speed2 = 3.8461537f;
+
+float client_width() { return static_cast<float>(main_cvars->get_int("clwidth")); }
+float client_height() { return static_cast<float>(main_cvars->get_int("clheight")); }
+
+void zero_game_wide_state() {
+    sample_ace = sample_fastball = sample_slowball = sample_voice = sample_apply = nullptr;
+    serve_ready = 0;
+    serve_timer = 0;
+    medal_shown = 0;
+    medal_timer = 0;
+    medal_kind = medal_none;
+    rally_hits = 0;
+}
+
+csample* load_sample(const char* name) {
+    log_printf(main_log, " (cgame) loading sound file %s : ", name);
+    csample* sample = dxplay_load(name);
+    log_printf(main_log, sample ? "OK\n" : "FAILED\n");
+    return sample;
+}
+
+void open_sound() {
+    log_printf(main_log, " (cgame) loading DXPLAY sound system : ");
+    log_printf(main_log, dxplay_open(0) ? "OK\n" : "FAILED\n");
+    sample_ace = load_sample("data/ace.wav");
+    sample_fastball = load_sample("data/fastball.wav");
+    sample_slowball = load_sample("data/slowball.wav");
+    sample_voice = load_sample("data/voice.wav");
+    sample_apply = load_sample("data/apply.wav");
+}
+
+void start_serve_delay(std::uint32_t ms) {
+    serve_ready = 0;
+    serve_timer = os::set_timer(0, 0, ms, serve_timer_proc);
+}
+
+// Keys push the paddle; without them friction brakes it to exactly 0. The edges stop it dead.
+void move_paddle(cpaddle& paddle, const cinput& input, float step, float height) {
+    if (input.key_down(static_cast<std::uint8_t>(paddle.up_key))) {
+        paddle.velocity += 2.0f * step;
+    } else if (input.key_down(static_cast<std::uint8_t>(paddle.down_key))) {
+        paddle.velocity -= 2.0f * step;
+    } else if (paddle.velocity > 0) {
+        paddle.velocity -= 0.8f * step;
+        if (paddle.velocity < 0)
+            paddle.velocity = 0;
+    } else if (paddle.velocity < 0) {
+        paddle.velocity += 0.8f * step;
+        if (paddle.velocity > 0)
+            paddle.velocity = 0;
+    }
+    paddle.y += step * paddle.velocity;
+    if (paddle.y + half_paddle > height) {
+        paddle.y = height - half_paddle;
+        paddle.velocity = 0;
+    } else if (paddle.y - half_paddle < 0) {
+        paddle.y = half_paddle;
+        paddle.velocity = 0;
+    }
+}
+
+float limited(float move) {
+    return move > max_ball_move ? max_ball_move : move < -max_ball_move ? -max_ball_move : move;
+}
+
+bool within_paddle_height(const cpaddle& paddle, const cball& ball) {
+    return paddle.y - half_paddle <= ball.y + ball_radius &&
+           paddle.y + half_paddle >= ball.y - ball_radius;
+}
+
+// A ball flying level takes half the paddle's velocity; a still paddle changes nothing.
+void level_hit(cball& ball, float paddle_velocity) {
+    if (paddle_velocity != 0)
+        ball.vy = 0.5f * paddle_velocity;
+}
+
+// The two paddles return the ball differently: a same-way hit speeds it up by |v| on the right
+// but by |v| / 2 on the left, an opposite-way hit slows it by |v| / 2 on the right but by
+// |v| / 23 on the left.
+void hit_by_right(cball& ball, float v) {
+    const float product = ball.vy * v;
+    if (product > 0) {
+        ball.vy = ball.vy + 0.5f * v;
+        ball.vx = ball.vx + abs_value(v);
+    } else if (product < 0) {
+        ball.vy = ball.vy / (abs_value(v) + 1.0f);
+        ball.vx = ball.vx - 0.5f * abs_value(v);
+    } else {
+        level_hit(ball, v);
+    }
+    ball.vx = -abs_value(ball.vx);
+    if (ball.vx > -0.5f)
+        ball.vx = -0.5f;
+    ball.heading = 0;
+    ++rally_hits;
+}
+
+void hit_by_left(cball& ball, float v) {
+    const float product = ball.vy * v;
+    if (product > 0) {
+        ball.vy = ball.vy + 0.5f * v;
+        ball.vx = ball.vx - 0.5f * abs_value(v);
+    } else if (product < 0) {
+        ball.vy = ball.vy / (abs_value(v) + 1.0f);
+        ball.vx = ball.vx + abs_value(v) * 0.04347826f;
+    } else {
+        level_hit(ball, v);
+    }
+    ball.vx = abs_value(ball.vx);
+    if (ball.vx < 0.5f)
+        ball.vx = 0.5f;
+    ball.heading = 1;
+    ++rally_hits;
+}
+
+// Over the limit a velocity is halved, not clamped: 20 becomes 5, not 8.
+void apply_speed_limits(cball& ball) {
+    while (abs_value(ball.vx) > 8.0f)
+        ball.vx *= 0.5f;
+    while (abs_value(ball.vy) > 5.0f)
+        ball.vy *= 0.5f;
+    if (abs_value(ball.vy) < 0.1f)
+        ball.vy = 0;
+}
+
+std::int32_t medal_for(const cball& ball) {
+    if (rally_hits == 0)
+        return medal_ace; // nobody touched the ball since the serve
+    const float speed2 = ball.vx * ball.vx + ball.vy * ball.vy;
+    if (speed2 >= fast_ball_speed2)
+        return medal_fast;
+    if (speed2 <= slow_ball_speed2)
+        return medal_slow;
+    return medal_none;
+}
+
+void delete_paddle(cpaddle*& paddle) {
+    if (!paddle)
+        return;
+    *paddle = cpaddle(0);
+    delete paddle;
+    paddle = nullptr;
+}
+
+void delete_input(cinput*& input) {
+    if (!input)
+        return;
+    input->release();
+    delete input;
+    input = nullptr;
+}
+
+} // namespace
+
+void play_sample(csample* sample) {
+    if (sample)
+        sample->play();
+}
+
+void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
+    serve_ready = 1;
+    os::kill_timer(0, serve_timer);
+}
+
+void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
+    medal_shown = 0;
+    os::kill_timer(0, medal_timer);
+}
+
+std::int32_t random_range(std::int32_t lo, std::int32_t hi) {
+    std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(os::calendar_seconds()));
+    const auto raw = static_cast<std::int32_t>(generator()); // below 2^31 - 1
+    return raw % (hi - lo + 1) + lo;
+}
+
+float abs_value(float v) { return v < 0.0f ? -v : v; }
+
+std::int32_t sign_of(float v) { return v >= 0.0f ? 1 : -1; }
+
+void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_right) {
+    const std::int32_t direction = paddle_velocity == 0.0f ? 0 : sign_of(paddle_velocity);
+    x = from_right ? client_width() - ball_radius - 1.0f : 11.0f;
+    heading = from_right ? 0 : 1;
+    const std::int32_t n = random_range(1, 8);
+    vx = static_cast<float>(from_right ? -n : n);
+    const std::int32_t m = random_range(0, n); // nearly always the same second: the same raw value
+    y = paddle_y;
+    vy = static_cast<float>(m * direction) * 0.6666667f;
+}
+
+int cgame::init() {
+    zero_game_wide_state();
+    left = new (std::nothrow) cpaddle(0);
+    right = new (std::nothrow) cpaddle(1);
+    ball = new (std::nothrow) cball;
+    input = new (std::nothrow) cinput;
+    if (!left || !right || !ball || !input)
+        return 0;
+
+    speed = 10.0f;
+    left->x = 0.0f;
+    right->x = client_width();
+    input->init(); // a keyboard that fails is in the log; the game goes on without keys
+    bind_player_keys();
+    open_sound();
+    return 1;
+}
+
+int cgame::reattach() {
+    delete_input(input);
+    input = new (std::nothrow) cinput;
+    if (!input || !input->init())
+        return 0;
+    bind_player_keys();
+    return 1;
+}
+
+void cgame::bind_player_keys() {
+    set_keys(os::DIK_UP, os::DIK_DOWN, os::DIK_LSHIFT, os::DIK_LCONTROL);
+}
+
+int cgame::set_keys(std::int32_t right_up, std::int32_t right_down, std::int32_t left_up,
+                    std::int32_t left_down) {
+    if (!left || !right)
+        return 0;
+    right->up_key = right_up;
+    right->down_key = right_down;
+    left->up_key = left_up;
+    left->down_key = left_down;
+    return 1;
+}
+
+void cgame::shutdown() {
+    log_printf(main_log, " (cgame) releasing sound samples\n");
+    // apply.wav goes with the close, which releases every sample still loaded.
+    for (csample* sample : {sample_ace, sample_voice, sample_fastball, sample_slowball})
+        dxplay_unload(sample);
+    log_printf(main_log, " (cgame) closing DXPLAY sound system\n");
+    dxplay_close();
+    // No timer outlives the game; the samples are gone with the sound system.
+    os::kill_timer(0, serve_timer);
+    os::kill_timer(0, medal_timer);
+    zero_game_wide_state();
+    delete_input(input);
+    delete_paddle(left);
+    delete_paddle(right);
+    delete ball;
+    ball = nullptr;
+    state = game_menu;
+}
+
+int cgame::update() {
+    if (!left || !right || !input)
+        return 0;
+    input->read_state();
+    const float width = client_width();
+    const float height = client_height();
+    const float step = static_cast<float>(main_timer->frame_ms) * speed * 0.006666667f;
+
+    if (state == game_intro && input->key_down(os::DIK_SPACE)) {
+        state = game_serve_wait;
+        input->set_key(os::DIK_SPACE, 0); // this press is used up
+        start_serve_delay(intro_serve_delay_ms);
+        return 1;
+    }
+    if (state < game_serve_wait)
+        return 1; // menu, intro and pause: nothing moves
+    if (state == game_serve_wait && input->key_down(os::DIK_SPACE) && serve_ready)
+        launch_from_server();
+
+    move_paddle(*right, *input, step, height);
+    move_paddle(*left, *input, step, height);
+    if (state == game_in_play) {
+        move_ball(step, width, height);
+        apply_speed_limits(*ball); // also on the frame the ball went out
+    } else if (state == game_point) {
+        score_point();
+    }
+    return 1;
+}
+
+void cgame::launch_from_server() {
+    state = game_in_play;
+    serve_ready = 0;
+    if (server == 1)
+        ball->launch(right->y, right->velocity, 1);
+    else
+        ball->launch(left->y, left->velocity, 0);
+    server = server == 0 ? 1 : 0; // alternates at every launch, whoever scored
+    os::kill_timer(0, medal_timer);
+}
+
+void cgame::move_ball(float step, float width, float height) {
+    ball->x += limited(step * ball->vx);
+    ball->y += limited(step * ball->vy);
+    if (ball->y + ball_radius >= height) {
+        ball->vy = -ball->vy;
+        ball->y = height - ball_radius - 1.0f;
+    } else if (ball->y - ball_radius <= 0) {
+        ball->vy = -ball->vy;
+        ball->y = 11.0f;
+    }
+
+    // Only the paddle the ball is heading for can return it; the hit band is 5 units deep.
+    if (ball->heading == 1) {
+        if (ball->x >= width) {
+            ball->scorer = 1;
+            state = game_point;
+        } else if (within_paddle_height(*right, *ball) && right->x - 10 <= ball->x + 5 &&
+                   ball->x + 5 <= right->x - 5) {
+            hit_by_right(*ball, right->velocity);
+        }
+    } else {
+        if (ball->x <= 0) {
+            ball->scorer = 2;
+            state = game_point;
+        } else if (within_paddle_height(*left, *ball) && left->x + 5 <= ball->x - 5 &&
+                   ball->x - 5 <= left->x + 10) {
+            hit_by_left(*ball, left->velocity);
+        }
+    }
+}
+
+void cgame::score_point() {
+    cpaddle* scorer = ball->scorer == 1 ? left : right;
+    scorer->score += 1;
+    medal_shown = 1;
+    medal_timer = os::set_timer(0, 0, medal_show_ms, medal_timer_proc);
+    state = game_serve_wait;
+
+    medal_kind = medal_for(*ball);
+    switch (medal_kind) {
+    case medal_ace:
+        play_sample(sample_ace);
+        break;
+    case medal_fast:
+        play_sample(sample_fastball);
+        break;
+    case medal_slow:
+        play_sample(sample_slowball);
+        break;
+    default:
+        medal_shown = 0; // no medal; its timer still runs and clears a flag already clear
+        break;
+    }
+    rally_hits = 0;
+    start_serve_delay(point_serve_delay_ms);
+}
