@@ -132,18 +132,6 @@ TEST_F(init_test, AFailedAllocationEndsTheStartInOrderOrIsPassedOver) {
     }
 }
 
-TEST_F(init_test, AWindowThatCannotBeCreatedEndsTheStartInOrder) {
-    os::seam::fail_call("create_window");
-    EXPECT_EQ(init_main_objects(), 0);
-    cleanup_main_objects();
-    EXPECT_EQ(log_from(" (window)"), " (window) registring class : OK\n"
-                                     " (window) creating main window : FAILED\n"
-                                     "\n+ initialization abnormal\n"
-                                     "\n+ cleaning up main objects\n"
-                                     " (cgame) releasing sound samples\n"
-                                     " (cgame) closing DXPLAY sound system\n");
-}
-
 TEST_F(init_test, AFailedRestartAsksTheLoopToQuit) {
     ASSERT_EQ(init_main_objects(), 1);
     os::seam::fail_call("gl_create_context");
