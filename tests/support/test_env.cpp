@@ -16,8 +16,8 @@
 
 #include <dlfcn.h>
 #include <fstream>
+#include <iterator>
 #include <link.h>
-#include <sstream>
 #include <string_view>
 #include <unistd.h>
 
@@ -37,7 +37,8 @@ void keep_opengl_drivers_loaded() {
         nullptr);
 }
 
-void free_main_objects() {
+// No main objects, no faults armed, empty queues and the real machine.
+void reset_shared_state() {
     cleanup_main_objects();
     delete main_cvars;
     main_cvars = nullptr;
@@ -45,6 +46,17 @@ void free_main_objects() {
     main_log = nullptr;
     loop_request = loop_run;
     os::seam::reset_video();
+    test_support::stop_failing_allocations();
+    os::seam::clear_faults();
+    os::seam::reset_messages();
+    os::seam::use_real_machine();
+}
+
+// Without CPUID the machine report is short and the same everywhere.
+void use_quiet_machine() {
+    os::seam::synthetic_cpu cpu;
+    cpu.has_cpuid = false;
+    os::seam::use_synthetic_cpu(cpu);
 }
 
 } // namespace
@@ -57,20 +69,12 @@ void brevox_test::SetUp() {
     std::filesystem::current_path(work_dir);
 
     os::seam::use_manual_clock();
-    os::seam::clear_faults();
-    os::seam::reset_messages();
-    os::seam::use_real_machine();
-    test_support::stop_failing_allocations();
-    free_main_objects();
+    reset_shared_state();
 }
 
 void brevox_test::TearDown() {
     keep_opengl_drivers_loaded();
-    free_main_objects();
-    test_support::stop_failing_allocations();
-    os::seam::clear_faults();
-    os::seam::reset_messages();
-    os::seam::use_real_machine();
+    reset_shared_state();
     os::seam::use_real_clock();
     std::filesystem::current_path(previous_dir);
     std::error_code ignored;
@@ -80,9 +84,7 @@ void brevox_test::TearDown() {
 
 std::string brevox_test::read_log() {
     std::ifstream file(log_file_name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 std::string brevox_test::log_from(const std::string& marker) {
@@ -103,17 +105,13 @@ std::string brevox_test::log_without_opengl_info(const std::string& marker) {
 }
 
 void brevox_test::open_log() {
-    os::seam::synthetic_cpu cpu;
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
+    use_quiet_machine();
     delete main_log;
     main_log = new clog;
 }
 
 void brevox_test::start_log_and_cvars() {
-    os::seam::synthetic_cpu cpu;
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
+    use_quiet_machine();
     register_program_resources();
     create_log_and_cvars(os::module_instance());
 }
