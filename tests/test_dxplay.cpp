@@ -96,7 +96,7 @@ TEST_F(dxplay_test, PlaysEveryByteOfTheDataThenStopsWithinOneBlock) {
     }
 }
 
-TEST_F(dxplay_test, ARestartJumpsBackOnlyOnceRefilledAndFailedFillsLeaveNothingLocked) {
+TEST_F(dxplay_test, ARestartRefillsFirstFailedFillsUnlockAndAnIgnoredSlotIsLeftAlone) {
     const std::string data = noise(20 * 11024);
     ASSERT_TRUE(start(wav(stereo16, data)));
     stream(3);
@@ -111,11 +111,8 @@ TEST_F(dxplay_test, ARestartJumpsBackOnlyOnceRefilledAndFailedFillsLeaveNothingL
     EXPECT_EQ(stream(2), expected(stereo16, data, 2));
     os::seam::fail_call("mmio_advance", -1, 2);
     stream(2);
-    EXPECT_EQ(sample->play(), 1) << "nor may a failed refill leave it locked";
-}
-
-TEST_F(dxplay_test, TheThreadLeavesAnIgnoredSlotAloneUntilToldOtherwise) {
-    ASSERT_TRUE(start(wav(stereo16, noise(20 * 11024))));
+    ASSERT_EQ(sample->play(), 1) << "nor may a failed refill leave it locked";
+    // The thread leaves the slot it is told to ignore alone until told otherwise.
     ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, dxplay_msg_ignore, 0, 0));
     ASSERT_EQ(os::wait_for_single_object(dxplay.ack_event, os::INFINITE), os::WAIT_OBJECT_0);
     stream(1);

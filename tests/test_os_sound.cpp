@@ -53,12 +53,10 @@ protected:
 
 TEST_F(sound_device_test, SumsPlayingBuffersWithSaturation) {
     const std::string loud("\x30\x75\xD0\x8A", 4); // +30000 left, -30000 right
-    const os::hsoundbuffer a = start(loud), quiet = start(std::string("\x10\0\xF0\xFF", 4));
-    EXPECT_EQ(pull(1), (samples{30016, -30016}));
-    const os::hsoundbuffer b = start(loud);
+    const os::hsoundbuffer a = start(loud), b = start(loud);
     EXPECT_EQ(pull(1), (samples{32767, -32768}));
-    for (const auto buffer : {a, b, quiet})
-        os::sound_buffer_stop(buffer);
+    os::sound_buffer_stop(a);
+    os::sound_buffer_stop(b);
     EXPECT_EQ(pull(1), samples(2, 0)) << "stopped buffers are not mixed";
 }
 
