@@ -1,6 +1,5 @@
 #include "support/image_files.h"
-
-#include <fstream>
+#include "support/test_env.h"
 
 namespace test_support {
 
@@ -30,12 +29,6 @@ bytes bmp_file(std::int32_t width, std::int32_t height, int bits, int compressio
     out.resize(offset, 0);
     out.insert(out.end(), pixels.begin(), pixels.end());
     return out;
-}
-
-void write_file(const std::string& name, const bytes& content) {
-    std::ofstream(name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(content.data()),
-               static_cast<std::streamsize>(content.size()));
 }
 
 void write_code_font(const std::string& name) {

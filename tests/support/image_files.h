@@ -15,7 +15,6 @@ bytes tga_file(int type, int width, int height, int depth, const bytes& pixels, 
 // `offset` (54 or more); the gap after the headers is filled with zeros.
 bytes bmp_file(std::int32_t width, std::int32_t height, int bits, int compression,
                const bytes& pixels, std::uint32_t offset = 54);
-void write_file(const std::string& name, const bytes& content);
 // A 128 x 128 font image whose cell for code c is solid, opaque and tells its code by colour:
 // red = column * 16 + 8, green = row * 16 + 8 (row 0 at the top), blue 255.
 void write_code_font(const std::string& name);

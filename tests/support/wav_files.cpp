@@ -1,6 +1,5 @@
 #include "support/wav_files.h"
 
-#include <fstream>
 #include <random>
 
 namespace test_support {
@@ -37,10 +36,6 @@ std::string noise(std::size_t count, std::uint32_t seed) {
     for (auto& c : out)
         c = static_cast<char>(random());
     return out;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 } // namespace test_support

@@ -25,6 +25,5 @@ std::string riff(const std::string& chunks, const std::string& form = "WAVE",
 std::string wav(const pcm_format& format, const std::string& data);
 // `count` bytes that differ from their neighbours.
 std::string noise(std::size_t count, std::uint32_t seed = 1);
-void write_file(const std::string& path, const std::string& bytes);
 
 } // namespace test_support
