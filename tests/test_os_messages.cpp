@@ -8,11 +8,10 @@
 
 namespace {
 
-std::vector<os::timer_id> timer_calls;
+// What the callbacks and window procedures saw: timer ids, or messages.
+std::vector<std::uint32_t> calls;
 
-void record_timer(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
-    timer_calls.push_back(id);
-}
+void record_timer(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) { calls.push_back(id); }
 
 void one_shot_timer(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time) {
     record_timer(window, message, id, time);
@@ -23,7 +22,7 @@ class messages_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        timer_calls.clear();
+        calls.clear();
     }
 
     // Pumps like the main loop does, dispatching everything that waits; returns the ids taken.
@@ -65,20 +64,18 @@ TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNot
     os::kill_timer(0, killed);
     os::dispatch_message(m);
     pump();
-    EXPECT_EQ(timer_calls, (std::vector<os::timer_id>{serve, medal}));
+    EXPECT_EQ(calls, (std::vector<std::uint32_t>{serve, medal}));
     EXPECT_TRUE(pump().empty());
 }
 
-std::vector<std::uint32_t> window_messages;
 constexpr os::hwnd test_window = 0x1234;
 
 TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) {
-    window_messages.clear();
     // The window's procedure destroys it while one of its messages is being dispatched.
     os::detail::bind_window(
         test_window,
         [](os::hwnd window, std::uint32_t message, os::wparam, os::lparam) -> os::lresult {
-            window_messages.push_back(message);
+            calls.push_back(message);
             os::detail::unbind_window(window);
             return 7;
         });
@@ -90,7 +87,7 @@ TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) 
     EXPECT_EQ(m.window, test_window);
     EXPECT_EQ(os::dispatch_message(m), 7);
     EXPECT_EQ(pump(), std::vector<std::uint32_t>{os::WM_USER});
-    EXPECT_EQ(window_messages, std::vector<std::uint32_t>{os::WM_KEYDOWN});
+    EXPECT_EQ(calls, std::vector<std::uint32_t>{os::WM_KEYDOWN});
     EXPECT_EQ(os::dispatch_message(m), 0) << "a message for a gone window goes nowhere";
 }
 
