@@ -125,10 +125,8 @@ TEST_F(texture_test, TheFilterDecidesTheMipmapsAndFilter3UploadsNothing) {
     }
     // Without non-power-of-two textures, sizes are scaled up to powers of two: 3 x 5 to 4 x 8.
     texture_seam::force_power_of_two_sizes(true);
-    for (int filter : {0, 1}) {
-        load("a.tga", filter, 1, tga_file(2, 3, 5, 32, bytes(60, 200)));
-        EXPECT_EQ(texels(), bytes(4 * 8 * 4, 200));
-    }
+    load("a.tga", 1, 1, tga_file(2, 3, 5, 32, bytes(60, 200)));
+    EXPECT_EQ(texels(), bytes(4 * 8 * 4, 200));
     texture_seam::force_power_of_two_sizes(false);
 }
 
