@@ -3,7 +3,6 @@
 #include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
-#include "app/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"
@@ -19,7 +18,6 @@
 #include <iterator>
 #include <link.h>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
@@ -97,9 +95,8 @@ std::string brevox_test::log_without_opengl_info(const std::string& marker) {
     std::string log = log_from(marker);
     const std::string head = "\n+ OpenGL info :\n";
     for (auto at = log.find(head); at != std::string::npos; at = log.find(head, at)) {
-        const auto total = log.find(" Total : ", at);
-        const auto end = total == std::string::npos ? total : log.find("\n\n", total);
-        log.erase(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+        const auto end = log.find("\n\n", log.find(" Total : ", at)); // npos without a total
+        log.erase(at, end == std::string::npos ? end : end + 2 - at);
     }
     return log;
 }
