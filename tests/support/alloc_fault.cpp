@@ -8,6 +8,19 @@ namespace {
 std::atomic<int> to_skip{0};
 std::atomic<int> to_fail{0};
 
+// The ordinary operator's heap, so that a plain delete frees what the nothrow form returns.
+template <void* (*allocate)(std::size_t)> void* allocate_unless_failing(std::size_t size) noexcept {
+    if (to_fail > 0 && to_skip-- <= 0) {
+        --to_fail;
+        return nullptr;
+    }
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void test_support::fail_nothrow_allocations(int skip, int count) {
@@ -24,23 +37,6 @@ void test_support::stop_failing_allocations() { fail_nothrow_allocations(0, 0); 
 #endif
 
 #ifndef BREVOX_TSAN_OWNS_NEW
-namespace {
-
-// The ordinary operator's heap, so that a plain delete frees what the nothrow form returns.
-template <void* (*allocate)(std::size_t)> void* allocate_unless_failing(std::size_t size) noexcept {
-    if (to_fail > 0 && to_skip-- <= 0) {
-        --to_fail;
-        return nullptr;
-    }
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-} // namespace
-
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return allocate_unless_failing < ::operator new>(size);
 }
