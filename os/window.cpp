@@ -140,8 +140,7 @@ void translate_event(const SDL_Event& event) {
 // window manager would give it the focus, and where there is none (a bare X server) we take it.
 void activate(SDL_Window* window) {
     SDL_RaiseWindow(window);
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver && SDL_strcmp(driver, "x11") == 0)
+    if (os::detail::video_driver_is("x11"))
         SDL_SetWindowInputFocus(window);
 }
 
@@ -188,9 +187,22 @@ bool display_is_invisible() {
     return !names_driver(SDL_GetHint(SDL_HINT_VIDEODRIVER), driver);
 }
 
+// In a Wayland session SDL would take XWayland, whose only display mode is the desktop's own;
+// its Wayland driver offers every size, scaled by the compositor. That driver is chosen when the
+// compositor can hold it, and X11 alone otherwise (SDL would still try Wayland without a
+// display, and crash on a compositor without a seat). SDL_VIDEODRIVER, when set, decides.
+void choose_video_driver() {
+    const char* session = SDL_getenv("WAYLAND_DISPLAY");
+    if (SDL_GetHint(SDL_HINT_VIDEODRIVER) || !session || !*session)
+        return;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER,
+                os::detail::wayland_compositor_usable() ? "wayland,x11" : "x11");
+}
+
 bool start_video() {
     // Our own interrupt handling turns Ctrl+C into an orderly quit; SDL must not take it over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    choose_video_driver();
     const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
     if (!started || display_is_invisible()) {
         if (started)
@@ -335,6 +347,11 @@ lresult def_window_proc(hwnd window, std::uint32_t message, wparam, lparam) {
 } // namespace os
 
 namespace os::detail {
+
+bool video_driver_is(const char* name) {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && SDL_strcmp(driver, name) == 0;
+}
 
 bool ensure_video() {
     if (!video_up && !start_video())

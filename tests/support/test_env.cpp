@@ -14,6 +14,7 @@
 #include "platform/window.h"
 #include "support/alloc_fault.h"
 
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
 #include <link.h>
@@ -50,6 +51,8 @@ void free_main_objects() {
 } // namespace
 
 void brevox_test::SetUp() {
+    // The tests draw on X11; SDL's Wayland driver is played by the end-to-end test.
+    unsetenv("WAYLAND_DISPLAY");
     previous_dir = std::filesystem::current_path();
     char pattern[] = "/tmp/brevox-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
