@@ -42,6 +42,11 @@ os::hwnd last_window = 0x00010000;
 os::atom last_atom = 0xC000;
 std::uint8_t polled_keys[256];
 bool video_up = false;
+// SDL 2.26's Wayland driver frees a window while its client-side decorations (libdecor) still
+// hold it, and their next event crashes the program; and a hidden window is never shown again
+// by weston. There a destroyed window's system window stays as it is, and the next window
+// created takes it up (a video restart makes one at once).
+std::vector<SDL_Window*> spare_windows;
 
 constexpr os::handle icon_handle_base = 0x00020000;
 constexpr os::handle arrow_cursor = 0x00030001;
@@ -166,6 +171,28 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     SDL_FreeSurface(surface);
 }
 
+// A spare system window made over into a new one; null for none. It stays on the screen, so a
+// window created hidden shows at once.
+SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 flags) {
+    if (spare_windows.empty())
+        return nullptr;
+    SDL_Window* window = spare_windows.back();
+    spare_windows.pop_back();
+    SDL_SetWindowTitle(window, title);
+    SDL_SetWindowBordered(window, (flags & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowResizable(window, (flags & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+    SDL_SetWindowAlwaysOnTop(window, SDL_FALSE);
+    SDL_SetWindowSize(window, width, height);
+    return window;
+}
+
+void destroy_system_window(SDL_Window* window) {
+    if (os::detail::video_driver_is("wayland"))
+        spare_windows.push_back(window);
+    else
+        SDL_DestroyWindow(window);
+}
+
 // Whether a comma-separated list of SDL video drivers names this one (SDL ignores case there).
 bool names_driver(const char* list, const char* driver) {
     std::string_view rest = list ? list : "";
@@ -261,8 +288,10 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         return 0;
     const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
     const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
-    SDL_Window* window =
-        SDL_CreateWindow(title ? title : "", left, top, width, height, sdl_window_flags(style));
+    const Uint32 flags = sdl_window_flags(style);
+    SDL_Window* window = take_spare_window(title ? title : "", width, height, flags);
+    if (!window)
+        window = SDL_CreateWindow(title ? title : "", left, top, width, height, flags);
     if (!window)
         return 0;
     apply_icon(window, wc->icon);
@@ -282,7 +311,7 @@ bool destroy_window(hwnd window) {
     dispatch_message(destroyed);
     detail::unbind_window(window);
     windows.erase(window);
-    SDL_DestroyWindow(sdl);
+    destroy_system_window(sdl);
     return true;
 }
 
@@ -414,6 +443,9 @@ void reset_video() {
         SDL_DestroyWindow(windows.begin()->second.window);
         windows.erase(windows.begin());
     }
+    for (SDL_Window* spare : spare_windows)
+        SDL_DestroyWindow(spare);
+    spare_windows.clear();
     classes.clear();
     std::memset(polled_keys, 0, sizeof polled_keys);
 }
