@@ -180,9 +180,12 @@ SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 f
     spare_windows.pop_back();
     SDL_SetWindowTitle(window, title);
     SDL_SetWindowBordered(window, (flags & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
-    SDL_SetWindowResizable(window, (flags & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
     SDL_SetWindowAlwaysOnTop(window, SDL_FALSE);
+    // The decorations hold a window that cannot be resized at its size: it takes its new size
+    // while it can.
+    SDL_SetWindowResizable(window, SDL_TRUE);
     SDL_SetWindowSize(window, width, height);
+    SDL_SetWindowResizable(window, (flags & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
     return window;
 }
 
