@@ -6,8 +6,10 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -84,15 +86,18 @@ void write_system_report(clog* log) {
     log_printf(log, "+ OS info : %s\n\n", os_text);
     log_printf(log, "+ CPU info : %s Family %d - %d MHz\n", record.vendor, record.family,
                record.mhz);
-    log_printf(log, " Memory : %d ko\n L1 Cache : %d ko\n L2 Cache : %d ko\n",
-               static_cast<int>(record.memory_kb), record.l1_data_kb, record.l2_kb);
+    log_printf(log, " Memory : %u ko\n L1 Cache : %d ko\n L2 Cache : %d ko\n", record.memory_kb,
+               record.l1_data_kb, record.l2_kb);
     log_printf(log, " MMX : %s\n SSE : %s\n 3DNow! : %s\n\n", yes_no(record.mmx),
                yes_no(record.sse), yes_no(record.has_3dnow));
 }
 
 void cpu_info(cpu_record& record) {
-    // Memory first: it is reported even when the processor tells nothing.
-    record.memory_kb = static_cast<std::uint32_t>(os::total_physical_memory() >> 10);
+    // Memory first: it is reported even when the processor tells nothing. Beyond 4 TiB the
+    // 32-bit field shows its largest value rather than what is left after wrapping.
+    const std::uint64_t memory_kb = os::total_physical_memory() >> 10;
+    record.memory_kb = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(memory_kb, std::numeric_limits<std::uint32_t>::max()));
     if (!os::cpu_has_cpuid())
         return;
 

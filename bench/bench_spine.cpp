@@ -1,10 +1,9 @@
 // Costs on the main loop's path: the timer reading that the frame cap spins on, the cvar
-// lookups made every frame, a whole frame pass without its cap, and one log line.
+// lookups made every frame, and one log line.
 #include "app/log.h"
-#include "app/main_loop.h"
+#include "app/main_loop.h" // window_title
 #include "app/timer.h"
 #include "cvar/cvars.h"
-#include "os/messages.h"
 
 #include <benchmark/benchmark.h>
 
@@ -54,27 +53,6 @@ void cvar_lookup_last_record(benchmark::State& state) {
         benchmark::DoNotOptimize(list.get_int("CLHEIGHT"));
 }
 BENCHMARK(cvar_lookup_last_record);
-
-void frame_pass_without_cap(benchmark::State& state) {
-    scratch_dir here;
-    main_cvars = new cvars;
-    fill_like_a_normal_run(*main_cvars);
-    main_cvars->register_int("cl_maxfps", 0);
-    main_timer = new ctimer;
-    os::msg message;
-    for (auto _ : state) {
-        while (os::peek_message(message, 0, 0, 0, os::PM_NOREMOVE)) {
-            os::get_message(message, 0, 0, 0);
-            os::dispatch_message(message);
-        }
-        main_loop_step();
-    }
-    delete main_timer;
-    main_timer = nullptr;
-    delete main_cvars;
-    main_cvars = nullptr;
-}
-BENCHMARK(frame_pass_without_cap);
 
 void log_line(benchmark::State& state) {
     scratch_dir here;

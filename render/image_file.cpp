@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 
 file_source::file_source(std::FILE* file) : file(file), size(unknown_size) {
@@ -90,6 +91,10 @@ image_status read_tga(image_source& source, std::int32_t max_size, image_pixels&
     const std::uint64_t expected = static_cast<std::uint64_t>(out.width) *
                                    static_cast<std::uint64_t>(out.height) * bytes_per_pixel;
     out.bytes_expected = expected;
+    // The log counts pixel bytes in an int; a larger image is refused like a buffer that cannot
+    // be had, before a count that would wrap can reach it.
+    if (expected > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        return image_status::no_memory;
 
     // The pixels follow the image ID field.
     if (!source.seek(tga_header_size + head[0]))

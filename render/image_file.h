@@ -55,6 +55,7 @@ enum class image_status {
     unsupported_format, // TGA: colour-mapped or compressed
     bad_depth,          // TGA: neither 24 nor 32 bits per pixel
     no_memory,          // buffer cannot be had, or the image is larger than a texture can be
+                        // or than an int can count in bytes
     short_pixels,       // TGA: fewer pixel bytes than the header promises
     invalid_signature,  // BMP: no "BM"
     unsupported_bmp,    // BMP: compressed, not 24 bits, or not a positive bottom-up size

@@ -149,7 +149,8 @@ int str_differ(const char* a, const char* b) {
 }
 
 int build_texture(const texture_format* format, GLuint* texture) {
-    if (!format->pixels)
+    // No texture can be built from no pixels (a TGA header may well say 0 x 0).
+    if (!format->pixels || format->width <= 0 || format->height <= 0)
         return 0;
     glBindTexture(GL_TEXTURE_2D, *texture);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
@@ -165,8 +166,7 @@ int build_texture(const texture_format* format, GLuint* texture) {
     // image whose width is not a multiple of 4.
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     std::unique_ptr<std::uint8_t[]> scaled;
-    if (width > 0 && height > 0 && (!is_power_of_two(width) || !is_power_of_two(height)) &&
-        !non_power_of_two_supported()) {
+    if ((!is_power_of_two(width) || !is_power_of_two(height)) && !non_power_of_two_supported()) {
         const GLint limit = max_texture_size();
         const GLint to_width = next_power_of_two(width, limit);
         const GLint to_height = next_power_of_two(height, limit);

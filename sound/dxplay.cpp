@@ -81,8 +81,8 @@ bool post_to_thread(std::uint32_t message, os::wparam w) {
 } // namespace
 
 csample::csample()
-    : buffer_size(0), block(0), write_pos(0), played(0), last_play_pos(0), in_silence(0),
-      buffer(0), notify(0), positions{}, position_event(0), stop_event(0) {}
+    : buffer_size(0), block(0), write_pos(0), played(0), sound_bytes(0), last_play_pos(0),
+      in_silence(0), buffer(0), notify(0), positions{}, position_event(0), stop_event(0) {}
 
 int csample::create_buffer(os::hsound dsound) {
     if (!format || format->block_align == 0)
@@ -142,10 +142,10 @@ int csample::prime() {
     in_silence = 0;
     write_pos = 0;
     played = 0;
+    sound_bytes = 0;
     last_play_pos = 0;
     if (!reset())
         return 0;
-    os::sound_buffer_set_current_position(buffer, 0);
     void* region = nullptr;
     std::uint32_t length = 0;
     if (!os::succeeded(
@@ -156,6 +156,8 @@ int csample::prime() {
         return 0;
     }
     os::sound_buffer_unlock(buffer, region, length, nullptr, 0);
+    // Only now: a device that mixes meanwhile would otherwise play the old sound from the start.
+    os::sound_buffer_set_current_position(buffer, 0);
     write_pos = length % buffer_size;
     return 1;
 }
@@ -169,6 +171,7 @@ int csample::fill(std::uint8_t* dest, std::uint32_t size) {
     std::uint32_t got = 0;
     if (!read(size, dest, got))
         return 0;
+    sound_bytes += got;
     if (got < size) {
         in_silence = 1;
         std::memset(dest + got, silence, size - got);
@@ -194,12 +197,9 @@ int csample::refill() {
         return 0;
     }
     os::sound_buffer_unlock(buffer, region, length, nullptr, 0);
-    if (in_silence) {
-        // Stop near the end of the sound: the RIFF size stands for the sample's length.
-        const std::uint32_t total = riff.cksize;
-        if (total > block ? played >= total - block : played >= total)
-            stop();
-    }
+    // Once every byte of the sound has played: at most one block of silence follows it.
+    if (in_silence && played >= sound_bytes)
+        stop();
     write_pos = (write_pos + length) % buffer_size;
     return 1;
 }
@@ -395,8 +395,8 @@ std::uint32_t dxplay_thread(void* record) {
             std::copy_n(state->samples, n, samples);
         }
         const auto handles = static_cast<std::uint32_t>(2 * n);
-        const std::uint32_t r =
-            os::msg_wait_for_multiple_objects(handles, events, false, os::INFINITE, os::QS_ALLINPUT);
+        const std::uint32_t r = os::msg_wait_for_multiple_objects(handles, events, false,
+                                                                  os::INFINITE, os::QS_ALLINPUT);
         if (r < handles) {
             if (r / 2 != ignored && r % 2 == 0)
                 samples[r / 2]->refill();

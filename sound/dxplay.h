@@ -50,6 +50,7 @@ public:
     std::uint32_t block;
     std::uint32_t write_pos;
     std::uint32_t played;
+    std::uint32_t sound_bytes; // of the sample written to the buffer since it was last started
     std::uint32_t last_play_pos;
     std::uint32_t in_silence;
     os::hsoundbuffer buffer;

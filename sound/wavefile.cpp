@@ -42,25 +42,16 @@ int cwavefile::open(const char* filename) {
     data.ckid = data_id;
     if (os::mmio_descend(hmmio, data, &riff, os::MMIO_FINDCHUNK) != os::MMSYSERR_NOERROR)
         return 0;
-    if (format->format_tag != os::WAVE_FORMAT_PCM)
-        return 0;
-    // The stop rule takes the RIFF size for the sample's length; a header that claims more than
-    // the file holds would keep a finished sample playing silence for hours.
-    const std::int32_t file_size = os::mmio_seek(hmmio, 0, os::SEEK_FROM_END);
-    if (file_size >= 8 && riff.cksize > static_cast<std::uint32_t>(file_size) - 8)
-        riff.cksize = static_cast<std::uint32_t>(file_size) - 8;
-    return 1;
+    return format->format_tag == os::WAVE_FORMAT_PCM;
 }
 
 int cwavefile::reset() {
-    if (os::mmio_seek(hmmio, 0, os::SEEK_FROM_START) != 0)
+    // Straight back to the "data" chunk that open() found: another may come before "fmt ".
+    const std::int64_t header = std::int64_t{data.data_offset} - 8;
+    if (header < 0 ||
+        os::mmio_seek(hmmio, static_cast<std::int32_t>(header), os::SEEK_FROM_START) != header)
         return 0;
-    os::mmckinfo form{};
-    form.fcc_type = wave_type;
-    if (os::mmio_descend(hmmio, form, nullptr, os::MMIO_FINDRIFF) != os::MMSYSERR_NOERROR)
-        return 0;
-    data.ckid = data_id;
-    return os::mmio_descend(hmmio, data, &form, os::MMIO_FINDCHUNK) == os::MMSYSERR_NOERROR;
+    return os::mmio_descend(hmmio, data, &riff, os::MMIO_FINDCHUNK) == os::MMSYSERR_NOERROR;
 }
 
 int cwavefile::read(std::uint32_t size, std::uint8_t* dest, std::uint32_t& got) {
@@ -79,8 +70,8 @@ int cwavefile::read(std::uint32_t size, std::uint8_t* dest, std::uint32_t& got) 
                 break; // the file ends before its "data" chunk does
         }
         // Whole runs of the read buffer at a time rather than byte by byte: the same bytes.
-        const std::uint32_t run =
-            std::min<std::uint32_t>(n - copied, static_cast<std::uint32_t>(info.end_read - info.next));
+        const std::uint32_t run = std::min<std::uint32_t>(
+            n - copied, static_cast<std::uint32_t>(info.end_read - info.next));
         std::memcpy(dest + copied, info.next, run);
         info.next += run;
         copied += run;

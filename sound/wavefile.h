@@ -23,7 +23,7 @@ public:
     int close();
 
     os::hmmio hmmio;
-    os::mmckinfo riff;         // its size is the sample's length in the player's stop rule
-    os::mmckinfo data;         // its size counts the bytes not yet handed out
-    os::waveformatex* format;  // the "fmt " chunk, owned; freed by the player's release
+    os::mmckinfo riff;        // as open() found it
+    os::mmckinfo data;        // as open() found it; its size counts the bytes not yet handed out
+    os::waveformatex* format; // the "fmt " chunk, owned; freed by the player's release
 };

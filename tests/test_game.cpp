@@ -66,8 +66,6 @@ TEST_F(game_test, PaddlesAccelerateBrakeToExactlyZeroAndStopAtTheEdges) {
     frame();
     EXPECT_EQ(game->left->y, 50.0f) << "the first frame puts both paddles at the bottom";
     EXPECT_EQ(game->right->y, 50.0f);
-    EXPECT_EQ(game->left->x, 0.0f);
-    EXPECT_EQ(game->right->x, 640.0f);
 
     hold(os::DIK_UP); // 15 ms at speed 10: one step
     frame();
@@ -130,18 +128,11 @@ TEST_F(game_test, PaddleHitsFollowTheWayThePaddleMoves) {
         ball_in_play(x, 240 - c.vy, c.vx, c.vy, c.heading);
         cpaddle& paddle = right ? *game->right : *game->left;
         paddle.y = 240;
-        // The key adds two steps to the velocity in the frame itself.
-        const std::uint8_t key = right
-                                     ? (c.paddle_velocity > 0 ? os::DIK_UP : os::DIK_DOWN)
-                                     : (c.paddle_velocity > 0 ? os::DIK_LSHIFT : os::DIK_LCONTROL);
-        paddle.velocity =
-            c.paddle_velocity == 0 ? 0 : c.paddle_velocity - (c.paddle_velocity > 0 ? 2 : -2);
-        if (c.paddle_velocity != 0)
-            hold(key);
+        // Friction takes 0.8 off in the frame itself, before the ball moves.
+        const float v = c.paddle_velocity;
+        paddle.velocity = v > 0 ? v + 0.8f : v < 0 ? v - 0.8f : 0;
         rally_hits = 0;
         frame();
-        if (c.paddle_velocity != 0)
-            let_go(key);
         EXPECT_FLOAT_EQ(game->ball->vx, c.expect_vx);
         EXPECT_FLOAT_EQ(game->ball->vy, c.expect_vy);
         EXPECT_EQ(game->ball->heading, right ? 0 : 1);
@@ -291,30 +282,6 @@ TEST_F(game_test, MenuAndPauseFreezeEverythingButTheKeyboard) {
     }
 }
 
-TEST_F(game_test, WithEveryFileMissingTheGamePlaysSilently) {
-    const std::string log = log_from(" (cgame)");
-    for (const char* name : {"ace", "fastball", "slowball", "voice", "apply"})
-        EXPECT_NE(
-            log.find(std::string(" (cgame) loading sound file data/") + name + ".wav : FAILED\n"),
-            std::string::npos)
-            << name;
-    ball_in_play(700, 240, 1, 0, 1);
-    game->state = game_point;
-    game->ball->scorer = 1;
-    frame(); // an ace without its sample
-    EXPECT_EQ(medal_kind, medal_ace);
-
-    game->shutdown();
-    EXPECT_EQ(log_from(" (cgame) releasing"), " (cgame) releasing sound samples\n"
-                                              " (cgame) closing DXPLAY sound system\n"
-                                              " (input) releasing DirectInput\n"
-                                              " (input) releasing DirectInput Device\n"
-                                              " (input) releasing DirectInput Object\n");
-    EXPECT_EQ(game->left, nullptr);
-    EXPECT_EQ(game->input, nullptr);
-    EXPECT_EQ(game->update(), 0) << "no paddles, nothing to do";
-}
-
 TEST_F(game_test, EachMedalPlaysItsOwnSample) {
     game->shutdown();
     std::filesystem::copy(std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data");
@@ -339,6 +306,7 @@ TEST_F(game_test, EachMedalPlaysItsOwnSample) {
         }
     }
     game->shutdown();
+    EXPECT_EQ(game->update(), 0) << "no paddles, nothing to do";
     os::seam::use_pulled_sound_device(false);
 }
 

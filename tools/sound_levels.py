@@ -13,7 +13,8 @@ the file to TARGET LUFS; when that would lift some file's peak above CEILING dBF
 gets TARGET lowered by the same amount, so they stay equally loud and none goes past the
 ceiling. `report` also checks that each file is the plain WAV the game reads: RIFF/WAVE, a
 16-byte "fmt " chunk of PCM (format tag 1), mono, 44100 Hz, 16 bits, then the "data" chunk and
-nothing else.
+nothing else; and that it sounds from its first hundredth of a second, peaks under -1 dBFS and
+ends in a sixteenth of a second of silence.
 
 Only the standard library; the same input always gives the same figures.
 """
@@ -147,9 +148,26 @@ def gains(target, ceiling, paths):
         print(f"{path} {common - lufs:.4f}")
 
 
+def check_edges(path, samples, ceiling=-1.0):
+    """A sound that starts the moment it plays (over -50 dBFS within the first hundredth of a
+    second), peaks under the ceiling, and ends in a sixteenth of a second of silence."""
+    def fail(why):
+        sys.exit(f"sound_levels: {path}: {why}")
+
+    if len(samples) < RATE // 10:
+        fail(f"only {len(samples)} samples")
+    if max(abs(s) for s in samples[:RATE // 100]) < 10 ** (-50 / 20):
+        fail("silent for its first hundredth of a second")
+    if peak_dbfs(samples) >= ceiling:
+        fail(f"peaks at {peak_dbfs(samples):.2f} dBFS")
+    if any(samples[-(RATE // 16):]):
+        fail("not silent for its last sixteenth of a second")
+
+
 def report(paths):
     for path in paths:
         samples = read_game_wav(path)
+        check_edges(path, samples)
         print(f"{path}: {len(samples) / RATE:.3f} s, loudness {loudness(samples):.2f} LUFS, "
               f"peak {peak_dbfs(samples):.2f} dBFS")
 

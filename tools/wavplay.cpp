@@ -3,7 +3,7 @@
 //
 //   brevox_wavplay FILE [SECONDS]
 //
-// Plays for the sample's length plus half a second, or for SECONDS. Exit status 0 when the file
+// Plays until the player stops the sample by itself, or for SECONDS. Exit status 0 when the file
 // played, 1 when the sound system or the file failed, 2 for a usage error.
 #include "os/process.h"
 #include "os/threads.h"
@@ -11,6 +11,18 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+
+constexpr std::uint32_t poll_ms = 10;
+
+bool playing(const csample& sample) {
+    std::uint32_t status = 0;
+    return os::succeeded(os::sound_buffer_get_status(sample.buffer, status)) &&
+           (status & os::DSBSTATUS_PLAYING);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
@@ -30,14 +42,11 @@ int main(int argc, char** argv) {
         os::shutdown();
         return 1;
     }
-    double seconds = 0.5;
-    if (argc == 3) {
-        seconds = std::atof(argv[2]);
-    } else {
-        const os::waveformatex& f = *sample->format;
-        seconds += static_cast<double>(sample->riff.cksize) / (f.samples_per_sec * f.block_align);
-    }
-    os::sleep_ms(static_cast<std::uint32_t>(seconds * 1000));
+    if (argc == 3)
+        os::sleep_ms(static_cast<std::uint32_t>(std::atof(argv[2]) * 1000));
+    else
+        while (playing(*sample))
+            os::sleep_ms(poll_ms);
     dxplay_unload(sample);
     dxplay_close();
     os::shutdown();

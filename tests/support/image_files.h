@@ -12,7 +12,7 @@ using bytes = std::vector<std::uint8_t>;
 // An uncompressed TGA: the 18-byte header, an ID field of `id_length` bytes, then `pixels`.
 bytes tga_file(int type, int width, int height, int depth, const bytes& pixels, int id_length = 0);
 // A BMP with a 40-byte info header whose pixel data (`pixels`, rows as stored) starts at
-// `offset`; the gap after the headers is filled with 0xEE.
+// `offset` (54 or more); the gap after the headers is filled with zeros.
 bytes bmp_file(std::int32_t width, std::int32_t height, int bits, int compression,
                const bytes& pixels, std::uint32_t offset = 54);
 void write_file(const std::string& name, const bytes& content);

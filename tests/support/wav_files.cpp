@@ -1,32 +1,20 @@
 #include "support/wav_files.h"
 
 #include <fstream>
+#include <random>
 
-namespace {
+namespace test_support {
 
-std::string le(std::uint32_t value, int bytes) {
+static std::string le(std::uint32_t value, int bytes) {
     std::string out;
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<char>(value >> (8 * i)));
     return out;
 }
 
-} // namespace
-
-namespace test_support {
-
-std::string format_name(const pcm_format& f) {
-    return std::to_string(f.rate) + "_" + std::to_string(f.bits) + "_" +
-           (f.channels == 1   ? "mono"
-            : f.channels == 2 ? "stereo"
-                              : std::to_string(f.channels) + "ch");
-}
-
 std::string chunk(const std::string& id, const std::string& body) {
-    std::string out = id + le(static_cast<std::uint32_t>(body.size()), 4) + body;
-    if (body.size() % 2)
-        out.push_back('\0');
-    return out;
+    return id + le(static_cast<std::uint32_t>(body.size()), 4) + body +
+           std::string(body.size() % 2, '\0');
 }
 
 std::string fmt_body(const pcm_format& f) {
@@ -35,9 +23,8 @@ std::string fmt_body(const pcm_format& f) {
 }
 
 std::string riff(const std::string& chunks, const std::string& form, std::int64_t size) {
-    const auto field =
-        size < 0 ? static_cast<std::uint32_t>(chunks.size() + 4) : static_cast<std::uint32_t>(size);
-    return "RIFF" + le(field, 4) + form + chunks;
+    return "RIFF" + le(static_cast<std::uint32_t>(size < 0 ? chunks.size() + 4 : size), 4) + form +
+           chunks;
 }
 
 std::string wav(const pcm_format& format, const std::string& data) {
@@ -45,12 +32,10 @@ std::string wav(const pcm_format& format, const std::string& data) {
 }
 
 std::string noise(std::size_t count, std::uint32_t seed) {
+    std::mt19937 random(seed);
     std::string out(count, '\0');
-    std::uint32_t x = seed * 2654435761u + 12345;
-    for (auto& c : out) {
-        x = x * 1103515245u + 12345;
-        c = static_cast<char>(x >> 16);
-    }
+    for (auto& c : out)
+        c = static_cast<char>(random());
     return out;
 }
 

@@ -2,9 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <string>
-#include <vector>
 
 namespace test_support {
 
@@ -15,10 +13,6 @@ struct pcm_format {
     std::uint16_t tag = 1;
     std::uint16_t block_align() const { return static_cast<std::uint16_t>(channels * bits / 8); }
 };
-
-// Names a format in test names and messages: "22050_8_mono".
-std::string format_name(const pcm_format& format);
-inline void PrintTo(const pcm_format& format, std::ostream* out) { *out << format_name(format); }
 
 // A chunk with its id and size field, and a pad byte when the size is odd.
 std::string chunk(const std::string& id, const std::string& body);
