@@ -42,6 +42,7 @@ os::hwnd last_window = 0x00010000;
 os::atom last_atom = 0xC000;
 std::uint8_t polled_keys[256];
 bool video_up = false;
+bool focus_new_windows_by_test = false;
 // SDL 2.26's Wayland driver frees a window while its client-side decorations (libdecor) still
 // hold it, and their next event crashes the program; and a hidden window is never shown again
 // by weston. There a destroyed window's system window stays as it is, and the next window
@@ -299,7 +300,9 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         return 0;
     apply_icon(window, wc->icon);
     const hwnd handle = ++last_window;
-    windows[handle] = {window, title ? title : "", false, false};
+    // A test may decree that new windows have the focus, whatever the X server says.
+    windows[handle] = {window, title ? title : "", focus_new_windows_by_test,
+                       focus_new_windows_by_test};
     detail::bind_window(handle, wc->procedure);
     return handle;
 }
@@ -437,7 +440,10 @@ void request_close(hwnd window) { post_message(window, WM_CLOSE, 0, 0); }
 
 void set_focus(hwnd window, bool focused) { focus_event(window, focused, true); }
 
+void focus_new_windows(bool focused) { focus_new_windows_by_test = focused; }
+
 void reset_video() {
+    focus_new_windows_by_test = false;
     detail::drop_gl_objects();
     detail::drop_input_objects();
     while (!windows.empty()) {
