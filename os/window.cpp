@@ -300,9 +300,11 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         return 0;
     apply_icon(window, wc->icon);
     const hwnd handle = ++last_window;
-    // A test may decree that new windows have the focus, whatever the X server says.
-    windows[handle] = {window, title ? title : "", focus_new_windows_by_test,
-                       focus_new_windows_by_test};
+    // A test may decree that new windows have the focus, whatever the X server says. A system
+    // window taken up again keeps the focus it has, of which no new word will come.
+    const bool focused =
+        focus_new_windows_by_test || (SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS) != 0;
+    windows[handle] = {window, title ? title : "", focused, focus_new_windows_by_test};
     detail::bind_window(handle, wc->procedure);
     return handle;
 }

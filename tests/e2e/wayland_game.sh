@@ -192,6 +192,8 @@ close_clicked() {
 wait_for "the close request" close_clicked
 ended_in_order
 grep -q FAILED brevox.log && fail "a step failed"
+# The window keeps the focus through every restart, and the keyboard is taken at once each time.
+[[ $(log_count " (input) trying to acquire : OK") -eq 7 ]] || fail "the keyboard not taken at once"
 [[ $(log_count " (texture) loading") -eq 56 && $(log_count " (texture) loading") -eq \
     $(grep -c -E '^ \(texture\) loading .* : OK$' brevox.log) ]] || fail "a picture did not load"
 
