@@ -22,11 +22,23 @@ xvfb_pid=
 weston_pid=
 game_pid=
 
-cleanup() {
-    for pid in "$game_pid" "$weston_pid" "$xvfb_pid"; do
-        [[ -n $pid ]] && kill "$pid" 2>/dev/null || true
+# Ends a process, asked first and forced after 5 s.
+end_process() {
+    [[ -n $1 ]] || return 0
+    kill "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
     done
-    wait 2>/dev/null || true
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+# The game first: with its compositor gone, SDL's Wayland driver would never return to it.
+cleanup() {
+    end_process "$game_pid"
+    end_process "$weston_pid"
+    end_process "$xvfb_pid"
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -104,8 +116,7 @@ start_weston() {
 }
 
 stop_weston() {
-    kill "$weston_pid" 2>/dev/null || true
-    wait "$weston_pid" 2>/dev/null || true
+    end_process "$weston_pid"
     weston_pid=
 }
 
