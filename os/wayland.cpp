@@ -2,6 +2,7 @@
 // it: SDL 2.26 crashes at start-up on a compositor without a seat.
 #include "os/video.h"
 
+#include <SDL_syswm.h>
 #include <wayland-client.h>
 
 #include <poll.h>
@@ -74,6 +75,13 @@ bool wayland_compositor_usable() {
         wl_registry_destroy(registry);
     wl_display_disconnect(display);
     return answered && offered.compositor && offered.shell && offered.seat;
+}
+
+void wait_for_compositor(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_WAYLAND)
+        wl_display_roundtrip(info.info.wl.display);
 }
 
 } // namespace os::detail

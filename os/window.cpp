@@ -179,6 +179,8 @@ SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 f
         return nullptr;
     SDL_Window* window = spare_windows.back();
     spare_windows.pop_back();
+    // A late answer to the way out of fullscreen would undo the new size.
+    os::detail::wait_for_compositor(window);
     SDL_SetWindowTitle(window, title);
     SDL_SetWindowBordered(window, (flags & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowAlwaysOnTop(window, SDL_FALSE);
