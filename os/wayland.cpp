@@ -1,5 +1,6 @@
-// A look at the Wayland compositor of the session before SDL's Wayland driver is trusted with
-// it: SDL 2.26 crashes at start-up on a compositor without a seat.
+// Words with the Wayland compositor beside SDL: a look at it before SDL's Wayland driver is
+// trusted with it (SDL 2.26 crashes at start-up on a compositor without a seat), and a
+// roundtrip on SDL's own connection.
 #include "os/video.h"
 
 #include <SDL_syswm.h>
