@@ -1,3 +1,4 @@
+// The log, and the machine report that opens it.
 #include "app/log.h"
 #include "app/system_report.h"
 #include "os/clock.h"
@@ -5,6 +6,7 @@
 #include "os/sysinfo.h"
 #include "support/test_env.h"
 
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -37,11 +39,11 @@ TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
     os::seam::use_synthetic_version({4, 0, 1080, os::VER_PLATFORM_WIN32_WINDOWS, " ", "", ""});
     filled_record(athlon);
     main_log = new clog;
-    EXPECT_EQ(read_log(), "---- brevox[0.7a] started ----\n\n"
-                          "+ OS info : Windows 95 4.0 (build 1080)\n\n"
-                          "+ CPU info : AuthenticAMD Family 6 - 1200 MHz\n"
-                          " Memory : 2147483648 ko\n L1 Cache : 64 ko\n L2 Cache : 256 ko\n"
-                          " MMX : YES\n SSE : NO\n 3DNow! : YES\n\n");
+    EXPECT_EQ(log_from("+ OS info"),
+              "+ OS info : Windows 95 4.0 (build 1080)\n\n"
+              "+ CPU info : AuthenticAMD Family 6 - 1200 MHz\n"
+              " Memory : 2147483648 ko\n L1 Cache : 64 ko\n L2 Cache : 256 ko\n"
+              " MMX : YES\n SSE : NO\n 3DNow! : YES\n\n");
     os::seam::set_clock_step_per_read(0); // a counter that does not move measures nothing
     EXPECT_EQ(cpu_speed_mhz(), 0);
     // Without CPUID only the memory is known, clamped to 32 bits of kilobytes.
@@ -85,6 +87,22 @@ TEST_F(report_test, TheExtensionWalkYieldsEveryNameOnceAndCutsLongOnes) {
         EXPECT_EQ(names, (std::vector<std::string>{std::string(255, 'e'), "", "GL_b"}));
         EXPECT_EQ(cursor, 0u) << "a finished walk starts over";
     }
+}
+
+using log_test = brevox_test;
+
+TEST_F(log_test, ANewRunStartsWithAnEmptyLogAndTheBanner) {
+    std::ofstream(log_file_name) << "a line of the previous run\n";
+    open_log();
+    EXPECT_EQ(read_log().rfind("---- brevox[0.7a] started ----\n\n+ OS info : ", 0), 0u);
+    EXPECT_EQ(read_log().find("previous run"), std::string::npos);
+}
+
+TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
+    open_log();
+    EXPECT_EQ(log_printf(main_log, "[%s|%d]\n", "100% of %s and %n", 42), 23);
+    EXPECT_EQ(log_printf(main_log, "<%s", std::string(5000, 'x').c_str()), 1023);
+    EXPECT_EQ(log_from("[100"), "[100% of %s and %n|42]\n<" + std::string(1022, 'x'));
 }
 
 } // namespace

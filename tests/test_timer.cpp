@@ -3,6 +3,8 @@
 #include "os/fault.h"
 #include "support/test_env.h"
 
+#include <tuple>
+
 namespace {
 
 using timer_test = brevox_test;
@@ -17,18 +19,14 @@ void frame_of_us(ctimer& timer, std::uint64_t microseconds) {
 TEST_F(timer_test, FrameLengthAndRateFollowTheClockFromFrameToFrame) {
     os::seam::advance_clock_ms(3'600'000); // an hour of uptime, not counted in the first frame
     ctimer timer;
-    struct frame_case {
-        std::uint64_t before_us, us; // the time between frames counts towards the next one
-        std::uint32_t frame_ms, fps;
-    };
-    const frame_case cases[] = {{0, 16'000, 16, 62},   {0, 5'000, 5, 200}, {0, 1'001'000, 1001, 0},
-                                {0, 5'999, 5, 200},    {0, 400, 1, 1000},  {0, 0, 1, 1000},
-                                {3'000, 4'000, 7, 142}};
-    for (const auto& c : cases) {
-        os::seam::advance_clock_us(c.before_us);
-        frame_of_us(timer, c.us);
-        EXPECT_EQ(timer.frame_ms, c.frame_ms) << c.us << " us";
-        EXPECT_EQ(timer.fps, c.fps) << c.us << " us";
+    // Microseconds before the frame (they count towards it) and in it; its length and rate.
+    const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, std::uint32_t> cases[] = {
+        {0, 16'000, 16, 62}, {0, 5'000, 5, 200}, {0, 1'001'000, 1001, 0}, {0, 5'999, 5, 200},
+        {0, 400, 1, 1000},   {0, 0, 1, 1000},    {3'000, 4'000, 7, 142}};
+    for (const auto& [before_us, us, frame_ms, fps] : cases) {
+        os::seam::advance_clock_us(before_us);
+        frame_of_us(timer, us);
+        EXPECT_EQ(std::tuple(timer.frame_ms, timer.fps), std::tuple(frame_ms, fps)) << us << " us";
     }
     os::seam::advance_clock_us(2'000); // updates within one frame measure from the same start
     timer.update();

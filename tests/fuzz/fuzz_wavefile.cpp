@@ -3,18 +3,15 @@
 #include "sound/wavefile.h"
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // In memory-backed /dev/shm: the reader works on files, and disk writes would slow every run.
     static const std::string path = "/dev/shm/brevox-fuzz-" + std::to_string(getpid()) + ".wav";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     cwavefile reader;
     if (reader.open(path.c_str())) {
         std::uint8_t buffer[3000];

@@ -3,7 +3,6 @@
 #include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
-#include "app/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"
@@ -17,10 +16,9 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
+#include <iterator>
 #include <link.h>
-#include <sstream>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
@@ -38,7 +36,8 @@ void keep_opengl_drivers_loaded() {
         nullptr);
 }
 
-void free_main_objects() {
+// No main objects, no faults armed, empty queues and the real machine.
+void reset_shared_state() {
     cleanup_main_objects();
     delete main_cvars;
     main_cvars = nullptr;
@@ -46,6 +45,17 @@ void free_main_objects() {
     main_log = nullptr;
     loop_request = loop_run;
     os::seam::reset_video();
+    test_support::stop_failing_allocations();
+    os::seam::clear_faults();
+    os::seam::reset_messages();
+    os::seam::use_real_machine();
+}
+
+// Without CPUID the machine report is short and the same everywhere.
+void use_quiet_machine() {
+    os::seam::synthetic_cpu cpu;
+    cpu.has_cpuid = false;
+    os::seam::use_synthetic_cpu(cpu);
 }
 
 } // namespace
@@ -60,20 +70,12 @@ void brevox_test::SetUp() {
     std::filesystem::current_path(work_dir);
 
     os::seam::use_manual_clock();
-    os::seam::clear_faults();
-    os::seam::reset_messages();
-    os::seam::use_real_machine();
-    test_support::stop_failing_allocations();
-    free_main_objects();
+    reset_shared_state();
 }
 
 void brevox_test::TearDown() {
     keep_opengl_drivers_loaded();
-    free_main_objects();
-    test_support::stop_failing_allocations();
-    os::seam::clear_faults();
-    os::seam::reset_messages();
-    os::seam::use_real_machine();
+    reset_shared_state();
     os::seam::use_real_clock();
     std::filesystem::current_path(previous_dir);
     std::error_code ignored;
@@ -83,9 +85,7 @@ void brevox_test::TearDown() {
 
 std::string brevox_test::read_log() {
     std::ifstream file(log_file_name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 std::string brevox_test::log_from(const std::string& marker) {
@@ -98,25 +98,20 @@ std::string brevox_test::log_without_opengl_info(const std::string& marker) {
     std::string log = log_from(marker);
     const std::string head = "\n+ OpenGL info :\n";
     for (auto at = log.find(head); at != std::string::npos; at = log.find(head, at)) {
-        const auto total = log.find(" Total : ", at);
-        const auto end = total == std::string::npos ? total : log.find("\n\n", total);
-        log.erase(at, end == std::string::npos ? std::string::npos : end + 2 - at);
+        const auto end = log.find("\n\n", log.find(" Total : ", at)); // npos without a total
+        log.erase(at, end == std::string::npos ? end : end + 2 - at);
     }
     return log;
 }
 
 void brevox_test::open_log() {
-    os::seam::synthetic_cpu cpu;
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
+    use_quiet_machine();
     delete main_log;
     main_log = new clog;
 }
 
 void brevox_test::start_log_and_cvars() {
-    os::seam::synthetic_cpu cpu;
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
+    use_quiet_machine();
     register_program_resources();
     create_log_and_cvars(os::module_instance());
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 class brevox_test : public ::testing::Test {
@@ -32,3 +33,14 @@ protected:
 private:
     std::filesystem::path previous_dir;
 };
+
+namespace test_support {
+
+// Writes the bytes of a string or a vector of bytes to the file.
+void write_file(const std::string& name, const auto& bytes) {
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+} // namespace test_support
