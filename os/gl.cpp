@@ -20,6 +20,7 @@ std::map<os::handle, context_record> contexts;
 os::handle last_handle = 0x00050000;
 
 std::optional<std::vector<os::devmode>> synthetic_modes;
+bool synthetic_modes_scaled = false;
 std::optional<os::devmode> changed_mode;
 SDL_Window* fullscreen_window = nullptr;
 
@@ -47,6 +48,17 @@ os::devmode devmode_of(const SDL_DisplayMode& mode) {
             static_cast<std::uint32_t>(mode.h),
             static_cast<std::uint32_t>(mode.refresh_rate)};
 }
+
+// A compositor that scales the fullscreen window to its output (SDL's Wayland driver) never
+// switches the display: every mode it offers runs at the output's own rate, which says nothing
+// about the mode. Such modes are offered at rate 0, "the display's default".
+os::devmode as_offered(os::devmode mode, bool scaled) {
+    if (scaled)
+        mode.display_frequency = 0;
+    return mode;
+}
+
+bool modes_are_scaled() { return os::detail::video_driver_is("wayland"); }
 
 // The system's rate 0 or 1 means "the hardware's default": any rate will do for it.
 bool rate_matches(std::uint32_t wanted, std::uint32_t offered) {
@@ -185,7 +197,7 @@ bool enum_display_settings(const char*, std::uint32_t mode_number, devmode& out)
     if (synthetic_modes) {
         if (mode_number >= synthetic_modes->size())
             return false;
-        out = (*synthetic_modes)[mode_number];
+        out = as_offered((*synthetic_modes)[mode_number], synthetic_modes_scaled);
         return true;
     }
     if (!detail::ensure_video() ||
@@ -194,7 +206,7 @@ bool enum_display_settings(const char*, std::uint32_t mode_number, devmode& out)
     SDL_DisplayMode mode;
     if (SDL_GetDisplayMode(0, static_cast<int>(mode_number), &mode) != 0)
         return false;
-    out = devmode_of(mode);
+    out = as_offered(devmode_of(mode), modes_are_scaled());
     return true;
 }
 
@@ -226,7 +238,10 @@ void drop_gl_objects() {
 
 namespace os::seam {
 
-void use_synthetic_display_modes(const std::vector<devmode>& modes) { synthetic_modes = modes; }
+void use_synthetic_display_modes(const std::vector<devmode>& modes, bool scaled) {
+    synthetic_modes = modes;
+    synthetic_modes_scaled = scaled;
+}
 
 void use_real_display_modes() {
     synthetic_modes.reset();

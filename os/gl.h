@@ -67,6 +67,8 @@ constexpr std::int32_t DISP_CHANGE_FAILED = -1;
 constexpr std::int32_t DISP_CHANGE_BADMODE = -2;
 
 // The mode of the primary display with this number, in the system's order; false past the last.
+// Where the compositor scales the fullscreen window to its output (SDL's Wayland driver) every
+// mode is offered at rate 0, the display's default: none of them switches the display.
 bool enum_display_settings(const char* device, std::uint32_t mode_number, devmode& out);
 // Changes the display into `mode` for the fullscreen window, or back to the desktop's own mode
 // with a null mode. A mode is found by size and refresh rate; X11 cannot change the colour
@@ -78,8 +80,9 @@ std::int32_t change_display_settings(const devmode* mode, std::uint32_t flags);
 namespace os::seam {
 
 // A made-up display: enumeration lists these modes, and a change into one of them succeeds
-// without touching the real display.
-void use_synthetic_display_modes(const std::vector<devmode>& modes);
+// without touching the real display. A scaled display offers them all at the default rate, as
+// a compositor that scales the fullscreen window does.
+void use_synthetic_display_modes(const std::vector<devmode>& modes, bool scaled = false);
 void use_real_display_modes();
 // The mode the display has been changed into; false while it shows the desktop's own.
 bool changed_display_mode(devmode& out);

@@ -9,6 +9,14 @@
 
 namespace os::detail {
 
+// Whether SDL's video runs on the driver of this name ("x11", "wayland").
+bool video_driver_is(const char* name);
+// Whether the Wayland compositor of the session answers and offers surfaces, a desktop shell
+// and a seat: all that SDL's Wayland driver needs to start.
+bool wayland_compositor_usable();
+// Lets SDL take in everything the compositor has said about a window on SDL's Wayland driver.
+void wait_for_compositor(SDL_Window* window);
+
 // Starts SDL's video once (OpenGL attributes set, system events pumped into the main queue).
 // False when there is no display.
 bool ensure_video();

@@ -42,6 +42,12 @@ os::hwnd last_window = 0x00010000;
 os::atom last_atom = 0xC000;
 std::uint8_t polled_keys[256];
 bool video_up = false;
+bool focus_new_windows_by_test = false;
+// SDL 2.26's Wayland driver frees a window while its client-side decorations (libdecor) still
+// hold it, and their next event crashes the program; and a hidden window is never shown again
+// by weston. There a destroyed window's system window stays as it is, and the next window
+// created takes it up (a video restart makes one at once).
+std::vector<SDL_Window*> spare_windows;
 
 constexpr os::handle icon_handle_base = 0x00020000;
 constexpr os::handle arrow_cursor = 0x00030001;
@@ -140,8 +146,7 @@ void translate_event(const SDL_Event& event) {
 // window manager would give it the focus, and where there is none (a bare X server) we take it.
 void activate(SDL_Window* window) {
     SDL_RaiseWindow(window);
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver && SDL_strcmp(driver, "x11") == 0)
+    if (os::detail::video_driver_is("x11"))
         SDL_SetWindowInputFocus(window);
 }
 
@@ -167,6 +172,33 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     SDL_FreeSurface(surface);
 }
 
+// A spare system window made over into a new one; null for none. It stays on the screen, so a
+// window created hidden shows at once.
+SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 flags) {
+    if (spare_windows.empty())
+        return nullptr;
+    SDL_Window* window = spare_windows.back();
+    spare_windows.pop_back();
+    // A late answer to the way out of fullscreen would undo the new size.
+    os::detail::wait_for_compositor(window);
+    SDL_SetWindowTitle(window, title);
+    SDL_SetWindowBordered(window, (flags & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
+    SDL_SetWindowAlwaysOnTop(window, SDL_FALSE);
+    // The decorations hold a window that cannot be resized at its size: it takes its new size
+    // while it can.
+    SDL_SetWindowResizable(window, SDL_TRUE);
+    SDL_SetWindowSize(window, width, height);
+    SDL_SetWindowResizable(window, (flags & SDL_WINDOW_RESIZABLE) ? SDL_TRUE : SDL_FALSE);
+    return window;
+}
+
+void destroy_system_window(SDL_Window* window) {
+    if (os::detail::video_driver_is("wayland"))
+        spare_windows.push_back(window);
+    else
+        SDL_DestroyWindow(window);
+}
+
 // Whether a comma-separated list of SDL video drivers names this one (SDL ignores case there).
 bool names_driver(const char* list, const char* driver) {
     std::string_view rest = list ? list : "";
@@ -188,9 +220,22 @@ bool display_is_invisible() {
     return !names_driver(SDL_GetHint(SDL_HINT_VIDEODRIVER), driver);
 }
 
+// In a Wayland session SDL would take XWayland, whose only display mode is the desktop's own;
+// its Wayland driver offers every size, scaled by the compositor. That driver is chosen when the
+// compositor can hold it, and X11 alone otherwise (SDL would still try Wayland without a
+// display, and crash on a compositor without a seat). SDL_VIDEODRIVER, when set, decides.
+void choose_video_driver() {
+    const char* session = SDL_getenv("WAYLAND_DISPLAY");
+    if (SDL_GetHint(SDL_HINT_VIDEODRIVER) || !session || !*session)
+        return;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER,
+                os::detail::wayland_compositor_usable() ? "wayland,x11" : "x11");
+}
+
 bool start_video() {
     // Our own interrupt handling turns Ctrl+C into an orderly quit; SDL must not take it over.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    choose_video_driver();
     const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
     if (!started || display_is_invisible()) {
         if (started)
@@ -249,13 +294,19 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         return 0;
     const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
     const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
-    SDL_Window* window =
-        SDL_CreateWindow(title ? title : "", left, top, width, height, sdl_window_flags(style));
+    const Uint32 flags = sdl_window_flags(style);
+    SDL_Window* window = take_spare_window(title ? title : "", width, height, flags);
+    if (!window)
+        window = SDL_CreateWindow(title ? title : "", left, top, width, height, flags);
     if (!window)
         return 0;
     apply_icon(window, wc->icon);
     const hwnd handle = ++last_window;
-    windows[handle] = {window, title ? title : "", false, false};
+    // A test may decree that new windows have the focus, whatever the X server says. A system
+    // window taken up again keeps the focus it has, of which no new word will come.
+    const bool focused =
+        focus_new_windows_by_test || (SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS) != 0;
+    windows[handle] = {window, title ? title : "", focused, focus_new_windows_by_test};
     detail::bind_window(handle, wc->procedure);
     return handle;
 }
@@ -270,7 +321,7 @@ bool destroy_window(hwnd window) {
     dispatch_message(destroyed);
     detail::unbind_window(window);
     windows.erase(window);
-    SDL_DestroyWindow(sdl);
+    destroy_system_window(sdl);
     return true;
 }
 
@@ -336,6 +387,11 @@ lresult def_window_proc(hwnd window, std::uint32_t message, wparam, lparam) {
 
 namespace os::detail {
 
+bool video_driver_is(const char* name) {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && SDL_strcmp(driver, name) == 0;
+}
+
 bool ensure_video() {
     if (!video_up && !start_video())
         return false;
@@ -388,7 +444,10 @@ void request_close(hwnd window) { post_message(window, WM_CLOSE, 0, 0); }
 
 void set_focus(hwnd window, bool focused) { focus_event(window, focused, true); }
 
+void focus_new_windows(bool focused) { focus_new_windows_by_test = focused; }
+
 void reset_video() {
+    focus_new_windows_by_test = false;
     detail::drop_gl_objects();
     detail::drop_input_objects();
     while (!windows.empty()) {
@@ -397,6 +456,9 @@ void reset_video() {
         SDL_DestroyWindow(windows.begin()->second.window);
         windows.erase(windows.begin());
     }
+    for (SDL_Window* spare : spare_windows)
+        SDL_DestroyWindow(spare);
+    spare_windows.clear();
     classes.clear();
     std::memset(polled_keys, 0, sizeof polled_keys);
 }

@@ -78,14 +78,27 @@ TEST_F(driver_test, TheFullscreenModeIsTheWantedSizeAtTheBestRateUpTo100Hz) {
               "1024x768@70");
 }
 
-TEST_F(driver_test, WithoutAModeOfTheWantedSizeTheFullscreenStartFails) {
+// 800x600 at 120 Hz: refused where it would switch the display, taken at the display's default
+// rate where the compositor scales the window to its output.
+TEST_F(driver_test, AFullscreenModeAbove100HzServesOnlyWhereTheCompositorScales) {
     fullscreen_at(800, 600);
-    os::seam::use_synthetic_display_modes({mode(1280, 1024, 60), mode(800, 600, 120)});
     ASSERT_NO_FATAL_FAILURE(open_main_window());
-    EXPECT_EQ(driver.init(), 0);
-    EXPECT_TRUE(read_log().ends_with(" (driver) enumerating display modes for fullscreen : "
-                                     "found 2 modes and choosed 0x0x16bits [0Hz]\n"
-                                     " (driver) trying to apply the mode : FAILED\n"));
+    const struct {
+        bool scaled;
+        const char* log;
+    } cases[] = {{false, "choosed 0x0x16bits [0Hz]\n (driver) trying to apply the mode : FAILED\n"},
+                 {true, "choosed 800x600x16bits [0Hz]\n (driver) trying to apply the mode : OK\n"}};
+    for (const auto& c : cases) {
+        os::seam::use_synthetic_display_modes({mode(1280, 1024, 60), mode(800, 600, 120)},
+                                              c.scaled);
+        cdriver starting;
+        EXPECT_EQ(starting.init(), c.scaled ? 1 : 0) << c.log;
+        EXPECT_NE(read_log().find(std::string(" (driver) enumerating display modes for "
+                                              "fullscreen : found 2 modes and ") +
+                                  c.log),
+                  std::string::npos)
+            << c.log;
+    }
 }
 
 } // namespace

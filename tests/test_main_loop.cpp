@@ -37,6 +37,7 @@ protected:
     void SetUp() override {
         brevox_test::SetUp();
         start_log_and_cvars();
+        os::seam::focus_new_windows(true);
         ASSERT_EQ(init_main_objects(), 1);
     }
 
@@ -74,7 +75,6 @@ TEST_F(loop_step_test, ARestartRebuildsTheWindowInsteadOfAFrameAndKeepsTheGame) 
 TEST_F(loop_step_test, AFrameUpdatesTheGame) {
     main_game->state = game_intro;
     main_cvars->register_int("cl_maxfps", 0); // the manual clock stands still
-    os::seam::set_focus(main_window->hwnd, true);
     os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
     EXPECT_EQ(main_loop_step(), 1);
     EXPECT_EQ(main_game->state, game_serve_wait);
@@ -158,6 +158,7 @@ protected:
         brevox_test::SetUp();
         os::seam::use_synthetic_cpu({});
         os::seam::use_pulled_sound_device(true);
+        os::seam::focus_new_windows(true);
         // Each clock reading takes 0.1 ms, so the frame cap's wait moves time on by itself.
         os::seam::set_clock_step_per_read(100);
     }

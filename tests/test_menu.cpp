@@ -24,6 +24,7 @@ protected:
         std::filesystem::copy(std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data");
         os::seam::use_pulled_sound_device(true);
         start_log_and_cvars();
+        os::seam::focus_new_windows(true);
         ASSERT_EQ(init_main_objects(), 1);
         ASSERT_NE(sample_apply, nullptr);
         ASSERT_NE(sample_voice, nullptr);

@@ -65,6 +65,7 @@ Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/nu
 xvfb_pid=$!
 wait_for "the X server" test -s "$work/display"
 export DISPLAY=":$(cat "$work/display")"
+unset WAYLAND_DISPLAY # the game would take the desktop's compositor over this X server
 
 data=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../data" && pwd -P)
 cp -r "$data" "$work/data"

@@ -13,6 +13,7 @@
 #include "platform/window.h"
 #include "support/alloc_fault.h"
 
+#include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
 #include <iterator>
@@ -60,6 +61,8 @@ void use_quiet_machine() {
 } // namespace
 
 void brevox_test::SetUp() {
+    // The tests draw on X11; SDL's Wayland driver is played by the end-to-end test.
+    unsetenv("WAYLAND_DISPLAY");
     previous_dir = std::filesystem::current_path();
     char pattern[] = "/tmp/brevox-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
