@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# Starts the built game in hostile surroundings, each on a virtual X server of its own making
+# (640x480), and checks the log's verdicts, exit code 1 and no crash or sanitizer report:
+#   no display at all: the window fails, the start ends in order;
+#   no sound device: the sound system and the five samples fail, the game plays silently;
+#   no data/ directory; every file of data/ cut to half its size; every one replaced by as
+#   many random bytes: each picture and sample gets its verdict, the game plays;
+#   a working directory the game cannot write to: no log, the game plays.
+# (A focus loss with keys held is the keyboard's unit tests' case.)
+#
+#   hostile.sh GAME CLOSE_WINDOW
+set -euo pipefail
+
+game=$(realpath "$1")
+close_window=$(realpath "$2")
+data=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../data" && pwd -P)
+work=$(mktemp -d)
+chmod 755 "$work" # the read-only case runs as another user where we run as root
+xvfb_pid=
+game_pid=
+case_dir=
+
+cleanup() {
+    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    chmod -R u+w "$work" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "hostile: ${case_dir##*/}: $*" >&2
+    [[ -f $case_dir/stderr ]] && { echo "--- standard error"; cat "$case_dir/stderr"; } >&2
+    [[ -f $case_dir/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$case_dir/brevox.log"; } >&2
+    exit 1
+}
+
+# Waits up to 30 s for a command to succeed, as long as the game runs.
+wait_for() {
+    local what=$1
+    shift
+    for _ in $(seq 300); do
+        "$@" && return 0
+        kill -0 "$game_pid" 2>/dev/null || fail "the game ended waiting for $what"
+        sleep 0.1
+    done
+    fail "gave up waiting for $what"
+}
+
+window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
+title_has_rate() {
+    local id
+    id=$(window) || return 1
+    [[ -n $id ]] && xdotool getwindowname "$id" | grep -q -E '\[[0-9]+ FPS\]$'
+}
+log_has() { grep -q -z -F -- "$1" "$case_dir/brevox.log" || fail "the log lacks: $1"; }
+log_count() { # COUNT REGEX
+    local got
+    got=$(grep -c -E -- "$2" "$case_dir/brevox.log") || true
+    [[ $got -eq $1 ]] || fail "the log has $got lines like '$2', not $1"
+}
+
+# start NAME [ENV OPTIONS...] [-- PREFIX...]: starts the game in $work/NAME through env with those
+# options (VAR=VALUE, -u VAR), under PREFIX (a command that runs it as another user).
+start() {
+    case_dir=$work/$1
+    shift
+    local vars=()
+    while (($# > 0)) && [[ $1 != -- ]]; do
+        vars+=("$1")
+        shift
+    done
+    (($# > 0)) && shift
+    (cd "$case_dir" && exec env "${vars[@]}" "$@" "$game" 2>"$case_dir/stderr") &
+    game_pid=$!
+}
+
+# play: the game runs (its frame rate in the title), "continue" plays the welcome and opens the
+# intro, SPACE leads to the field; then the window's close button.
+play() {
+    wait_for "the frame rate in the title" title_has_rate
+    xdotool key --delay 40 Down Down Down Return
+    sleep 0.5
+    xdotool key space
+    sleep 0.5
+    kill -0 "$game_pid" 2>/dev/null || fail "the game ended while playing"
+    "$close_window" "$(window)"
+}
+
+# finish: exit code 1, no sanitizer report, and the end banner unless there is no log.
+finish() {
+    local status=0
+    wait "$game_pid" || status=$?
+    game_pid=
+    [[ $status -eq 1 ]] || fail "exit code $status, not 1"
+    ! grep -q -E 'Sanitizer|runtime error' "$case_dir/stderr" || fail "a sanitizer report"
+    [[ ! -e $case_dir/brevox.log ]] ||
+        tail -c 27 "$case_dir/brevox.log" | grep -q -F -- "---- brevox ended ----" ||
+        fail "no end banner"
+}
+
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 300); do
+    [[ -s $work/display ]] && break
+    sleep 0.1
+done
+export DISPLAY=":$(cat "$work/display")"
+unset WAYLAND_DISPLAY SDL_VIDEODRIVER
+# The unit tests look for leaks; here the OpenGL driver is unloaded at exit (see play_game.sh).
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+export SDL_AUDIODRIVER=dummy
+
+pictures=(font.tga intro.bmp client.tga background.tga medal_ace.tga medal_fast.tga medal_slow.tga)
+sounds=(ace.wav fastball.wav slowball.wav voice.wav apply.wav)
+texture_line='^ \(texture\) loading (TGA|BMP) texture data/'
+sound_line='^ \(cgame\) loading sound file data/'
+
+for name in no_display no_sound no_data truncated random read_only; do
+    mkdir "$work/$name"
+    [[ $name == no_data ]] || cp -r "$data" "$work/$name/data"
+done
+
+start no_display -u DISPLAY
+finish
+log_has $' (window) creating main window : FAILED\n\n+ initialization abnormal\n\n+ cleaning up main objects\n'
+grep -q -F "no display available" "$case_dir/stderr" || fail "no word of it on standard error"
+
+start no_sound SDL_AUDIODRIVER=no-such-driver
+play
+finish
+log_has $' (cgame) loading DXPLAY sound system : FAILED\n'
+log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
+log_count 7 "$texture_line.* : OK$"
+
+start no_data
+play
+finish
+log_count 7 "$texture_line[a-z_]+\.(tga|bmp) : FAILED \[unable to open file\]$"
+log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
+log_has $' (cgame) loading DXPLAY sound system : OK\n'
+
+# Cut to half: the pictures' pixels end early; a sample keeps its headers and plays what is left.
+for file in "${pictures[@]}" "${sounds[@]}"; do
+    truncate -s $(($(stat -c %s "$data/$file") / 2)) "$work/truncated/data/$file"
+done
+start truncated
+play
+finish
+log_count 6 "$texture_line[a-z_]+\.tga : FAILED \[image size error [0-9]+ and expected [0-9]+$"
+log_count 1 "${texture_line}intro\.bmp : FAILED \[read error\]$"
+log_count 5 "$sound_line[a-z]+\.wav : OK$"
+
+# Random bytes, the same at every run.
+python3 - "$work/random/data" "${pictures[@]}" "${sounds[@]}" <<'EOF'
+import os, random, sys
+folder, names = sys.argv[1], sys.argv[2:]
+generator = random.Random(1)
+for name in names:
+    path = os.path.join(folder, name)
+    size = os.path.getsize(path)
+    with open(path, "wb") as f:
+        f.write(bytes(generator.getrandbits(8) for _ in range(size)))
+EOF
+start random
+play
+finish
+log_count 7 "$texture_line.* : FAILED \[(unsupported format|invalid file format)\]$"
+log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
+
+# Read-only: as root the permissions would not hold, so the game runs as nobody then.
+chmod 555 "$work/read_only"
+as_user=()
+((EUID != 0)) || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+start read_only -- "${as_user[@]}"
+play
+finish
+[[ ! -e $case_dir/brevox.log ]] || fail "a log was written"
+
+echo "hostile: passed"
