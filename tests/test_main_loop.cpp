@@ -20,10 +20,31 @@
 #include "support/alloc_fault.h"
 #include "support/test_env.h"
 
+#include <GL/gl.h>
+
+#include <algorithm>
 #include <csignal>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+// Texture names the program holds, counted on their way to OpenGL: each context's names die with
+// it, so a name the program forgets to delete would leave no other trace.
+int live_textures = 0;
+
+void glGenTextures(GLsizei n, GLuint* names) {
+    static const auto real = reinterpret_cast<decltype(&glGenTextures)>(dlsym(RTLD_NEXT, __func__));
+    real(n, names);
+    live_textures += n;
+}
+
+void glDeleteTextures(GLsizei n, const GLuint* names) {
+    static const auto real =
+        reinterpret_cast<decltype(&glDeleteTextures)>(dlsym(RTLD_NEXT, __func__));
+    live_textures -= static_cast<int>(n - std::count(names, names + n, 0u));
+    real(n, names);
+}
 
 namespace {
 
@@ -222,10 +243,11 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
         {{148, 0, 32, 1024, 768, 60}, {148, 0, 32, 640, 480, 60}});
     register_program_resources();
     ASSERT_NE(os::set_timer(0, 0, 30, play_script), 0u);
+    const int textures_before = live_textures;
     EXPECT_EQ(run(), 1);
+    EXPECT_EQ(live_textures, textures_before) << "every texture name made is deleted";
 
-    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"),
-              expected_log("f1_twice_then_close"));
+    EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("f1_twice_then_close"));
     // Three OpenGL sections: the start and each restart.
     const std::string log = read_log();
     int sections = 0;
