@@ -93,7 +93,7 @@ TEST_F(game_test, PaddlesAccelerateBrakeToExactlyZeroAndStopAtTheBottom) {
     game->speed = 14.0f; // a step of 1.4
     hold(os::DIK_LCONTROL);
     frame();
-    EXPECT_FLOAT_EQ(game->left->velocity, 0) << "the bottom edge stops it dead";
+    EXPECT_EQ(game->left->velocity, 0.0f) << "the bottom edge stops it dead";
     let_go(os::DIK_LCONTROL);
     hold(os::DIK_LSHIFT);
     frame();
