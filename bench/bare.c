@@ -16,6 +16,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* clang-format off */
 enum op {
     op_glEnd, op_glLoadIdentity, op_glBegin, op_glEnable, op_glDisable, op_glMatrixMode,
     op_glClear, op_glVertex2d, op_glTexCoord2d, op_glTexCoord2f, op_glBindTexture,
@@ -31,6 +32,7 @@ static const char* const op_names[op_count] = {
     "glClearColor", "glViewport", "glIsEnabled", "glOrtho", "glGenTextures", "glTexImage2D",
     "gluBuild2DMipmaps", "gluNewQuadric", "gluQuadricNormals", "gluQuadricTexture", "gluDisk",
     "frame", "swap"};
+/* clang-format on */
 
 struct call {
     enum op op;
@@ -95,6 +97,7 @@ static void load_trace(const char* path) {
 static void replay(int from, int to) {
     for (int i = from; i < to; ++i) {
         const double* a = calls[i].a;
+        /* clang-format off */
         switch (calls[i].op) {
         case op_glEnd: glEnd(); break;
         case op_glLoadIdentity: glLoadIdentity(); break;
@@ -132,6 +135,7 @@ static void replay(int from, int to) {
         case op_gluDisk: gluDisk(disc, a[0], a[1], I(2), I(3)); break;
         default: break;
         }
+        /* clang-format on */
     }
 }
 
@@ -149,8 +153,8 @@ static void open_window(int width, int height) {
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    window = SDL_CreateWindow("bare", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
-                              height, SDL_WINDOW_OPENGL);
+    window = SDL_CreateWindow("bare", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
+                              SDL_WINDOW_OPENGL);
     if (!window || !(context = SDL_GL_CreateContext(window)))
         fail("window");
     SDL_GL_SetSwapInterval(0);

@@ -1,22 +1,21 @@
 /* Records the OpenGL and GLU calls the program makes, one line per call with its arguments, so
  * that the bare program can replay exactly the same frame. The frame bench is linked with
- * -Wl,--wrap for each of these functions (see CMakeLists.txt); while no trace is open a wrapper
- * costs one test of a pointer. Texture uploads carry their pixels after the line. */
+ * -Wl,--wrap for each of these functions (see CMakeLists.txt). Recording runs from
+ * gltrace_open (the context's set-up and the texture uploads) to the first present, and from
+ * each gltrace_mark to the next present; in between a wrapper costs one test of a pointer.
+ * Texture uploads carry their pixels after the line. The file is closed at the process's end. */
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <stdio.h>
 
-static FILE* trace;
+static FILE* file;
+static FILE* trace;            /* the file while recording, else null */
 void (*gltrace_on_swap)(void); /* the bench's per-present hook, on the main thread */
 
-void gltrace_open(const char* path) { trace = fopen(path, "wb"); }
-void gltrace_close(void) {
-    if (trace)
-        fclose(trace);
-    trace = NULL;
-}
-/* Marks the start of one frame of a game state: the replay finds it by name. */
+void gltrace_open(const char* path) { trace = file = fopen(path, "wb"); }
+/* Records the next frame under the name of its game state, by which the replay finds it. */
 void gltrace_mark(const char* state) {
+    trace = file;
     if (trace)
         fprintf(trace, "frame %s\n", state);
 }
@@ -105,9 +104,8 @@ static size_t pixel_bytes(GLsizei width, GLsizei height, GLenum format) {
 
 void __real_glTexImage2D(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum,
                          const void*);
-void __wrap_glTexImage2D(GLenum target, GLint level, GLint internal, GLsizei width,
-                         GLsizei height, GLint border, GLenum format, GLenum type,
-                         const void* pixels) {
+void __wrap_glTexImage2D(GLenum target, GLint level, GLint internal, GLsizei width, GLsizei height,
+                         GLint border, GLenum format, GLenum type, const void* pixels) {
     REC("glTexImage2D %u %d %d %d %d %d %u %u\n", target, level, internal, width, height, border,
         format, type);
     if (trace)
@@ -151,6 +149,7 @@ void __real_SDL_GL_SwapWindow(void* window);
 void __wrap_SDL_GL_SwapWindow(void* window) {
     __real_SDL_GL_SwapWindow(window);
     REC("swap\n");
+    trace = NULL;
     if (gltrace_on_swap)
         gltrace_on_swap();
 }
