@@ -83,9 +83,10 @@ class Table:
         self.lines = []
         self.missed = []
 
-    def row(self, figure, game, bare, compare, target, met):
-        verdict = "met" if met else "MISSED"
-        if not met:
+    def row(self, figure, game, bare, compare, target, met=None):
+        """met is None for a figure without a target."""
+        verdict = {None: "", True: "met", False: "MISSED"}[met]
+        if met is False:
             self.missed.append(figure)
         self.lines.append((figure, game, bare, compare, target, verdict))
 
@@ -138,7 +139,7 @@ def pacing_rows(run, table, bare_frames):
             p99 = percentile(frame_ms, 0.99)
             bare_p99 = max(5.0, percentile(bare_frames[size, state], 0.99) / 1000)
             table.row(f"pace {size} {state} frame_ms p99", f"{p99:.0f}", f"{bare_p99:.1f}",
-                      f"{p99 / bare_p99:.2f}", "-", True)
+                      f"{p99 / bare_p99:.2f}", "-")
 
 
 def start_rows(run, table, traces):
@@ -184,9 +185,8 @@ def sound_rows(run, table):
               "0", differing == 0)
     gap_ms = gap_us / 1000
     table.row("longest wait between callbacks (ms)", f"{gap_ms:.1f}", f"{period_ms:.1f}",
-              f"{gap_ms / period_ms:.2f}", "-", True)
-    table.row("sound thread CPU per second (ms)", f"{cpu_ns / 1e6 / seconds:.2f}", "-", "-", "-",
-              True)
+              f"{gap_ms / period_ms:.2f}", "-")
+    table.row("sound thread CPU per second (ms)", f"{cpu_ns / 1e6 / seconds:.2f}", "-", "-", "-")
     table.row("main loop meanwhile (fps)", f"{frames / seconds:.1f}", "-", "-", ">= 199",
               frames / seconds >= 199)
 
