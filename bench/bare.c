@@ -70,8 +70,10 @@ static void load_trace(const char* path) {
             continue;
         for (c.op = 0; c.op < op_count && strcmp(name, op_names[c.op]) != 0; ++c.op)
             ;
-        if (c.op == op_count)
-            fail(name);
+        if (c.op == op_count) {
+            fprintf(stderr, "brevox_bare: %s: not a call of the trace\n", name);
+            exit(1);
+        }
         if (c.op == op_frame)
             sscanf(line, "frame %15s", c.state);
         if (c.op == op_glTexImage2D || c.op == op_gluBuild2DMipmaps) {
@@ -161,6 +163,14 @@ static void open_window(int width, int height) {
     replay(0, setup_end());
 }
 
+/* Once uploaded the pixels are no longer needed: the game too frees each picture it uploaded. */
+static void drop_pixels(void) {
+    for (int i = 0; i < call_count; ++i) {
+        free(calls[i].pixels);
+        calls[i].pixels = NULL;
+    }
+}
+
 static void close_window(void) {
     gluDeleteQuadric(disc);
     disc = NULL;
@@ -168,10 +178,14 @@ static void close_window(void) {
     SDL_DestroyWindow(window);
 }
 
-static void frame(int from) {
+/* Outside the timed frame, as the game's message pump is outside its frame. */
+static void drain_events(void) {
     SDL_Event event;
     while (SDL_PollEvent(&event))
         ;
+}
+
+static void frame(int from) {
     int to = from + 1;
     while (to < call_count && calls[to].op != op_swap)
         ++to;
@@ -185,6 +199,7 @@ static void time_frames(int width, int height, int count) {
             continue;
         printf("frame %dx%d %s", width, height, calls[f].state);
         for (int i = -count / 10; i < count; ++i) { /* the first tenth warms up */
+            drain_events();
             const double start = now_us();
             frame(f);
             if (i >= 0)
@@ -222,8 +237,11 @@ int main(int argc, char** argv) {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0)
             open_sound();
         open_window(width, height);
-        for (;;)
+        drop_pixels();
+        for (;;) {
+            drain_events();
             frame(setup_end()); /* the preloaded shim ends the process */
+        }
     }
     open_window(width, height);
     if (strcmp(mode, "frames") == 0)

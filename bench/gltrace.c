@@ -3,7 +3,7 @@
  * -Wl,--wrap for each of these functions (see CMakeLists.txt). Recording runs from
  * gltrace_open (the context's set-up and the texture uploads) to the first present, and from
  * each gltrace_mark to the next present; in between a wrapper costs one test of a pointer.
- * Texture uploads carry their pixels after the line. The file is closed at the process's end. */
+ * Texture uploads carry their pixels after the line. */
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <stdio.h>
@@ -148,8 +148,11 @@ void __wrap_gluDisk(GLUquadric* q, GLdouble inner, GLdouble outer, GLint slices,
 void __real_SDL_GL_SwapWindow(void* window);
 void __wrap_SDL_GL_SwapWindow(void* window) {
     __real_SDL_GL_SwapWindow(window);
-    REC("swap\n");
-    trace = NULL;
+    if (trace) {
+        fputs("swap\n", trace);
+        fflush(trace); /* whole, whatever becomes of the process */
+        trace = NULL;
+    }
     if (gltrace_on_swap)
         gltrace_on_swap();
 }
