@@ -3,10 +3,12 @@
 //   brevox_bench frames W H N TRACE   N timed frames per game state, uncapped; one frame of
 //                                     each state recorded to TRACE for the bare program
 //   brevox_bench pace W H SECONDS     the real main loop at the default cap, per state
-//   brevox_bench restart W H N        N video restarts, and the start's log with its report
+//   brevox_bench restart W H N        N video restarts with the log and N without; the time of
+//                                     the log's start with its machine report
 //   brevox_bench sound W H SECONDS    play() to the device, and the sound thread's work
 //
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
+#include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "app/timer.h"
@@ -45,11 +47,12 @@ struct game_state {
     const char* name;
     std::int32_t state;
 };
+// The medal is the serve's wait with the ace medal on show.
 constexpr game_state states[] = {{"menu", game_menu},
                                  {"intro", game_intro},
                                  {"rally", game_in_play},
                                  {"paused", game_paused},
-                                 {"medal", game_serve_wait}}; // with the ace medal on show
+                                 {"medal", game_serve_wait}};
 const game_state* shown = &states[0];
 std::string size_name;
 
@@ -61,11 +64,10 @@ void hold_state() {
     main_game->ball->y = static_cast<float>(main_cvars->get_int("clheight")) / 2;
 }
 
-void print_row(const std::string& head, const std::vector<double>& values) {
-    std::printf("%s", head.c_str());
+void print_row(std::string row, const std::vector<double>& values) {
     for (const double value : values)
-        std::printf(" %.1f", value);
-    std::printf("\n");
+        (row += " ") += std::to_string(value);
+    std::puts(row.c_str());
 }
 
 void frames(int count) {
@@ -90,7 +92,7 @@ void frames(int count) {
 struct {
     double seconds, first_present, last_present;
     std::vector<double> frame_ms;
-    void (*each_frame)();
+    void (*each_frame)() = [] {};
 } pace;
 
 void on_present() {
@@ -101,8 +103,7 @@ void on_present() {
         pace.frame_ms.push_back(main_timer->frame_ms); // the frame before this one, capped
     pace.last_present = now;
     hold_state();
-    if (pace.each_frame)
-        pace.each_frame();
+    pace.each_frame();
     if (now - pace.first_present >= pace.seconds * 1e6)
         loop_request = loop_quit;
 }
@@ -117,9 +118,8 @@ void run_paced(double seconds) {
 void pacing(double seconds) {
     for (shown = states; shown != std::end(states); ++shown) {
         run_paced(seconds);
-        std::printf("pace %s %s %zu %.1f", size_name.c_str(), shown->name, pace.frame_ms.size(),
-                    pace.last_present - pace.first_present);
-        print_row("", pace.frame_ms);
+        pace.frame_ms.insert(pace.frame_ms.begin(), pace.last_present - pace.first_present);
+        print_row("pace " + size_name + " " + shown->name, pace.frame_ms);
     }
 }
 
@@ -172,13 +172,10 @@ double sound_thread_cpu_ns() {
 }
 
 void sound(double seconds) {
-    std::ifstream file("data/voice.wav", std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-    const std::size_t data = bytes.find("data") + 8; // the file holds plain 16-bit mono PCM
-    watch.voice.resize((bytes.size() - data) / 2);
-    std::copy_n(&bytes[data], watch.voice.size() * 2, reinterpret_cast<char*>(&watch.voice[0]));
-    if (!sample_voice)
-        std::exit(1);
+    // A plain WAV file: 16-bit mono samples after the 44 bytes of its two chunks' headers.
+    std::ifstream file("data/voice.wav", std::ios::binary | std::ios::ate);
+    watch.voice.resize((static_cast<std::size_t>(file.tellg()) - 44) / 2);
+    file.seekg(44).read(reinterpret_cast<char*>(watch.voice.data()), watch.voice.size() * 2);
     os::seam::observe_output(on_output);
     pace.each_frame = play_voice_now_and_then;
     shown = &states[2];
@@ -209,21 +206,27 @@ int main(int argc, char** argv) {
     size_name = std::to_string(arg(2)) + "x" + std::to_string(arg(3));
     if (mode == "frames" && argc > 5)
         gltrace_open(argv[5]); // from the start, for the texture uploads
-    if (!init_main_objects())
+    if (!init_main_objects() || (mode == "sound" && !sample_voice)) // no sound device
         return 1;
     if (mode == "frames")
         frames(arg(4));
     if (mode == "pace")
         pacing(arg(4));
-    std::vector<double> restarts;
-    for (int i = 0; mode == "restart" && i < arg(4); ++i) {
+    clog* const log = main_log;
+    std::vector<double> restarts[2]; // with the log, and without it: what its lines cost
+    for (int i = 0; mode == "restart" && i < 2 * arg(4); ++i) {
+        main_log = i < arg(4) ? log : nullptr;
         loop_request = loop_vid_restart;
         const double start = now_us();
         main_loop_step();
-        restarts.push_back(now_us() - start);
+        restarts[i >= arg(4)].push_back(now_us() - start);
     }
-    if (mode == "restart")
-        print_row("restart " + size_name + " report " + std::to_string(report_us), restarts);
+    main_log = log;
+    if (mode == "restart") {
+        print_row("restart " + size_name + " logged", restarts[0]);
+        print_row("restart " + size_name + " unlogged", restarts[1]);
+    }
+    print_row("report", {report_us});
     if (mode == "sound")
         sound(arg(4));
     cleanup_main_objects();
