@@ -1,9 +1,61 @@
-// The process's entry point: hands over to the program's own entry, whose result is the exit code.
+// The process's entry point: answers --help and --version, or hands over to the program's own
+// entry, whose result is the exit code.
+#include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "os/process.h"
 
-int main() {
+#include <cstdio>
+#include <string_view>
+
+namespace {
+
+constexpr const char* help_text = R"(usage: brevox [--help | --version]
+
+A paddle-and-ball game for two players on one keyboard.
+Any other argument is ignored.
+
+Keys:
+  Left Shift, Left Ctrl  left paddle up, down
+  Up, Down               right paddle up, down
+  Space                  serve (launch the ball)
+  P                      pause and resume
+  Escape                 open the game menu
+  F1                     switch between fullscreen and window
+  In the menu: Up and Down choose an item, Left and Right change an option,
+  Enter continues, applies or quits.
+
+Files:
+  The game reads its pictures and sounds from data/ in the working directory
+  and writes its log there, brevox.log, emptied at every start: look there first
+  when something goes wrong. The installed launcher, brevox, runs the game in
+  ${XDG_STATE_HOME:-$HOME/.local/state}/brevox, where data/ leads to the
+  installed data.
+)";
+
+// Answers --help or --version (the first of them counts) on standard output. Returns the exit
+// code, or -1 when neither was given.
+int answer_info_option(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        int written;
+        if (arg == "--help")
+            written = std::fputs(help_text, stdout);
+        else if (arg == "--version")
+            written = std::printf("brevox %s\n", brevox_version);
+        else
+            continue;
+        return written >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Answered before anything starts: no log, no window.
+    if (const int exit_code = answer_info_option(argc, argv); exit_code >= 0)
+        return exit_code;
     os::startup();
     register_program_resources();
     const int exit_code = WinMain(os::module_instance(), 0, "", 1);

@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -103,8 +104,8 @@ void add_frame(const sound_buffer& buffer, std::int32_t* out) {
         right = buffer.format.channels == 2 ? (frame[1] - 128) * 256 : left;
     } else {
         left = static_cast<std::int16_t>(frame[0] | frame[1] << 8);
-        right =
-            buffer.format.channels == 2 ? static_cast<std::int16_t>(frame[2] | frame[3] << 8) : left;
+        right = buffer.format.channels == 2 ? static_cast<std::int16_t>(frame[2] | frame[3] << 8)
+                                            : left;
     }
     out[0] += left;
     out[1] += right;
@@ -147,30 +148,41 @@ void mix_buffer(sound_buffer& buffer, std::int32_t* sum, std::uint32_t frames,
     }
 }
 
-// The mixer: every playing buffer of `device`, summed and saturated into `out`.
-void mix(os::hsound device, std::int16_t* out, std::uint32_t frames,
-         std::vector<os::handle>& events) {
+// The mixer: every playing buffer of `device`, summed and saturated into `out`. Returns how
+// many buffers played.
+std::uint32_t mix(os::hsound device, std::int16_t* out, std::uint32_t frames,
+                  std::vector<os::handle>& events) {
     thread_local std::vector<std::int32_t> sum;
     sum.assign(2 * static_cast<std::size_t>(frames), 0);
-    for (auto& [handle, buffer] : buffers)
-        if (buffer->device == device && buffer->playing && !buffer->lost && !buffer->primary)
+    std::uint32_t playing = 0;
+    for (auto& [handle, buffer] : buffers) {
+        if (buffer->device == device && buffer->playing && !buffer->lost && !buffer->primary) {
             mix_buffer(*buffer, sum.data(), frames, events);
+            ++playing;
+        }
+    }
     for (std::size_t i = 0; i < sum.size(); ++i)
         out[i] = static_cast<std::int16_t>(std::clamp(sum[i], -32768, 32767));
+    return playing;
 }
+
+std::atomic<os::seam::output_observer> installed_observer{nullptr};
 
 void SDLCALL audio_callback(void* userdata, Uint8* stream, int len) {
     const auto device = static_cast<os::hsound>(reinterpret_cast<std::uintptr_t>(userdata));
     const std::uint32_t frames = static_cast<std::uint32_t>(len) / 4;
     std::vector<os::handle> events;
+    std::uint32_t playing = 0;
     {
         std::lock_guard guard(device_lock);
         if (devices.count(device))
-            mix(device, reinterpret_cast<std::int16_t*>(stream), frames, events);
+            playing = mix(device, reinterpret_cast<std::int16_t*>(stream), frames, events);
         else
             std::memset(stream, 0, static_cast<std::size_t>(len));
     }
     signal_all(events);
+    if (const auto observer = installed_observer.load(std::memory_order_acquire))
+        observer(reinterpret_cast<const std::int16_t*>(stream), frames, playing);
 }
 
 } // namespace
@@ -532,6 +544,10 @@ hresult sound_notify_set_positions(hsoundnotify notify, std::uint32_t count,
 } // namespace os
 
 namespace os::seam {
+
+void observe_output(output_observer observer) {
+    installed_observer.store(observer, std::memory_order_release);
+}
 
 void use_pulled_sound_device(bool pulled) {
     std::lock_guard guard(device_lock);

@@ -87,8 +87,8 @@ static_assert(sizeof(waveformatex) == 18);
 
 struct sound_buffer_desc {
     std::uint32_t flags;
-    std::uint32_t buffer_bytes;       // 0 for the primary buffer
-    const waveformatex* format;       // null for the primary buffer
+    std::uint32_t buffer_bytes; // 0 for the primary buffer
+    const waveformatex* format; // null for the primary buffer
 };
 
 struct position_notify {
@@ -139,5 +139,11 @@ void use_pulled_sound_device(bool pulled);
 bool pull_sound(std::int16_t* out, std::uint32_t frames);
 // Every buffer of every device is lost and stops, as when another program takes the device.
 void lose_sound_buffers();
+// Called by the real device on its audio thread after each period it mixed, with the mixed
+// stereo output and how many buffers played in it; for measuring latency and dropouts. Null
+// (the default) turns it off.
+using output_observer = void (*)(const std::int16_t* out, std::uint32_t frames,
+                                 std::uint32_t playing);
+void observe_output(output_observer observer);
 
 } // namespace os::seam

@@ -29,7 +29,6 @@ char title_text[128];
 
 namespace {
 
-constexpr const char* version = "0.7a";
 constexpr std::uint32_t fullscreen_fps_period_ms = 333;
 constexpr std::uint32_t title_fps_period_ms = 500;
 
@@ -89,7 +88,7 @@ void draw_menu_screen(float width, float height) {
     print(main_font, width, height - 42, 40, "^c^7brevox");
     if (main_menu)
         main_menu->draw();
-    print(main_font, width - 40, 1, 8, "v%s", version); // lower right, not centred
+    print(main_font, width - 40, 1, 8, "v%s", brevox_version); // lower right, not centred
 }
 
 void draw_intro(float width, float height) {

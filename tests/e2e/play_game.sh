@@ -61,7 +61,7 @@ expect_mean() { # NAME REGION CHANNEL OP VALUE WHAT
     test "$got" "-$4" "$5" || fail "$6 ($1: mean $3 over $2 is $got, expected -$4 $5)"
 }
 
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 wait_for "the X server" test -s "$work/display"
 export DISPLAY=":$(cat "$work/display")"

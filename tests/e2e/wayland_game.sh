@@ -140,7 +140,7 @@ ended_in_order() {
     tail -c 27 brevox.log | grep -q -F -- "---- brevox ended ----" || fail "no end banner"
 }
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
 xvfb_pid=$!
 wait_for "the X server" test -s "$work/display"
 export DISPLAY=":$(cat "$work/display")"

@@ -1,0 +1,236 @@
+// The program's own objects driven in-process on the real clock, for tools/run-bench:
+//
+//   brevox_bench frames W H N TRACE   N timed frames per game state, uncapped; one frame of
+//                                     each state recorded to TRACE for the bare program
+//   brevox_bench pace W H SECONDS     the real main loop at the default cap, per state
+//   brevox_bench restart W H N        N video restarts with the log and N without; the time of
+//                                     the log's start with its machine report
+//   brevox_bench sound W H SECONDS    play() to the device, and the sound thread's work
+//
+// Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
+#include "app/log.h"
+#include "app/main_loop.h"
+#include "app/resources.h"
+#include "app/timer.h"
+#include "cvar/cvars.h"
+#include "game/game.h"
+#include "os/process.h"
+#include "os/sound.h"
+#include "os/threads.h"
+#include "sound/dxplay.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" {
+void gltrace_open(const char* path);
+void gltrace_mark(const char* state);
+extern void (*gltrace_on_swap)();
+}
+
+namespace {
+
+double now_us() {
+    using us = std::chrono::duration<double, std::micro>;
+    return us(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+struct game_state {
+    const char* name;
+    std::int32_t state;
+};
+// The medal is the serve's wait with the ace medal on show.
+constexpr game_state states[] = {{"menu", game_menu},
+                                 {"intro", game_intro},
+                                 {"rally", game_in_play},
+                                 {"paused", game_paused},
+                                 {"medal", game_serve_wait}};
+const game_state* shown = &states[0];
+std::string size_name;
+
+// Holds the game in the state under measure: the ball stays in mid-field, the medal on show.
+void hold_state() {
+    main_game->state = shown->state;
+    medal_shown = medal_kind = shown->state == game_serve_wait ? medal_ace : medal_none;
+    main_game->ball->x = static_cast<float>(main_cvars->get_int("clwidth")) / 2;
+    main_game->ball->y = static_cast<float>(main_cvars->get_int("clheight")) / 2;
+}
+
+void print_row(std::string row, const std::vector<double>& values) {
+    for (const double value : values)
+        (row += " ") += std::to_string(value);
+    std::puts(row.c_str());
+}
+
+void frames(int count) {
+    main_cvars->set_int("cl_maxfps", 0);
+    for (shown = states; shown != std::end(states); ++shown) {
+        hold_state();
+        gltrace_mark(shown->name); // records this one frame
+        main_loop_step();
+        std::vector<double> times;
+        for (int i = -count / 10; i < count; ++i) { // the first tenth warms up
+            hold_state();
+            const double start = now_us();
+            main_loop_step();
+            if (i >= 0)
+                times.push_back(now_us() - start);
+        }
+        print_row("frame " + size_name + " " + shown->name, times);
+    }
+}
+
+// What the present hook sees of the real main loop.
+struct {
+    double seconds, first_present, last_present;
+    std::vector<double> frame_ms;
+    void (*each_frame)() = [] {};
+} pace;
+
+void on_present() {
+    const double now = now_us();
+    if (pace.first_present == 0)
+        pace.first_present = now;
+    else
+        pace.frame_ms.push_back(main_timer->frame_ms); // the frame before this one, capped
+    pace.last_present = now;
+    hold_state();
+    pace.each_frame();
+    if (now - pace.first_present >= pace.seconds * 1e6)
+        loop_request = loop_quit;
+}
+
+void run_paced(double seconds) {
+    pace = {seconds, 0, 0, {}, pace.each_frame};
+    gltrace_on_swap = on_present;
+    loop_request = loop_run;
+    main_loop();
+}
+
+void pacing(double seconds) {
+    for (shown = states; shown != std::end(states); ++shown) {
+        run_paced(seconds);
+        pace.frame_ms.insert(pace.frame_ms.begin(), pace.last_present - pace.first_present);
+        print_row("pace " + size_name + " " + shown->name, pace.frame_ms);
+    }
+}
+
+// The voice sample's frames, which the output must show from the first period after play().
+struct {
+    std::vector<std::int16_t> voice;
+    std::vector<double> latencies;
+    std::atomic<double> play_at;
+    std::size_t next, compared, differing;
+    double last_period, longest_gap, period_frames;
+} watch;
+
+void on_output(const std::int16_t* out, std::uint32_t frames, std::uint32_t playing) {
+    const double now = now_us();
+    if (!watch.latencies.empty()) // from the first play on, once the stream runs
+        watch.longest_gap = std::max(watch.longest_gap, now - watch.last_period);
+    watch.last_period = now;
+    watch.period_frames = frames;
+    if (watch.play_at != 0 && playing != 0) {
+        watch.latencies.push_back(now - watch.play_at);
+        watch.play_at = 0;
+        watch.next = 0;
+    }
+    for (std::uint32_t j = 0; j < frames && playing && watch.next < watch.voice.size(); ++j) {
+        ++watch.compared;
+        watch.differing += out[2 * j] != watch.voice[watch.next++];
+    }
+}
+
+void play_voice_now_and_then() {
+    static double last_play = now_us(); // the first play once the stream runs steadily
+    if (now_us() - last_play < 1.5e6)
+        return;
+    watch.play_at = last_play = now_us();
+    sample_voice->play();
+}
+
+// The sound thread is the last thread the program starts (the game opens the sound system last)
+// and, like every thread of its own, carries the process's name.
+double sound_thread_cpu_ns() {
+    std::string own_name, name;
+    std::getline(std::ifstream("/proc/self/comm"), own_name);
+    int newest = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        if (std::getline(std::ifstream(task.path() / "comm"), name) && name == own_name)
+            newest = std::max(newest, std::stoi(task.path().filename()));
+    double ns = -1;
+    std::ifstream("/proc/self/task/" + std::to_string(newest) + "/schedstat") >> ns;
+    return ns;
+}
+
+void sound(double seconds) {
+    // A plain WAV file: 16-bit mono samples after the 44 bytes of its two chunks' headers.
+    std::ifstream file("data/voice.wav", std::ios::binary | std::ios::ate);
+    watch.voice.resize((static_cast<std::size_t>(file.tellg()) - 44) / 2);
+    file.seekg(44).read(reinterpret_cast<char*>(watch.voice.data()), watch.voice.size() * 2);
+    os::seam::observe_output(on_output);
+    pace.each_frame = play_voice_now_and_then;
+    shown = &states[2];
+    const double cpu_before = sound_thread_cpu_ns();
+    run_paced(seconds);
+    const double cpu_ns = sound_thread_cpu_ns() - cpu_before;
+    os::seam::observe_output(nullptr);
+    os::sleep_ms(200); // a period may still be running
+    print_row("latency", watch.latencies);
+    std::printf("sound period_frames %.0f longest_gap %.1f compared %zu differing %zu cpu_ns %.0f "
+                "seconds %.3f frames %zu\n",
+                watch.period_frames, watch.longest_gap, watch.compared, watch.differing, cpu_ns,
+                (pace.last_present - pace.first_present) / 1e6, pace.frame_ms.size());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const auto arg = [&](int i) { return i < argc ? std::atoi(argv[i]) : 0; };
+    os::startup();
+    register_program_resources();
+    const double before = now_us();
+    create_log_and_cvars(os::module_instance());
+    const double report_us = now_us() - before;
+    main_cvars->set_int("width", arg(2));
+    main_cvars->set_int("height", arg(3));
+    size_name = std::to_string(arg(2)) + "x" + std::to_string(arg(3));
+    if (mode == "frames" && argc > 5)
+        gltrace_open(argv[5]); // from the start, for the texture uploads
+    if (!init_main_objects() || (mode == "sound" && !sample_voice)) // no sound device
+        return 1;
+    if (mode == "frames")
+        frames(arg(4));
+    if (mode == "pace")
+        pacing(arg(4));
+    clog* const log = main_log;
+    std::vector<double> restarts[2]; // with the log, and without it: what its lines cost
+    for (int i = 0; mode == "restart" && i < 2 * arg(4); ++i) {
+        main_log = i < arg(4) ? log : nullptr;
+        loop_request = loop_vid_restart;
+        const double start = now_us();
+        main_loop_step();
+        restarts[i >= arg(4)].push_back(now_us() - start);
+    }
+    main_log = log;
+    if (mode == "restart") {
+        print_row("restart " + size_name + " logged", restarts[0]);
+        print_row("restart " + size_name + " unlogged", restarts[1]);
+    }
+    print_row("report", {report_us});
+    if (mode == "sound")
+        sound(arg(4));
+    cleanup_main_objects();
+    free_cvars_and_log();
+    os::shutdown();
+    return 0;
+}

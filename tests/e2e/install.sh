@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# Installs the built game into a fresh prefix with cmake --install and checks what a desktop
+# sees of it: the desktop entry (desktop-file-validate), its icons, the manual page (rendered
+# by man without a warning), --help and --version through the installed launcher (no window,
+# no log, nothing made in the user's directories), and two starts of the launcher from another
+# directory on a virtual X server of its own, each until the menu shows, then "quit":
+#   1. XDG_STATE_HOME unset: the game runs in $HOME/.local/state/brevox;
+#   2. the prefix moved elsewhere and XDG_STATE_HOME set, its brevox/data a link to the old
+#      place: the launcher finds the game from where it lies and points the link anew.
+#
+#   install.sh BUILD_DIR
+set -euo pipefail
+
+build=$1
+work=$(mktemp -d)
+xvfb_pid=
+game_pid=
+state=
+
+cleanup() {
+    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "install: $*" >&2
+    [[ -n $state && -f $state/brevox.log ]] &&
+        { echo "--- brevox.log"; grep -v '^ GL_' "$state/brevox.log"; } >&2
+    exit 1
+}
+
+# Waits up to 30 s for a command to succeed.
+wait_for() {
+    local what=$1
+    shift
+    for _ in $(seq 300); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    fail "gave up waiting for $what"
+}
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+
+# The desktop entry starts the launcher and names an icon of both sizes.
+entry=$prefix/share/applications/brevox.desktop
+out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
+[[ -z $out ]] || fail "desktop-file-validate: $out"
+[[ -x $prefix/bin/$(sed -n 's/^Exec=//p' "$entry") ]] || fail "the entry's Exec is not the launcher"
+icon=$(sed -n 's/^Icon=//p' "$entry")
+for size in 48x48 256x256; do
+    png=$prefix/share/icons/hicolor/$size/apps/$icon.png
+    [[ -f $png && $(identify -format %wx%h "$png") == "$size" ]] || fail "no $size icon $icon"
+done
+
+page=$prefix/share/man/man6/brevox.6
+LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" >"$work/man.txt" 2>"$work/man.err" ||
+    fail "man -l failed: $(cat "$work/man.err")"
+[[ ! -s $work/man.err ]] || fail "man -l warns: $(cat "$work/man.err")"
+grep -q "^EXIT STATUS" "$work/man.txt" || fail "the manual page has no exit status"
+
+# --help and --version: the game's answer on standard output, status 0, even without a display.
+export HOME=$work/home
+mkdir -p "$work/elsewhere" "$HOME"
+cd "$work/elsewhere"
+unset DISPLAY WAYLAND_DISPLAY XDG_STATE_HOME
+help=$("$prefix/bin/brevox" --help) || fail "--help failed"
+grep -q -F "brevox.log" <<<"$help" || fail "--help says nothing of the log"
+grep -q -F "Left Shift, Left Ctrl" <<<"$help" || fail "--help lists no keys"
+[[ $("$prefix/bin/brevox" --version) == "brevox 0.7a" ]] || fail "--version is wrong"
+[[ -z $(ls -A) && -z $(ls -A "$HOME") ]] || fail "--help or --version left files behind"
+
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+wait_for "the X server" test -s "$work/display"
+export DISPLAY=":$(cat "$work/display")"
+export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/sound.raw
+# Under the sanitizer build, leaks are checked by the unit tests (see play_game.sh).
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+
+menu_on_show() {
+    local id
+    id=$(xdotool search --name '^brevox' 2>/dev/null | head -n 1) || return 1
+    [[ -n $id ]] && xdotool getwindowname "$id" | grep -q 'FPS' || return 1
+    # The menu's white title over black.
+    import -window root "$work/menu.png"
+    [[ $(convert "$work/menu.png" -crop 240x40+200+2 +repage -format "%[fx:round(100*mean)]" \
+        info:) -gt 8 ]]
+}
+
+# Starts PREFIX's launcher from $work/elsewhere, waits for the menu, chooses "quit" (Up wraps
+# round to it) and checks that the game ran in $state.
+play_from() {
+    "$1/bin/brevox" &
+    game_pid=$!
+    wait_for "the menu" menu_on_show
+    xdotool key --delay 60 Up Return
+    local status=0
+    wait "$game_pid" || status=$?
+    game_pid=
+    [[ $status -eq 1 ]] || fail "exit code $status, not 1"
+    [[ $(readlink "$state/data") == "$1/share/brevox/data" ]] || fail "data is not linked to $1"
+    grep -q -F "+ loop quit requested.." "$state/brevox.log" || fail "no log in $state"
+    [[ $(grep -c -E '^ \(texture\) loading .* : OK$' "$state/brevox.log") -eq 7 ]] ||
+        fail "a picture did not load"
+    grep -q FAILED "$state/brevox.log" && fail "a step failed"
+    [[ ! -e brevox.log ]] || fail "a log in the directory the launcher was started from"
+}
+
+state=$HOME/.local/state/brevox
+play_from "$prefix"
+
+mkdir -p "$work/xdg/brevox"
+ln -s "$prefix/share/brevox/data" "$work/xdg/brevox/data"
+mv "$prefix" "$work/moved"
+export XDG_STATE_HOME=$work/xdg
+state=$XDG_STATE_HOME/brevox
+play_from "$work/moved"
+echo "install: passed"
