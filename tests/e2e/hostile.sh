@@ -53,7 +53,12 @@ title_has_rate() {
     id=$(window) || return 1
     [[ -n $id ]] && xdotool getwindowname "$id" | grep -q -E '\[[0-9]+ FPS\]$'
 }
-log_has() { grep -q -z -F -- "$1" "$case_dir/brevox.log" || fail "the log lacks: $1"; }
+# The log holds TEXT, line ends included (grep would take each line of it as a pattern of its own).
+log_has() {
+    local log
+    log=$(<"$case_dir/brevox.log")
+    [[ $log == *"$1"* ]] || fail "the log lacks: $1"
+}
 log_count() { # COUNT REGEX
     local got
     got=$(grep -c -E -- "$2" "$case_dir/brevox.log") || true
