@@ -154,8 +154,8 @@ game_pid=
 
 grep -q -F "+ loop quit requested.." brevox.log || fail "quit did not end the loop"
 [[ $(log_count " (cvars) changing value fullscreen : OK") -eq 2 ]] || fail "F1 not seen twice"
-grep -q -F -z $' (cvars) changing value width : OK\n (cvars) changing value height : OK\n\n (menu) vid_restart requested\n' \
-    brevox.log || fail "the menu's resolution change is not in the log"
+[[ $(<brevox.log) == *$' (cvars) changing value width : OK\n (cvars) changing value height : OK\n\n (menu) vid_restart requested\n'* ]] ||
+    fail "the menu's resolution change is not in the log"
 # Seven pictures at each of the four renderer starts, every one of them loaded.
 [[ $(log_count " (texture) loading") -eq 28 && $(log_count " (texture) loading") -eq \
     $(grep -c -E '^ \(texture\) loading .* : OK$' brevox.log) ]] || fail "a picture did not load"
