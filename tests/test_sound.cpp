@@ -1,17 +1,23 @@
-// The sound player on the pulled device: what comes out of the mixer for each kind of file and
-// when it stops, restarts and lost buffers, registration and its failures, unloading; then the
-// real device on SDL's dummy driver, also a race hunt for ThreadSanitizer.
+// Sound: the WAV reader, which files it takes and the bytes it hands out; the OS layer's sound
+// device where the player does not show it (saturation, notifications across the wrap and on
+// stop, locks and lost buffers); the sound player on the pulled device, what comes out of the
+// mixer for each kind of file and when it stops, restarts and lost buffers, registration and its
+// failures, unloading; then the real device on SDL's dummy driver, also a race hunt for
+// ThreadSanitizer.
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/sound.h"
 #include "os/threads.h"
 #include "sound/dxplay.h"
+#include "sound/wavefile.h"
 #include "support/test_env.h"
 #include "support/wav_files.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -19,9 +25,161 @@ namespace {
 
 using namespace test_support;
 
+const pcm_format stereo16{};
+
+using wavefile_test = brevox_test;
+
+// A reader of the file with these bytes.
+struct reader : cwavefile {
+    explicit reader(const std::string& bytes) {
+        write_file("t.wav", bytes);
+        opened = open("t.wav");
+    }
+    ~reader() {
+        delete[] reinterpret_cast<std::uint8_t*>(format);
+        close();
+    }
+    // From the first sample byte on, in pieces of `piece`, checking every count; what came out.
+    std::string read_all(std::uint32_t piece, std::size_t total) {
+        EXPECT_EQ(reset(), 1);
+        std::string out, buffer(piece, '\0');
+        std::uint32_t got = 0;
+        do {
+            EXPECT_EQ(read(piece, reinterpret_cast<std::uint8_t*>(buffer.data()), got), 1);
+            EXPECT_EQ(got, std::min<std::size_t>(piece, total - out.size())) << out.size();
+            out.append(buffer, 0, got);
+        } while (got == piece && out.size() <= total);
+        return out;
+    }
+    int opened;
+};
+
+TEST_F(wavefile_test, RefusesFilesThatAreNotPcmWaveWithFmtBeforeData) {
+    const std::string fmt = chunk("fmt ", fmt_body(stereo16));
+    const std::string data = chunk("data", noise(64));
+    pcm_format adpcm = stereo16;
+    adpcm.tag = 2;
+    for (const std::string& bytes : {
+             std::string(), std::string("RIFF\x10\0\0\0WA", 10), riff(fmt + data, "AVI "),
+             riff(data), riff(fmt), riff(data + fmt), riff(chunk("fmt ", fmt_body(adpcm)) + data),
+             riff(chunk("fmt ", fmt_body(stereo16).substr(0, 14)) + data),
+             riff(std::string("fmt \xF0\xFF\xFF\x7F", 8) + fmt_body(stereo16)),
+             riff(fmt + data, "WAVE", 4 + fmt.size()), // the data lies beyond the RIFF size
+             riff(std::string("LIST\x02\0\0\0", 8) + fmt + data), // too small for its form type
+         })
+        EXPECT_EQ(reader(bytes).opened, 0) << bytes.size() << " bytes";
+}
+
+TEST_F(wavefile_test, HandsOutTheDataChunkAfterFmtInPiecesOfAnySizeAndNoMoreThanTheFileHolds) {
+    const std::string sample = noise(20'011); // longer than the read buffer; odd: a pad follows
+    // A longer "fmt " chunk, copied whole with its extra bytes.
+    const std::string fmt = fmt_body(stereo16) + std::string("\x04\0\xAA\xBB\xCC\xDD", 6);
+    reader file(riff(chunk("junk", noise(7, 2)) + chunk("data", noise(50, 9)) + chunk("fmt ", fmt) +
+                     chunk("LIST", "INFO" + noise(9, 3)) + chunk("data", sample) +
+                     chunk("smpl", "x")));
+    ASSERT_EQ(file.opened, 1);
+    EXPECT_EQ(file.format->extra_size, 4);
+    EXPECT_EQ(reinterpret_cast<std::uint8_t*>(file.format)[21], 0xDD);
+    for (const std::uint32_t piece : {1u, 7u, 9000u, 30'000u}) // each from a reset
+        EXPECT_EQ(file.read_all(piece, sample.size()), sample) << "pieces of " << piece;
+    // A file that ends inside its data gives a short count.
+    reader cut(riff(chunk("fmt ", fmt_body(stereo16)) + std::string("data\xA0\x0F\0\0", 8) +
+                    sample.substr(0, 300)));
+    ASSERT_EQ(cut.opened, 1);
+    EXPECT_EQ(cut.read_all(4000, 300), sample.substr(0, 300));
+}
+
+using samples = std::vector<std::int16_t>;
+const os::waveformatex device_format{os::WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+
+class sound_device_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        os::seam::use_pulled_sound_device(true);
+        ASSERT_EQ(os::direct_sound_create(device), os::DS_OK);
+        ASSERT_EQ(os::sound_set_cooperative_level(device, 0, os::DSSCL_PRIORITY), os::DS_OK);
+    }
+    void TearDown() override {
+        os::sound_release(device);
+        os::seam::use_pulled_sound_device(false);
+        brevox_test::TearDown();
+    }
+    // A playing buffer of these bytes, in 44100 Hz 16-bit stereo.
+    os::hsoundbuffer start(const std::string& bytes, const os::position_notify* notes = nullptr,
+                           std::uint32_t count = 0) {
+        auto size = static_cast<std::uint32_t>(bytes.size());
+        os::hsoundbuffer buffer = 0;
+        os::hsoundnotify notify = 0;
+        void* part = nullptr;
+        const os::sound_buffer_desc desc{os::DSBCAPS_CTRLPOSITIONNOTIFY, size, &device_format};
+        EXPECT_EQ(os::sound_create_buffer(device, desc, buffer), os::DS_OK);
+        EXPECT_EQ(os::sound_buffer_lock(buffer, 0, size, &part, &size, nullptr, nullptr, 0), 0);
+        std::memcpy(part, bytes.data(), size);
+        EXPECT_EQ(os::sound_buffer_unlock(buffer, part, size, nullptr, 0), os::DS_OK);
+        EXPECT_EQ(os::sound_buffer_get_notify(buffer, notify), os::DS_OK);
+        EXPECT_EQ(os::sound_notify_set_positions(notify, count, notes), os::DS_OK);
+        EXPECT_EQ(os::sound_buffer_play(buffer, 0, 0, os::DSBPLAY_LOOPING), os::DS_OK);
+        return buffer;
+    }
+    static samples pull(std::uint32_t frames) {
+        samples out(2 * frames, 12345);
+        EXPECT_TRUE(os::seam::pull_sound(out.data(), frames));
+        return out;
+    }
+    os::hsound device = 0;
+};
+
+TEST_F(sound_device_test, SumsPlayingBuffersWithSaturation) {
+    const std::string loud("\x30\x75\xD0\x8A", 4); // +30000 left, -30000 right
+    const os::hsoundbuffer a = start(loud), b = start(loud);
+    EXPECT_EQ(pull(1), (samples{32767, -32768}));
+    os::sound_buffer_stop(a);
+    os::sound_buffer_stop(b);
+    EXPECT_EQ(pull(1), samples(2, 0)) << "stopped buffers are not mixed";
+}
+
+TEST_F(sound_device_test, NotificationsFireAsTheCursorPassesThemAcrossTheWrapAndOnStop) {
+    os::handle quarter = os::create_event(false, false), end = os::create_event(false, false),
+               stopped = os::create_event(false, false);
+    const auto signalled = [](os::handle e) { return os::wait_for_single_object(e, 0) == 0; };
+    const os::position_notify at[] = {{99, quarter}, {399, end}, {os::DSBPN_OFFSETSTOP, stopped}};
+    const os::hsoundbuffer buffer = start(std::string(400, '\0'), at, 3);
+    pull(24);
+    EXPECT_FALSE(signalled(quarter)) << "the cursor at 96";
+    pull(1);
+    EXPECT_TRUE(signalled(quarter));
+    pull(74);
+    EXPECT_FALSE(signalled(end)) << "the cursor at 396";
+    pull(30);
+    EXPECT_TRUE(signalled(end) && signalled(quarter)) << "past the end round to 116";
+    os::sound_buffer_stop(buffer);
+    EXPECT_TRUE(signalled(stopped));
+    os::sound_buffer_stop(buffer);
+    EXPECT_FALSE(signalled(stopped)) << "only a playing buffer stops";
+    for (const os::handle e : {quarter, end, stopped})
+        os::close_handle(e);
+}
+
+TEST_F(sound_device_test, ALostBufferRefusesWorkUntilRestoredToSilence) {
+    const os::hsoundbuffer buffer = start(std::string(8, '\x22'));
+    os::seam::lose_sound_buffers();
+    void* part = nullptr;
+    std::uint32_t bytes = 0;
+    EXPECT_EQ(os::sound_buffer_lock(buffer, 0, 8, &part, &bytes, nullptr, nullptr, 0),
+              os::DSERR_BUFFERLOST);
+    EXPECT_EQ(os::sound_buffer_play(buffer, 0, 0, 0), os::DSERR_BUFFERLOST);
+    EXPECT_EQ(os::sound_buffer_restore(buffer), os::DS_OK);
+    ASSERT_EQ(os::sound_buffer_lock(buffer, 0, 8, &part, &bytes, nullptr, nullptr, 0), os::DS_OK);
+    std::memset(part, 0x11, bytes);
+    EXPECT_EQ(os::sound_buffer_lock(buffer, 0, 4, &part, &bytes, nullptr, nullptr, 0),
+              os::DSERR_INVALIDCALL);
+    EXPECT_EQ(os::sound_buffer_play(buffer, 0, 0, os::DSBPLAY_LOOPING), os::DS_OK);
+    EXPECT_EQ(pull(2), samples(4, 0)) << "restored to silence; the locked copy not written back";
+}
+
 // One block of every format used here lasts this many output frames.
 constexpr std::uint32_t block_frames = 2756;
-const pcm_format stereo16{};
 
 class dxplay_test : public brevox_test {
 protected:
