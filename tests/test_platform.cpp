@@ -31,6 +31,8 @@ protected:
         start_log_and_cvars();
         ASSERT_NO_FATAL_FAILURE(open_main_window());
         ASSERT_EQ(menu.init(), 1);
+        main_game = &game;
+        main_menu = &menu;
     }
     void TearDown() override {
         main_game = nullptr;
@@ -44,14 +46,6 @@ protected:
         os::msg m;
         while (os::peek_message(m, 0, 0, 0, os::PM_REMOVE))
             last_result = os::dispatch_message(m);
-    }
-
-    // The game in the given state, with the menu.
-    void game_in_state(std::int32_t state) {
-        main_game = &game;
-        main_menu = &menu;
-        game.state = state;
-        menu.resume_state = -1;
     }
 
     cgame game;
@@ -84,18 +78,18 @@ TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
         {game_serve_wait, game_serve_wait, game_menu}, {game_in_play, game_paused, game_menu},
         {game_point, game_point, game_point},          {game_menu, game_menu, game_menu}};
     for (const auto [state, after_p, after_escape] : cases) {
-        game_in_state(state);
+        game.state = state;
         press(os::DIK_P);
-        EXPECT_EQ(main_game->state, after_p) << "P in state " << state;
-        game_in_state(state);
+        EXPECT_EQ(game.state, after_p) << "P in state " << state;
+        game.state = state;
+        menu.resume_state = -1;
         press(os::DIK_ESCAPE);
-        EXPECT_EQ(main_game->state, after_escape) << "ESCAPE in state " << state;
-        EXPECT_EQ(main_menu->resume_state,
-                  after_escape == game_menu && state != game_menu ? state : -1);
+        EXPECT_EQ(game.state, after_escape) << "ESCAPE in state " << state;
+        EXPECT_EQ(menu.resume_state, after_escape == game_menu && state != game_menu ? state : -1);
         EXPECT_EQ(last_result, state == game_menu ? 0 : 1) << "the menu's own answer comes back";
     }
     press(os::DIK_DOWN);
-    EXPECT_EQ(main_menu->selected, 1) << "the open menu moved its selection";
+    EXPECT_EQ(menu.selected, 1) << "the open menu moved its selection";
     EXPECT_EQ(loop_request, loop_run);
 }
 
@@ -121,12 +115,10 @@ TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
 
 // The keyboard of a window in front, fed with SDL's own key and focus events through the OS
 // layer's pump, as a player's keyboard sends them.
-class keyboard_test : public brevox_test {
+class keyboard_test : public window_test {
 protected:
     void SetUp() override {
-        brevox_test::SetUp();
-        start_log_and_cvars();
-        ASSERT_NO_FATAL_FAILURE(open_main_window());
+        window_test::SetUp();
         window_id = SDL_GetWindowID(os::detail::sdl_window(main_window->hwnd));
         focus(SDL_WINDOWEVENT_FOCUS_GAINED);
         ASSERT_EQ(keyboard.init(), 1);

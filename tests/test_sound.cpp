@@ -11,19 +11,69 @@
 #include "sound/dxplay.h"
 #include "sound/wavefile.h"
 #include "support/test_env.h"
-#include "support/wav_files.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-using namespace test_support;
+using test_support::write_file;
+
+struct pcm_format {
+    std::uint16_t channels = 2;
+    std::uint32_t rate = 44100;
+    std::uint16_t bits = 16;
+    std::uint16_t tag = 1;
+    std::uint16_t block_align() const { return static_cast<std::uint16_t>(channels * bits / 8); }
+};
+
+// The lowest `bytes` bytes of the value, little-endian.
+std::string le(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<char>(value >> (8 * i)));
+    return out;
+}
+
+// A chunk with its id and size field, and a pad byte when the size is odd.
+std::string chunk(const std::string& id, const std::string& body) {
+    return id + le(static_cast<std::uint32_t>(body.size()), 4) + body +
+           std::string(body.size() % 2, '\0');
+}
+
+// A "fmt " chunk body of 16 bytes (a PCM format without its extra-size field).
+std::string fmt_body(const pcm_format& f) {
+    return le(f.tag, 2) + le(f.channels, 2) + le(f.rate, 4) + le(f.rate * f.block_align(), 4) +
+           le(f.block_align(), 2) + le(f.bits, 2);
+}
+
+// "RIFF" <size> <form type> followed by the chunks; size defaults to the true one.
+std::string riff(const std::string& chunks, const std::string& form = "WAVE",
+                 std::int64_t size = -1) {
+    const auto riff_size = static_cast<std::uint32_t>(size < 0 ? chunks.size() + 4 : size);
+    return "RIFF" + le(riff_size, 4) + form + chunks;
+}
+
+// The usual file: fmt then data.
+std::string wav(const pcm_format& format, const std::string& data) {
+    return riff(chunk("fmt ", fmt_body(format)) + chunk("data", data));
+}
+
+// `count` bytes that differ from their neighbours.
+std::string noise(std::size_t count, std::uint32_t seed = 1) {
+    std::mt19937 random(seed);
+    std::string out(count, '\0');
+    for (auto& c : out)
+        c = static_cast<char>(random());
+    return out;
+}
 
 const pcm_format stereo16{};
 
