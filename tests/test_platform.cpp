@@ -227,13 +227,9 @@ os::devmode mode(std::uint32_t width, std::uint32_t height, std::uint32_t hz) {
     return {148, 0, 32, width, height, hz};
 }
 
-class driver_test : public brevox_test {
+// The driver on the main window.
+class driver_test : public window_test {
 protected:
-    void SetUp() override {
-        brevox_test::SetUp();
-        start_log_and_cvars();
-    }
-
     static void fullscreen_at(std::int32_t width, std::int32_t height) {
         main_cvars->set_int("fullscreen", 1);
         main_cvars->set_int("width", width);
@@ -249,13 +245,11 @@ protected:
         return std::to_string(chosen.pels_width) + "x" + std::to_string(chosen.pels_height) + "@" +
                std::to_string(chosen.display_frequency);
     }
-
-    cdriver driver;
 };
 
 // Failures on release are only logged; a failing step of the start ends its line and the start.
 TEST_F(driver_test, EachFailingStepEndsItsLine) {
-    ASSERT_NO_FATAL_FAILURE(open_main_window());
+    cdriver driver;
     ASSERT_EQ(driver.init(), 1);
     EXPECT_EQ(driver.swap_buffers(), 1);
     for (const char* call : {"gl_make_current", "gl_delete_context", "release_dc", "swap_buffers"})
@@ -295,7 +289,6 @@ TEST_F(driver_test, TheFullscreenModeIsTheWantedSizeAtTheBestRateUpTo100Hz) {
 // rate where the compositor scales the window to its output.
 TEST_F(driver_test, AFullscreenModeAbove100HzServesOnlyWhereTheCompositorScales) {
     fullscreen_at(800, 600);
-    ASSERT_NO_FATAL_FAILURE(open_main_window());
     const struct {
         bool scaled;
         const char* log;
