@@ -7,7 +7,6 @@
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/sysinfo.h"
-#include "support/alloc_fault.h"
 #include "support/test_env.h"
 
 #include <cstring>

@@ -12,7 +12,6 @@
 #include "render/image_file.h"
 #include "render/render.h"
 #include "render/texture.h"
-#include "support/alloc_fault.h"
 #include "support/test_env.h"
 
 #include <GL/gl.h>
