@@ -109,17 +109,11 @@ TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
     EXPECT_EQ(log_from("[100"), "[100% of %s and %n|42]\n<" + std::string(1022, 'x'));
 }
 
-class cvars_test : public brevox_test {
-protected:
-    void SetUp() override {
-        brevox_test::SetUp();
-        open_log();
-    }
-
-    cvars list;
-};
+using cvars_test = brevox_test;
 
 TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
+    open_log();
+    cvars list;
     list.register_int("cl_maxfps", 200);
     list.register_int("a[b@", 7);
     list.register_string("windowname", "brevox");
@@ -139,6 +133,8 @@ TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
 }
 
 TEST_F(cvars_test, AnIntRegisteredAgainChangesAStringIsAddedAgainAMissingNameFails) {
+    open_log();
+    cvars list;
     EXPECT_EQ(list.set_int("hwnd", 1), 0);
     EXPECT_TRUE(read_log().ends_with(" (cvars) changing value hwnd : FAILED\n")) << "empty list";
     char first[] = "first";
@@ -156,6 +152,8 @@ TEST_F(cvars_test, AnIntRegisteredAgainChangesAStringIsAddedAgainAMissingNameFai
 }
 
 TEST_F(cvars_test, AFailedAllocationLeavesTheListAsItWas) {
+    open_log();
+    cvars list;
     list.register_int("width", 640);
     for (int which = 0; which < 3; ++which) { // the record, the name's copy, the value's copy
         test_support::fail_nothrow_allocations(which);

@@ -61,17 +61,6 @@ bytes bmp_file(std::int32_t width, std::int32_t height, int bits, int compressio
     return out;
 }
 
-// A 128 x 128 font image whose cell for code c is solid, opaque and tells its code by colour:
-// red = column * 16 + 8, green = row * 16 + 8 (row 0 at the top), blue 255.
-void write_code_font(const std::string& name) {
-    bytes pixels;
-    for (int y = 0; y < 128; ++y)     // the file's first row is the bottom of the picture
-        for (int x = 0; x < 128; ++x) // B G R A
-            pixels.insert(pixels.end(), {255, static_cast<std::uint8_t>((15 - y / 8) * 16 + 8),
-                                         static_cast<std::uint8_t>(x / 8 * 16 + 8), 255});
-    write_file(name, tga_file(2, 128, 128, 32, pixels));
-}
-
 // The code whose cell colour this is; -1 for a colour no cell has. 16-bit colour keeps the top 5
 // or 6 bits, enough to tell steps of 16 apart.
 int code_of_colour(const std::uint8_t* c) { return c[2] < 200 ? -1 : c[1] / 16 * 16 + c[0] / 16; }
@@ -104,13 +93,13 @@ std::string glyphs(int x, int y, int size, int count) {
     return out;
 }
 
-// An opaque picture whose left half is one colour and right half another, each as BGR.
-void write_picture(const char* name, int width, int height, const bytes& left, const bytes& right) {
+// A 32-bit TGA whose texel at (x, y), row 0 at the bottom, has colour(x, y) as B G R A.
+void write_picture(const char* name, int width, int height, auto colour) {
     bytes pixels;
-    for (int i = 0; i < width * height; ++i) {
-        const bytes& c = i % width < width / 2 ? left : right;
-        pixels.insert(pixels.end(), {c[0], c[1], c[2], 255});
-    }
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (const int c : colour(x, y))
+                pixels.push_back(static_cast<std::uint8_t>(c));
     write_file(name, tga_file(2, width, height, 32, pixels));
 }
 
@@ -124,10 +113,20 @@ protected:
         main_timer = new ctimer;
         ASSERT_NO_FATAL_FAILURE(open_main_window());
         std::filesystem::create_directory("data");
-        write_code_font("data/font.tga");
-        write_picture("data/client.tga", 8, 128, {255, 0, 0}, {255, 0, 0});
-        write_picture("data/background.tga", 8, 8, {64, 64, 64}, {64, 64, 64});
-        write_picture("data/medal_ace.tga", 64, 64, {0, 0, 255}, {0, 255, 0});
+        // The font's cell for code c is solid and tells its code by colour: red = column * 16 + 8,
+        // green = row * 16 + 8 (row 0 at the top), blue 255.
+        write_picture("data/font.tga", 128, 128, [](int x, int y) {
+            return std::array{255, (15 - y / 8) * 16 + 8, x / 8 * 16 + 8, 255};
+        });
+        write_picture("data/client.tga", 8, 128, [](int, int) {
+            return std::array{255, 0, 0, 255};
+        });
+        write_picture("data/background.tga", 8, 8, [](int, int) {
+            return std::array{64, 64, 64, 255};
+        });
+        write_picture("data/medal_ace.tga", 64, 64, [](int x, int) {
+            return x < 32 ? std::array{0, 0, 255, 255} : std::array{0, 255, 0, 255};
+        });
         main_render = new crender;
         ASSERT_EQ(main_render->init(), 1);
         fps_elapsed_ms = 0;

@@ -68,13 +68,6 @@ void reset_shared_state() {
     os::seam::use_real_machine();
 }
 
-// Without CPUID the machine report is short and the same everywhere.
-void use_quiet_machine() {
-    os::seam::synthetic_cpu cpu;
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
-}
-
 } // namespace
 
 void brevox_test::SetUp() {
@@ -122,13 +115,13 @@ std::string brevox_test::log_without_opengl_info(const std::string& marker) {
 }
 
 void brevox_test::open_log() {
-    use_quiet_machine();
+    os::seam::use_synthetic_cpu({false, {}, 0}); // without CPUID the report is short and the same
     delete main_log;
     main_log = new clog;
 }
 
 void brevox_test::start_log_and_cvars() {
-    use_quiet_machine();
+    os::seam::use_synthetic_cpu({false, {}, 0});
     register_program_resources();
     create_log_and_cvars(os::module_instance());
 }
