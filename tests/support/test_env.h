@@ -28,10 +28,8 @@ protected:
     // The main window, created from the cvars; call through ASSERT_NO_FATAL_FAILURE.
     void open_main_window();
 
-    std::filesystem::path work_dir;
-
 private:
-    std::filesystem::path previous_dir;
+    std::filesystem::path work_dir, previous_dir;
 };
 
 namespace test_support {
