@@ -39,23 +39,17 @@ void one_shot_timer(os::hwnd window, std::uint32_t message, os::timer_id id, std
     os::kill_timer(0, id);
 }
 
-class messages_test : public brevox_test {
-protected:
-    void SetUp() override {
-        brevox_test::SetUp();
-        calls.clear();
+// Pumps like the main loop does, dispatching everything that waits; returns the ids taken.
+std::vector<std::uint32_t> pump() {
+    std::vector<std::uint32_t> taken;
+    for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE) && m.message != os::WM_QUIT;) {
+        taken.push_back(m.message);
+        os::dispatch_message(m);
     }
+    return taken;
+}
 
-    // Pumps like the main loop does, dispatching everything that waits; returns the ids taken.
-    static std::vector<std::uint32_t> pump() {
-        std::vector<std::uint32_t> taken;
-        for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE) && m.message != os::WM_QUIT;) {
-            taken.push_back(m.message);
-            os::dispatch_message(m);
-        }
-        return taken;
-    }
-};
+using messages_test = brevox_test;
 
 TEST_F(messages_test, PostedMessagesComeInOrderThenTheQuitThenTheTimers) {
     os::set_timer(0, 0, 100, record_timer);
@@ -75,6 +69,7 @@ TEST_F(messages_test, PostedMessagesComeInOrderThenTheQuitThenTheTimers) {
 }
 
 TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNothing) {
+    calls.clear();
     const os::timer_id killed = os::set_timer(0, 0, 5, record_timer);
     const os::timer_id serve = os::set_timer(0, 0, 10, one_shot_timer);
     const os::timer_id medal = os::set_timer(0, 0, 20, one_shot_timer);
@@ -92,6 +87,7 @@ TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNot
 constexpr os::hwnd test_window = 0x1234;
 
 TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) {
+    calls.clear();
     // The window's procedure destroys it while one of its messages is being dispatched.
     os::detail::bind_window(
         test_window,
