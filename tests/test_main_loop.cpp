@@ -17,7 +17,6 @@
 #include "os/window.h"
 #include "platform/window.h"
 #include "render/render.h"
-#include "support/alloc_fault.h"
 #include "support/test_env.h"
 
 #include <GL/gl.h>

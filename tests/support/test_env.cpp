@@ -11,16 +11,33 @@
 #include "os/sysinfo.h"
 #include "os/window.h"
 #include "platform/window.h"
-#include "support/alloc_fault.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
 #include <iterator>
 #include <link.h>
+#include <new>
 #include <string_view>
 
 namespace {
+
+std::atomic<int> to_skip{0};
+std::atomic<int> to_fail{0};
+
+// The ordinary operator's heap, so that a plain delete frees what the nothrow form returns.
+template <void* (*allocate)(std::size_t)> void* allocate_unless_failing(std::size_t size) noexcept {
+    if (to_fail > 0 && to_skip-- <= 0) {
+        --to_fail;
+        return nullptr;
+    }
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 // Mesa's driver is unloaded when the last display closes, and what it leaks at times (texturing
 // on llvmpipe) would then be reported from an unknown module that no suppression can name.
@@ -49,13 +66,6 @@ void reset_shared_state() {
     os::seam::clear_faults();
     os::seam::reset_messages();
     os::seam::use_real_machine();
-}
-
-// Without CPUID the machine report is short and the same everywhere.
-void use_quiet_machine() {
-    os::seam::synthetic_cpu cpu;
-    cpu.has_cpuid = false;
-    os::seam::use_synthetic_cpu(cpu);
 }
 
 } // namespace
@@ -105,13 +115,13 @@ std::string brevox_test::log_without_opengl_info(const std::string& marker) {
 }
 
 void brevox_test::open_log() {
-    use_quiet_machine();
+    os::seam::use_synthetic_cpu({false, {}, 0}); // without CPUID the report is short and the same
     delete main_log;
     main_log = new clog;
 }
 
 void brevox_test::start_log_and_cvars() {
-    use_quiet_machine();
+    os::seam::use_synthetic_cpu({false, {}, 0});
     register_program_resources();
     create_log_and_cvars(os::module_instance());
 }
@@ -120,3 +130,26 @@ void brevox_test::open_main_window() {
     main_window = new cwindow;
     ASSERT_EQ(main_window->create(), 1);
 }
+
+void test_support::fail_nothrow_allocations(int skip, int count) {
+    to_skip = skip;
+    to_fail = count;
+}
+
+void test_support::stop_failing_allocations() { fail_nothrow_allocations(0, 0); }
+
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define BREVOX_TSAN_OWNS_NEW 1
+#endif
+#endif
+
+#ifndef BREVOX_TSAN_OWNS_NEW
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate_unless_failing < ::operator new>(size);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate_unless_failing < ::operator new[]>(size);
+}
+#endif

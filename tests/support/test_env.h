@@ -28,13 +28,19 @@ protected:
     // The main window, created from the cvars; call through ASSERT_NO_FATAL_FAILURE.
     void open_main_window();
 
-    std::filesystem::path work_dir;
-
 private:
-    std::filesystem::path previous_dir;
+    std::filesystem::path work_dir, previous_dir;
 };
 
 namespace test_support {
+
+// Makes the program's own allocations fail on demand. The program allocates with
+// `new (std::nothrow)` and treats a null as a failure; only those allocations are counted, so the
+// test framework's own allocations are never touched. Not in ThreadSanitizer builds, whose
+// run-time library owns the nothrow operators: there nothing fails.
+// Lets `skip` nothrow allocations through, then fails the next `count` of them.
+void fail_nothrow_allocations(int skip, int count = 1);
+void stop_failing_allocations();
 
 // Writes the bytes of a string or a vector of bytes to the file.
 void write_file(const std::string& name, const auto& bytes) {

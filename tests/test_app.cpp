@@ -1,11 +1,15 @@
-// The log, and the machine report that opens it.
+// What the program starts with: the log and the machine report that opens it, the settings
+// registry and the frame timer.
 #include "app/log.h"
 #include "app/system_report.h"
+#include "app/timer.h"
+#include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/sysinfo.h"
 #include "support/test_env.h"
 
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <tuple>
@@ -103,6 +107,99 @@ TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
     EXPECT_EQ(log_printf(main_log, "[%s|%d]\n", "100% of %s and %n", 42), 23);
     EXPECT_EQ(log_printf(main_log, "<%s", std::string(5000, 'x').c_str()), 1023);
     EXPECT_EQ(log_from("[100"), "[100% of %s and %n|42]\n<" + std::string(1022, 'x'));
+}
+
+using cvars_test = brevox_test;
+
+TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
+    open_log();
+    cvars list;
+    list.register_int("cl_maxfps", 200);
+    list.register_int("a[b@", 7);
+    list.register_string("windowname", "brevox");
+    // '[' and '{', '@' and '`' differ in the same bit as a letter's two cases, but are no letters.
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"CL_MAXFPS", 200}, {"Cl_MaxFps", 200}, {"cl_maxfp", -1}, {"cl_maxfpss", -1},
+        {"cl-maxfps", -1},  {"A[B@", 7},        {"a{b@", -1},     {"a[b`", -1},
+        {"windowname", 0},  {"nothing", -1}};
+    for (const auto& [name, value] : cases)
+        EXPECT_EQ(list.get_int(name), value) << name;
+    EXPECT_STREQ(list.get_string("WINDOWNAME"), "brevox");
+    EXPECT_EQ(list.get_string("cl_maxfps"), nullptr);
+    // A change finds the first match whatever its type; a string keeps its text.
+    EXPECT_EQ(list.set_int("WindowName", 5), 1);
+    EXPECT_EQ(list.get_int("windowname"), 5);
+    EXPECT_STREQ(list.get_string("windowname"), "brevox");
+}
+
+TEST_F(cvars_test, AnIntRegisteredAgainChangesAStringIsAddedAgainAMissingNameFails) {
+    open_log();
+    cvars list;
+    EXPECT_EQ(list.set_int("hwnd", 1), 0);
+    EXPECT_TRUE(read_log().ends_with(" (cvars) changing value hwnd : FAILED\n")) << "empty list";
+    char first[] = "first";
+    list.register_int("hwnd", 7);
+    list.register_string("title", first);
+    std::strcpy(first, "xxxxx"); // the list holds its own copy
+    list.register_string("title", "second");
+    EXPECT_EQ(list.register_int("HWND", 9), 1);
+    EXPECT_EQ(list.set_int("height", 480), 0);
+    EXPECT_EQ(list.count, 3);
+    EXPECT_EQ(list.get_int("hwnd"), 9);
+    EXPECT_STREQ(list.get_string("title"), "first");
+    EXPECT_TRUE(read_log().ends_with(" (cvars) changing value HWND : OK\n"
+                                     " (cvars) changing value height : FAILED [not found]\n"));
+}
+
+TEST_F(cvars_test, AFailedAllocationLeavesTheListAsItWas) {
+    open_log();
+    cvars list;
+    list.register_int("width", 640);
+    for (int which = 0; which < 3; ++which) { // the record, the name's copy, the value's copy
+        test_support::fail_nothrow_allocations(which);
+        EXPECT_EQ(list.register_string("windowname", "brevox"), 0) << which;
+        test_support::stop_failing_allocations();
+        EXPECT_TRUE(read_log().ends_with(" (cvar) registring string value windowname : FAILED\n"));
+    }
+    EXPECT_EQ(list.count, 1);
+    EXPECT_EQ(list.head->next, nullptr);
+}
+
+using timer_test = brevox_test;
+
+// One frame of the given length on the manual clock.
+void frame_of_us(ctimer& timer, std::uint64_t microseconds) {
+    timer.begin_frame();
+    os::seam::advance_clock_us(microseconds);
+    timer.update();
+}
+
+TEST_F(timer_test, FrameLengthAndRateFollowTheClockFromFrameToFrame) {
+    os::seam::advance_clock_ms(3'600'000); // an hour of uptime, not counted in the first frame
+    ctimer timer;
+    // Microseconds before the frame (they count towards it) and in it; its length and rate.
+    const std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, std::uint32_t> cases[] = {
+        {0, 16'000, 16, 62}, {0, 5'000, 5, 200}, {0, 1'001'000, 1001, 0}, {0, 5'999, 5, 200},
+        {0, 400, 1, 1000},   {0, 0, 1, 1000},    {3'000, 4'000, 7, 142}};
+    for (const auto& [before_us, us, frame_ms, fps] : cases) {
+        os::seam::advance_clock_us(before_us);
+        frame_of_us(timer, us);
+        EXPECT_EQ(std::tuple(timer.frame_ms, timer.fps), std::tuple(frame_ms, fps)) << us << " us";
+    }
+    os::seam::advance_clock_us(2'000); // updates within one frame measure from the same start
+    timer.update();
+    EXPECT_EQ(timer.frame_ms, 9u);
+}
+
+TEST_F(timer_test, WithoutACounterTheTickCountMeasuresAcrossItsWrap) {
+    os::seam::use_manual_clock(0xFFFFFFF0u); // 16 ms before the wrap
+    os::seam::fail_call("query_performance_frequency");
+    open_log();
+    ctimer timer;
+    EXPECT_EQ(log_from(" (timer)"), " (timer) creating timer : high performance DISABLED\n");
+    frame_of_us(timer, 50'000); // from 0xFFFFFFF0 to 0x22
+    EXPECT_EQ(timer.frame_ms, 50u);
+    EXPECT_EQ(timer.fps, 20u);
 }
 
 } // namespace

@@ -1,0 +1,417 @@
+// The OS layer's message queue of the main thread, its window procedures and timers, its events
+// and the one wait on events and the queue together; the platform layer above it: the main window
+// and its keys, the keyboard on SDL's own events, and the OpenGL driver and its choice of a
+// display mode. (The sound player's tests run threads, their messages and their priority.)
+#include "app/main_loop.h"
+#include "cvar/cvars.h"
+#include "game/game.h"
+#include "game/menu.h"
+#include "os/clock.h"
+#include "os/fault.h"
+#include "os/gl.h"
+#include "os/keyboard.h"
+#include "os/keys.h"
+#include "os/messages.h"
+#include "os/process.h"
+#include "os/threads.h"
+#include "os/timers.h"
+#include "os/video.h"
+#include "os/window.h"
+#include "platform/driver.h"
+#include "platform/input.h"
+#include "platform/window.h"
+#include "support/test_env.h"
+
+#include <SDL.h>
+
+#include <tuple>
+#include <vector>
+
+namespace {
+
+// What the callbacks and window procedures saw: timer ids, or messages.
+std::vector<std::uint32_t> calls;
+
+void record_timer(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) { calls.push_back(id); }
+
+void one_shot_timer(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time) {
+    record_timer(window, message, id, time);
+    os::kill_timer(0, id);
+}
+
+// Pumps like the main loop does, dispatching everything that waits; returns the ids taken.
+std::vector<std::uint32_t> pump() {
+    std::vector<std::uint32_t> taken;
+    for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE) && m.message != os::WM_QUIT;) {
+        taken.push_back(m.message);
+        os::dispatch_message(m);
+    }
+    return taken;
+}
+
+using messages_test = brevox_test;
+
+TEST_F(messages_test, PostedMessagesComeInOrderThenTheQuitThenTheTimers) {
+    os::set_timer(0, 0, 100, record_timer);
+    os::seam::advance_clock_ms(100);
+    os::post_message(0, os::WM_USER + 1, 10, 20);
+    os::post_quit_message(3);
+    os::post_message(0, os::WM_USER + 2, 0, 0);
+    os::msg m{};
+    ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_NOREMOVE));
+    EXPECT_EQ(os::get_message(m, 0, 0, 0), 1);
+    EXPECT_EQ(m.message + m.w + m.l, os::WM_USER + 31u) << "the peek left it in place";
+    EXPECT_EQ(os::get_message(m, 0, 0, 0), 1);
+    EXPECT_EQ(m.message, os::WM_USER + 2u);
+    EXPECT_EQ(os::get_message(m, 0, 0, 0), 0);
+    EXPECT_EQ(m.w, 3u);
+    EXPECT_EQ(pump(), std::vector<std::uint32_t>{os::WM_TIMER}) << "one quit, taken once";
+}
+
+TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNothing) {
+    calls.clear();
+    const os::timer_id killed = os::set_timer(0, 0, 5, record_timer);
+    const os::timer_id serve = os::set_timer(0, 0, 10, one_shot_timer);
+    const os::timer_id medal = os::set_timer(0, 0, 20, one_shot_timer);
+    os::seam::advance_clock_ms(1'000);
+    os::msg m{};
+    ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE));
+    ASSERT_EQ(m.w, killed);
+    os::kill_timer(0, killed);
+    os::dispatch_message(m);
+    pump();
+    EXPECT_EQ(calls, (std::vector<std::uint32_t>{serve, medal}));
+    EXPECT_TRUE(pump().empty());
+}
+
+constexpr os::hwnd test_window = 0x1234;
+
+TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) {
+    calls.clear();
+    // The window's procedure destroys it while one of its messages is being dispatched.
+    os::detail::bind_window(
+        test_window,
+        [](os::hwnd window, std::uint32_t message, os::wparam, os::lparam) -> os::lresult {
+            calls.push_back(message);
+            os::detail::unbind_window(window);
+            return 7;
+        });
+    os::post_message(test_window, os::WM_KEYDOWN, 0x70, 0);
+    os::post_message(test_window, os::WM_KEYDOWN, 0x1B, 0);
+    os::post_message(0, os::WM_USER, 0, 0);
+    os::msg m{};
+    ASSERT_EQ(os::get_message(m, 0, 0, 0), 1);
+    EXPECT_EQ(m.window, test_window);
+    EXPECT_EQ(os::dispatch_message(m), 7);
+    EXPECT_EQ(pump(), std::vector<std::uint32_t>{os::WM_USER});
+    EXPECT_EQ(calls, std::vector<std::uint32_t>{os::WM_KEYDOWN});
+    EXPECT_EQ(os::dispatch_message(m), 0) << "a message for a gone window goes nowhere";
+}
+
+using threads_test = brevox_test;
+
+TEST_F(threads_test, TheWaitTakesTheLowestSignalledEventAndAWaitingMessageFirst) {
+    std::vector<os::handle> events;
+    const auto wait = [&](std::uint32_t count, std::uint32_t wake_mask = os::QS_ALLINPUT) {
+        return os::msg_wait_for_multiple_objects(count, events.data(), false, 0, wake_mask);
+    };
+    for (int i = 0; i < 64; ++i)
+        events.push_back(os::create_event(i == 62, false));
+    for (const int i : {62, 3, 1})
+        os::set_event(events[i]);
+    EXPECT_EQ(wait(64), os::WAIT_FAILED) << "one more than the wait takes";
+    // Auto-reset events are reset by the wait that takes them; the manual-reset one stays set.
+    for (const std::uint32_t taken : {1u, 3u, 62u, 62u})
+        EXPECT_EQ(wait(63), taken);
+    os::reset_event(events[62]);
+    EXPECT_EQ(wait(63), os::WAIT_TIMEOUT);
+    os::set_event(events[0]);
+    os::post_thread_message(os::current_thread_id(), os::WM_USER, 0, 0);
+    EXPECT_EQ(wait(4), 4u);
+    EXPECT_EQ(wait(4, 0), 0u) << "without a wake mask the queue is not looked at";
+    os::close_handle(events[5]);
+    EXPECT_EQ(wait(10), os::WAIT_FAILED) << "a closed handle";
+    events.erase(events.begin() + 5);
+    for (const os::handle h : events)
+        os::close_handle(h);
+}
+
+class window_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        start_log_and_cvars();
+        ASSERT_NO_FATAL_FAILURE(open_main_window());
+        ASSERT_EQ(menu.init(), 1);
+        main_game = &game;
+        main_menu = &menu;
+    }
+    void TearDown() override {
+        main_game = nullptr;
+        main_menu = nullptr;
+        brevox_test::TearDown();
+    }
+
+    // Delivers a key as the system would and pumps it through the window procedure.
+    void press(std::uint8_t dik) {
+        os::seam::press_key(main_window->hwnd, dik);
+        os::msg m;
+        while (os::peek_message(m, 0, 0, 0, os::PM_REMOVE))
+            last_result = os::dispatch_message(m);
+    }
+
+    cgame game;
+    cmenu menu;
+    os::lresult last_result = -1;
+};
+
+TEST_F(window_test, FailuresAreLoggedWithTheirVerdict) {
+    main_window->destroy();
+    os::seam::fail_call("register_class");
+    EXPECT_EQ(main_window->create(), 0);
+    // A window that cannot be made leaves its class registered, so the next try fails early.
+    os::seam::fail_call("create_window");
+    EXPECT_EQ(main_window->create(), 0);
+    main_window->destroy(); // no window: logs nothing, unregisters nothing
+    EXPECT_EQ(main_window->create(), 0);
+    ASSERT_EQ(main_window->hwnd, 0u);
+    EXPECT_EQ(log_from(" (window) registring class : F"),
+              " (window) registring class : FAILED\n"
+              " (window) registring class : OK\n"
+              " (window) creating main window : FAILED\n"
+              " (window) registring class : FAILED\n");
+}
+
+// The open menu takes every key; else ESCAPE opens it from play or serve, P pauses play.
+TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
+    // The state, after P, after ESCAPE.
+    const std::int32_t cases[][3] = {
+        {game_intro, game_intro, game_intro},          {game_paused, game_in_play, game_paused},
+        {game_serve_wait, game_serve_wait, game_menu}, {game_in_play, game_paused, game_menu},
+        {game_point, game_point, game_point},          {game_menu, game_menu, game_menu}};
+    for (const auto [state, after_p, after_escape] : cases) {
+        game.state = state;
+        press(os::DIK_P);
+        EXPECT_EQ(game.state, after_p) << "P in state " << state;
+        game.state = state;
+        menu.resume_state = -1;
+        press(os::DIK_ESCAPE);
+        EXPECT_EQ(game.state, after_escape) << "ESCAPE in state " << state;
+        EXPECT_EQ(menu.resume_state, after_escape == game_menu && state != game_menu ? state : -1);
+        EXPECT_EQ(last_result, state == game_menu ? 0 : 1) << "the menu's own answer comes back";
+    }
+    EXPECT_EQ(loop_request, loop_run);
+}
+
+using no_display_test = brevox_test;
+
+TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
+    // A whole run in a process of its own, since SDL's video starts once per process.
+    const auto run_without_display = [] {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("SDL_VIDEODRIVER");
+        os::post_quit_message(0); // a run that wrongly gets going ends at once all the same
+        const int code = WinMain(os::module_instance(), 0, "", 1);
+        std::fputs(read_log().c_str(), stderr);
+        std::exit(code);
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(run_without_display(), testing::ExitedWithCode(1),
+                ": no display available \\(is DISPLAY set\\?\\)\n.*"
+                " \\(window\\) creating main window : FAILED\n\n\\+ initialization abnormal\n"
+                ".*---- brevox ended ----");
+}
+
+// The keyboard of a window in front, fed with SDL's own key and focus events through the OS
+// layer's pump, as a player's keyboard sends them.
+class keyboard_test : public window_test {
+protected:
+    void SetUp() override {
+        window_test::SetUp();
+        window_id = SDL_GetWindowID(os::detail::sdl_window(main_window->hwnd));
+        focus(SDL_WINDOWEVENT_FOCUS_GAINED);
+        ASSERT_EQ(keyboard.init(), 1);
+    }
+
+    void key(SDL_Scancode scancode, bool down, bool repeat = false) {
+        const SDL_Keysym keysym{scancode, SDL_GetKeyFromScancode(scancode), 0, 0};
+        push({.key = {down ? SDL_KEYDOWN : SDL_KEYUP, 0, window_id, down, repeat, 0, 0, keysym}});
+    }
+    void focus(SDL_WindowEventID change) {
+        push(
+            {.window = {SDL_WINDOWEVENT, 0, window_id, static_cast<Uint8>(change), 0, 0, 0, 0, 0}});
+    }
+    static void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1); }
+
+    // What the pump makes of the events: key messages as "down 26 repeat", the scan codes down.
+    std::string pumped() {
+        static const char* const names[] = {"down", "up", "", "", "sysdown", "sysup"};
+        std::string text;
+        os::msg m;
+        char item[32];
+        while (os::peek_message(m, 0, os::WM_KEYDOWN, os::WM_SYSKEYUP, os::PM_REMOVE)) {
+            std::snprintf(item, sizeof item, "%s %X%s, ", names[m.message - os::WM_KEYDOWN],
+                          static_cast<unsigned>(m.w), m.l & 1 << 30 ? " repeat" : "");
+            text += item;
+        }
+        keyboard.read_state();
+        for (int dik = 0; dik < 256; ++dik)
+            if (keyboard.key_down(static_cast<std::uint8_t>(dik)))
+                text += std::to_string(dik) + " ";
+        return text;
+    }
+
+    Uint32 window_id = 0;
+    cinput keyboard;
+};
+
+const std::string released_object = " (input) releasing DirectInput Object\n";
+const std::string released = " (input) releasing DirectInput Device\n" + released_object;
+
+// Each result of each step of the start: the log from the failing step's line on, with its
+// verdict and release lines. (Whole runs hold the start that succeeds.)
+TEST_F(keyboard_test, EachStepOfTheStartGetsItsVerdict) {
+    keyboard.release(); // each case starts its own
+    const std::tuple<const char*, os::hresult, std::string, std::string, int> cases[] = {
+        {"acquire", os::DIERR_OTHERAPPHASPRIO, "acquire", "WARNING [other has the device]\n", 1},
+        {"acquire", os::DIERR_NOTINITIALIZED, "acquire",
+         "FAILED [directInput not initialized]\n" + released, 0},
+        {"acquire", os::DIERR_INVALIDPARAM, "acquire", "FAILED [invalid param]\n" + released, 0},
+        {"acquire", os::E_FAIL, "acquire", released, 0},
+        {"direct_input_create", os::E_FAIL, "Object", "FAILED\n", 0},
+        // Before the acquire the release lines come first, then the verdict.
+        {"create_device", os::E_FAIL, "Device", released_object + "FAILED\n", 0},
+        {"set_data_format", os::E_FAIL, "DataFormat", released + "FAILED\n", 0},
+    };
+    for (const auto& [call, result, step, log, init] : cases) {
+        open_log(); // a fresh log for each case
+        cinput keyboard;
+        os::seam::fail_call(call, result);
+        EXPECT_EQ(keyboard.init(), init) << call << std::hex << result;
+        EXPECT_EQ(log_from(step + " : "), step + " : " + log) << call << std::hex << result;
+        EXPECT_EQ(keyboard.unacquired, 1) << call;
+        keyboard.set_key(os::DIK_UP, 0x80);
+        // A keyboard that did not start reads every key up, whatever was set.
+        EXPECT_EQ(keyboard.read_state() + keyboard.key_down(os::DIK_UP), init) << call;
+        keyboard.release();
+        EXPECT_EQ(os::seam::live_input_objects(), 0);
+    }
+}
+
+TEST_F(keyboard_test, TheGameKeysArriveAsMessagesAndPolledKeys) {
+    const std::tuple<SDL_Scancode, const char*, std::uint8_t> cases[] = {
+        {SDL_SCANCODE_LSHIFT, "10", os::DIK_LSHIFT}, {SDL_SCANCODE_LCTRL, "11", os::DIK_LCONTROL},
+        {SDL_SCANCODE_SPACE, "20", os::DIK_SPACE},   {SDL_SCANCODE_UP, "26", os::DIK_UP},
+        {SDL_SCANCODE_DOWN, "28", os::DIK_DOWN},     {SDL_SCANCODE_ESCAPE, "1B", os::DIK_ESCAPE},
+        {SDL_SCANCODE_P, "50", os::DIK_P},           {SDL_SCANCODE_RETURN, "D", os::DIK_RETURN},
+        {SDL_SCANCODE_F1, "70", os::DIK_F1}};
+    for (const auto& [scancode, vk, dik] : cases) {
+        key(scancode, true);
+        key(scancode, true, true);
+        const std::string down = std::to_string(dik) + " ";
+        EXPECT_EQ(pumped(), std::string("down ") + vk + ", down " + vk + " repeat, " + down);
+        EXPECT_EQ(pumped(), down) << "held, it reads down on every frame";
+        key(scancode, false);
+        EXPECT_EQ(pumped(), std::string("up ") + vk + ", ");
+    }
+}
+
+TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
+    key(SDL_SCANCODE_LALT, true);
+    key(SDL_SCANCODE_F1, true);
+    key(SDL_SCANCODE_F1, false);
+    key(SDL_SCANCODE_P, true);
+    EXPECT_EQ(pumped(), "sysdown 12, sysdown 70, sysup 70, sysdown 50, 25 56 ");
+    // Behind another window nothing reads down, and keys let go of there never stay down.
+    focus(SDL_WINDOWEVENT_FOCUS_LOST);
+    key(SDL_SCANCODE_DOWN, true);
+    EXPECT_EQ(pumped(), "down 28, ");
+    focus(SDL_WINDOWEVENT_FOCUS_GAINED);
+    key(SDL_SCANCODE_F1, true);
+    key(SDL_SCANCODE_F10, true);
+    EXPECT_EQ(pumped(), "down 70, sysdown 79, 59 68 208 ");
+}
+
+os::devmode mode(std::uint32_t width, std::uint32_t height, std::uint32_t hz) {
+    return {148, 0, 32, width, height, hz};
+}
+
+// The driver on the main window.
+class driver_test : public window_test {
+protected:
+    static void fullscreen_at(std::int32_t width, std::int32_t height) {
+        main_cvars->set_int("fullscreen", 1);
+        main_cvars->set_int("width", width);
+        main_cvars->set_int("height", height);
+    }
+
+    // The mode chosen among these, as "640x480@75".
+    static std::string choice_for(const std::vector<os::devmode>& modes) {
+        os::seam::use_synthetic_display_modes(modes);
+        int count = -1;
+        const os::devmode chosen = choose_display_mode(count);
+        EXPECT_EQ(count, static_cast<int>(modes.size()));
+        return std::to_string(chosen.pels_width) + "x" + std::to_string(chosen.pels_height) + "@" +
+               std::to_string(chosen.display_frequency);
+    }
+};
+
+// Failures on release are only logged; a failing step of the start ends its line and the start.
+TEST_F(driver_test, EachFailingStepEndsItsLine) {
+    cdriver driver;
+    ASSERT_EQ(driver.init(), 1);
+    EXPECT_EQ(driver.swap_buffers(), 1);
+    for (const char* call : {"gl_make_current", "gl_delete_context", "release_dc", "swap_buffers"})
+        os::seam::fail_call(call);
+    EXPECT_EQ(driver.release(), 1);
+    EXPECT_EQ(log_from(" (driver) unapplying"),
+              " (driver) unapplying OpenGL rendering context : FAILED\n"
+              " (driver) deleting OpenGL rendering context : FAILED\n"
+              " (driver) deleting Window device context : FAILED\n");
+    EXPECT_EQ(driver.swap_buffers(), 0);
+    const char* const steps[][2] = {
+        {"choose_pixel_format", " (driver) choosing pixel format : "},
+        {"set_pixel_format", " (driver) applying pixel format : "},
+        {"gl_make_current", " (driver) applying opengl rendering context : "}};
+    for (const auto& step : steps) {
+        os::seam::fail_call(step[0]);
+        cdriver failing;
+        EXPECT_EQ(failing.init(), 0) << step[0];
+        EXPECT_TRUE(read_log().ends_with(std::string(step[1]) + "FAILED\n")) << step[0];
+    }
+}
+
+TEST_F(driver_test, TheFullscreenModeIsTheWantedSizeAtTheBestRateUpTo100Hz) {
+    fullscreen_at(640, 480);
+    EXPECT_EQ(choice_for({mode(640, 480, 60), mode(640, 480, 75), mode(640, 480, 120)}),
+              "640x480@75");
+    EXPECT_EQ(choice_for({mode(640, 480, 100), mode(800, 600, 85)}), "640x480@100");
+    // The hardware's default rate (0 or 1) counts only while nothing better was found.
+    EXPECT_EQ(choice_for({mode(640, 480, 0), mode(640, 480, 60), mode(640, 480, 1)}), "640x480@60");
+    EXPECT_EQ(choice_for({mode(640, 480, 1)}), "640x480@1");
+    fullscreen_at(1024, 768);
+    EXPECT_EQ(choice_for({mode(640, 480, 60), mode(1024, 768, 70), mode(1024, 768, 60)}),
+              "1024x768@70");
+}
+
+// 800x600 at 120 Hz: refused where it would switch the display, taken at the display's default
+// rate where the compositor scales the window to its output.
+TEST_F(driver_test, AFullscreenModeAbove100HzServesOnlyWhereTheCompositorScales) {
+    fullscreen_at(800, 600);
+    const struct {
+        bool scaled;
+        const char* log;
+    } cases[] = {{false, "choosed 0x0x16bits [0Hz]\n (driver) trying to apply the mode : FAILED\n"},
+                 {true, "choosed 800x600x16bits [0Hz]\n (driver) trying to apply the mode : OK\n"}};
+    for (const auto& c : cases) {
+        os::seam::use_synthetic_display_modes({mode(1280, 1024, 60), mode(800, 600, 120)},
+                                              c.scaled);
+        cdriver starting;
+        EXPECT_EQ(starting.init(), c.scaled ? 1 : 0) << c.log;
+        EXPECT_NE(read_log().find(std::string("fullscreen : found 2 modes and ") + c.log),
+                  std::string::npos);
+    }
+}
+
+} // namespace
