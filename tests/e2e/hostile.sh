@@ -14,44 +14,15 @@ set -euo pipefail
 game=$(realpath "$1")
 close_window=$(realpath "$2")
 data=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../data" && pwd -P)
-work=$(mktemp -d)
+e2e_name=hostile
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 chmod 755 "$work" # the read-only case runs as another user where we run as root
-xvfb_pid=
-game_pid=
 case_dir=
-
-cleanup() {
-    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    chmod -R u+w "$work" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "hostile: ${case_dir##*/}: $*" >&2
-    [[ -f $case_dir/stderr ]] && { echo "--- standard error"; cat "$case_dir/stderr"; } >&2
-    [[ -f $case_dir/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$case_dir/brevox.log"; } >&2
-    exit 1
-}
-
-# Waits up to 30 s for a command to succeed, as long as the game runs.
-wait_for() {
-    local what=$1
-    shift
-    for _ in $(seq 300); do
-        "$@" && return 0
-        kill -0 "$game_pid" 2>/dev/null || fail "the game ended waiting for $what"
-        sleep 0.1
-    done
-    fail "gave up waiting for $what"
-}
-
-window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
-title_has_rate() {
-    local id
-    id=$(window) || return 1
-    [[ -n $id ]] && xdotool getwindowname "$id" | grep -q -E '\[[0-9]+ FPS\]$'
+more_cleanup() { chmod -R u+w "$work" 2>/dev/null || true; }
+show_failure() {
+    echo "case ${case_dir##*/}"
+    [[ -f $case_dir/stderr ]] && { echo "--- standard error"; cat "$case_dir/stderr"; }
+    [[ -f $case_dir/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$case_dir/brevox.log"; }
 }
 # The log holds TEXT, line ends included (grep would take each line of it as a pattern of its own).
 log_has() {
@@ -104,14 +75,7 @@ finish() {
         fail "no end banner"
 }
 
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-for _ in $(seq 300); do
-    [[ -s $work/display ]] && break
-    sleep 0.1
-done
-export DISPLAY=":$(cat "$work/display")"
-unset WAYLAND_DISPLAY SDL_VIDEODRIVER
+start_xvfb 640x480
 # The unit tests look for leaks; here the OpenGL driver is unloaded at exit (see play_game.sh).
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 export SDL_AUDIODRIVER=dummy

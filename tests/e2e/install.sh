@@ -12,34 +12,11 @@
 set -euo pipefail
 
 build=$1
-work=$(mktemp -d)
-xvfb_pid=
-game_pid=
+e2e_name=install
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 state=
-
-cleanup() {
-    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "install: $*" >&2
-    [[ -n $state && -f $state/brevox.log ]] &&
-        { echo "--- brevox.log"; grep -v '^ GL_' "$state/brevox.log"; } >&2
-    exit 1
-}
-
-# Waits up to 30 s for a command to succeed.
-wait_for() {
-    local what=$1
-    shift
-    for _ in $(seq 300); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    fail "gave up waiting for $what"
+show_failure() {
+    [[ -n $state && -f $state/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$state/brevox.log"; }
 }
 
 prefix=$work/prefix
@@ -73,18 +50,14 @@ grep -q -F "Left Shift, Left Ctrl" <<<"$help" || fail "--help lists no keys"
 [[ $("$prefix/bin/brevox" --version) == "brevox 0.7a" ]] || fail "--version is wrong"
 [[ -z $(ls -A) && -z $(ls -A "$HOME") ]] || fail "--help or --version left files behind"
 
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-wait_for "the X server" test -s "$work/display"
-export DISPLAY=":$(cat "$work/display")"
+start_xvfb 640x480
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/sound.raw
 # Under the sanitizer build, leaks are checked by the unit tests (see play_game.sh).
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
 menu_on_show() {
     local id
-    id=$(xdotool search --name '^brevox' 2>/dev/null | head -n 1) || return 1
-    [[ -n $id ]] && xdotool getwindowname "$id" | grep -q 'FPS' || return 1
+    title_has_rate || return 1
     # The menu's white title over black.
     import -window root "$work/menu.png"
     [[ $(convert "$work/menu.png" -crop 240x40+200+2 +repage -format "%[fx:round(100*mean)]" \

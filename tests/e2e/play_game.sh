@@ -13,39 +13,14 @@ set -euo pipefail
 
 game=$1
 close_window=$2
-work=$(mktemp -d)
+e2e_name=play_game
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 shots=${BREVOX_E2E_SHOTS:-$work}
 mkdir -p "$shots"
-xvfb_pid=
-game_pid=
-
-cleanup() {
-    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "play_game: $*" >&2
-    [[ -f $work/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$work/brevox.log"; } >&2
-    exit 1
-}
-
-# Waits up to 30 s for a command to succeed.
-wait_for() {
-    local what=$1
-    shift
-    for _ in $(seq 300); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    fail "gave up waiting for $what"
-}
+show_failure() { [[ -f $work/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$work/brevox.log"; }; }
 
 log_count() { grep -c -F -- "$1" "$work/brevox.log" 2>/dev/null || true; }
 has_log_count() { [[ $(log_count "$1") -ge $2 ]]; }
-window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
 keys() { xdotool key --delay 60 "$@"; }
 
 # Takes a screenshot NAME.png and prints the mean of a channel (mean.r, mean.g, mean.b, or the
@@ -61,11 +36,7 @@ expect_mean() { # NAME REGION CHANNEL OP VALUE WHAT
     test "$got" "-$4" "$5" || fail "$6 ($1: mean $3 over $2 is $got, expected -$4 $5)"
 }
 
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-wait_for "the X server" test -s "$work/display"
-export DISPLAY=":$(cat "$work/display")"
-unset WAYLAND_DISPLAY # the game would take the desktop's compositor over this X server
+start_xvfb 640x480
 
 data=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../data" && pwd -P)
 cp -r "$data" "$work/data"

@@ -14,38 +14,14 @@ set -euo pipefail
 game=$(realpath "$1")
 close_window=$(realpath "$2")
 cycles=${3:-4}
-work=$(mktemp -d)
-xvfb_pid=
-game_pid=
-
-cleanup() {
-    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "restart_soak: $*" >&2
-    [[ -f $work/brevox.log ]] && { echo "--- brevox.log (end)"; grep -v '^ GL_' "$work/brevox.log" | tail -n 40; } >&2
-    exit 1
-}
-
-# Waits up to 30 s for a command to succeed.
-wait_for() {
-    local what=$1
-    shift
-    for _ in $(seq 300); do
-        "$@" && return 0
-        [[ -z $game_pid ]] || kill -0 "$game_pid" 2>/dev/null || fail "the game ended waiting for $what"
-        sleep 0.1
-    done
-    fail "gave up waiting for $what"
+e2e_name=restart_soak
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+show_failure() {
+    [[ -f $work/brevox.log ]] && { echo "--- brevox.log (end)"; grep -v '^ GL_' "$work/brevox.log" | tail -n 40; }
 }
 
 restarts() { grep -c -F "+ vid_restart successfull!" "$work/brevox.log" || true; }
 has_restarts() { [[ $(restarts) -ge $1 ]]; }
-window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
 keys() { xdotool key --delay 30 "$@"; }
 shot() { import -window root "$work/$1.png"; }
 mean() { convert "$work/$1.png" -crop "$2" +repage -format "%[fx:round(100*$3)]" info:; }
@@ -53,11 +29,7 @@ mean() { convert "$work/$1.png" -crop "$2" +repage -format "%[fx:round(100*$3)]"
 resident_kib() { echo $(($(cut -d ' ' -f 2 "/proc/$game_pid/statm") * $(getconf PAGESIZE) / 1024)); }
 descriptors() { find "/proc/$game_pid/fd" -mindepth 1 -maxdepth 1 | wc -l; }
 
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-wait_for "the X server" test -s "$work/display"
-export DISPLAY=":$(cat "$work/display")"
-unset WAYLAND_DISPLAY
+start_xvfb 640x480
 
 cp -r "$(dirname "${BASH_SOURCE[0]}")/../../data" "$work/data"
 cd "$work"
@@ -73,11 +45,6 @@ export MALLOC_ARENA_MAX=1 LP_NUM_THREADS=0
 "$game" &
 game_pid=$!
 
-title_has_rate() {
-    local id
-    id=$(window) || return 1
-    [[ -n $id ]] && xdotool getwindowname "$id" | grep -q -E '\[[0-9]+ FPS\]$'
-}
 wait_for "the frame rate in the title" title_has_rate
 
 # A point: "continue", the intro, the serve, the right paddle away from the level ball until the
