@@ -62,15 +62,15 @@ expect_mean menu 240x40+200+2 mean gt 8 "no title"
 expect_mean menu 300x30+170+116 mean.r gt 5 "no options"
 expect_mean menu 640x60+0+400 mean lt 2 "something below the menu"
 
+# Each screen is waited for: on a loaded machine the game may take a while to get there, and
+# the serve is refused until its delay has passed.
+intro_on_show() { shot intro && [[ $(mean intro 640x120+0+360 mean.b) -gt 8 ]]; }
+serve_on_show() { shot serve && [[ $(mean serve 440x22+100+238) -gt 20 ]]; }
 keys Down Down Down Return # "continue": the welcome, then the intro picture
-sleep 1
-shot intro
-expect_mean intro 640x120+0+360 mean.b gt 8 "no intro picture"
+wait_for "the intro picture" intro_on_show
 
 keys space # the playing field, waiting for the serve
-sleep 0.8
-shot serve
-expect_mean serve 440x22+100+238 mean gt 20 "no prompt to serve"
+wait_for "the prompt to serve" serve_on_show
 
 # The rally: a serve, then the right player's UP held until a point shows its medal (the disc
 # at the centre, gold: more red than blue, where the field is blue).

@@ -49,10 +49,13 @@ wait_for "the frame rate in the title" title_has_rate
 
 # A point: "continue", the intro, the serve, the right paddle away from the level ball until the
 # medal (gold over the blue field) shows; then the medal's three seconds.
+# Each step waits for its screen, since the serve is refused until its delay has passed.
+intro_on_show() { shot intro && [[ $(mean intro 640x120+0+360 mean.b) -gt 8 ]]; }
+serve_on_show() { shot serve && [[ $(mean serve 440x22+100+238 mean) -gt 20 ]]; }
 keys Down Down Down Return
-sleep 1
+wait_for "the intro" intro_on_show
 keys space
-sleep 0.8
+wait_for "the prompt to serve" serve_on_show
 xdotool keydown Up keydown space
 sleep 0.3
 xdotool keyup space
