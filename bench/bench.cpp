@@ -123,6 +123,23 @@ void pacing(double seconds) {
     }
 }
 
+// `count` video restarts with the log, then as many without it: the difference is what its
+// lines cost.
+void restarts(int count) {
+    clog* const log = main_log;
+    std::vector<double> times[2];
+    for (int i = 0; i < 2 * count; ++i) {
+        main_log = i < count ? log : nullptr;
+        loop_request = loop_vid_restart;
+        const double start = now_us();
+        main_loop_step();
+        times[i >= count].push_back(now_us() - start);
+    }
+    main_log = log;
+    print_row("restart " + size_name + " logged", times[0]);
+    print_row("restart " + size_name + " unlogged", times[1]);
+}
+
 // The voice sample's frames, which the output must show from the first period after play().
 struct {
     std::vector<std::int16_t> voice;
@@ -212,20 +229,8 @@ int main(int argc, char** argv) {
         frames(arg(4));
     if (mode == "pace")
         pacing(arg(4));
-    clog* const log = main_log;
-    std::vector<double> restarts[2]; // with the log, and without it: what its lines cost
-    for (int i = 0; mode == "restart" && i < 2 * arg(4); ++i) {
-        main_log = i < arg(4) ? log : nullptr;
-        loop_request = loop_vid_restart;
-        const double start = now_us();
-        main_loop_step();
-        restarts[i >= arg(4)].push_back(now_us() - start);
-    }
-    main_log = log;
-    if (mode == "restart") {
-        print_row("restart " + size_name + " logged", restarts[0]);
-        print_row("restart " + size_name + " unlogged", restarts[1]);
-    }
+    if (mode == "restart")
+        restarts(arg(4));
     print_row("report", {report_us});
     if (mode == "sound")
         sound(arg(4));
