@@ -1,19 +1,43 @@
 # What the end-to-end scripts share, sourced after `set -euo pipefail`: a scratch directory
-# ($work), a virtual X server of the script's own, waiting for the game, failing with what shows
-# why, and cleaning up. The script sets e2e_name before sourcing and may define show_failure
-# (what to print after the message, e.g. the game's log) and more_cleanup.
+# ($work), a virtual X server of the script's own, waiting for the game, holding its polled keys,
+# failing with what shows why, and cleaning up. The script sets e2e_name before sourcing and may
+# define show_failure (what to print after the message, e.g. the game's log) and more_cleanup
+# (run after the game has ended and before the X server goes).
+#
+# The scripts wait for what they must see, never for a span of time. Their deadlines only end a
+# hang: 30 s for each wait, times BREVOX_E2E_TIME_FACTOR (a whole number, default 1), which the
+# sanitizer build's tests set to 3 (tests/CMakeLists.txt) and a loaded machine may raise.
 
 work=$(mktemp -d)
 xvfb_pid=
 game_pid=
 
+time_factor=${BREVOX_E2E_TIME_FACTOR:-1}
+if [[ ! $time_factor =~ ^[1-9][0-9]*$ ]]; then
+    echo "$e2e_name: BREVOX_E2E_TIME_FACTOR is '$time_factor', not a whole number from 1" >&2
+    exit 1
+fi
+wait_seconds=$((30 * time_factor))
+
+# end_process PID: asks it to end (SIGTERM), and forces it after 5 s (scaled).
+end_process() {
+    [[ -n $1 ]] || return 0
+    kill "$1" 2>/dev/null || return 0
+    local deadline=$((SECONDS + 5 * time_factor))
+    while kill -0 "$1" 2>/dev/null && ((SECONDS < deadline)); do sleep 0.1; done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+# The game first: a game whose X server or compositor went away first may never end.
 e2e_cleanup() {
-    [[ -n $game_pid ]] && kill "$game_pid" 2>/dev/null || true
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    end_process "$game_pid"
     if declare -F more_cleanup >/dev/null; then more_cleanup; fi
+    end_process "$xvfb_pid"
     rm -rf "$work"
 }
 trap e2e_cleanup EXIT
+trap 'exit 1' HUP INT TERM
 
 fail() {
     echo "$e2e_name: $*" >&2
@@ -21,16 +45,43 @@ fail() {
     exit 1
 }
 
-# Waits up to 30 s for a command to succeed, and gives up at once if the game has ended.
+# wait_for WHAT COMMAND...: waits for COMMAND to succeed, and gives up at once if the game has ended.
 wait_for() {
-    local what=$1
+    local what=$1 deadline=$((SECONDS + wait_seconds))
     shift
-    for _ in $(seq 300); do
-        "$@" && return 0
+    until "$@"; do
         [[ -z $game_pid ]] || kill -0 "$game_pid" 2>/dev/null || fail "the game ended waiting for $what"
+        ((SECONDS < deadline)) || fail "gave up waiting for $what"
         sleep 0.1
     done
-    fail "gave up waiting for $what"
+}
+
+# hold_key KEY WHAT COMMAND...: holds KEY down until COMMAND succeeds (as wait_for), then lets it
+# go. SPACE and the paddle keys are polled, read once a frame: a tap that `xdotool key` presses and
+# releases within one slow frame is never seen, by design.
+hold_key() {
+    local key=$1
+    shift
+    xdotool keydown "$key"
+    wait_for "$@"
+    xdotool keyup "$key"
+}
+
+# game_exit STATUS: waits for the game to end and checks its exit status.
+game_exit() {
+    local status=0 deadline=$((SECONDS + wait_seconds))
+    while kill -0 "$game_pid" 2>/dev/null; do
+        ((SECONDS < deadline)) || fail "the game does not end"
+        sleep 0.1
+    done
+    wait "$game_pid" || status=$?
+    game_pid=
+    [[ $status -eq $1 ]] || fail "exit status $status, not $1"
+}
+
+# ended_in_order LOG: the log closes with the end banner.
+ended_in_order() {
+    tail -c 27 "$1" | grep -q -F -- "---- brevox ended ----" || fail "no end banner in $1"
 }
 
 # start_xvfb WxH: an X server whose only display mode is that size, as DISPLAY. -noreset: the
@@ -42,6 +93,42 @@ start_xvfb() {
     export DISPLAY=":$(cat "$work/display")"
     unset WAYLAND_DISPLAY SDL_VIDEODRIVER # the game would take the desktop's compositor
 }
+
+# screen_rgb REGION: the mean red, green and blue, each in 0..100, over a region WxH+X+Y of the
+# screen as it is now, y counted from the top. Quicker than a screenshot kept on disk, for the
+# waits that must see a change soon.
+screen_rgb() {
+    import -window root -crop "$1" +repage \
+        -format '%[fx:round(100*mean.r)] %[fx:round(100*mean.g)] %[fx:round(100*mean.b)]' info:
+}
+
+# rgb_at REGION: sets rgb to screen_rgb's three means; fails when the screen could not be read.
+rgb_at() {
+    local out
+    out=$(screen_rgb "$1") || return 1
+    read -r -a rgb <<<"$out"
+    ((${#rgb[@]} == 3))
+}
+
+# green_word_at REGION: a green word of the game's text fills REGION (its green stands 15 above
+# red and blue): status 0, else 1, and 2 when the screen could not be read. Without its font the
+# game draws each letter as a block of its colour: that passes too.
+green_word_at() {
+    rgb_at "$1" || return 2
+    ((rgb[1] >= rgb[0] + 15 && rgb[1] >= rgb[2] + 15))
+}
+
+# In a 640x480 window or fullscreen: SPACE in the intro's "Press SPACE to enter" and in the
+# field's "Press SPACE to start", shown while the game waits for the serve and no medal shows.
+intro_shown() { green_word_at 98x18+241+300; }
+serve_prompt_shown() { green_word_at 108x18+232+239; }
+serve_prompt_gone() {
+    local status=0
+    serve_prompt_shown || status=$?
+    ((status == 1))
+}
+# A point's medal at the centre of the field: gold, more red than blue, where the field is blue.
+medal_shown() { rgb_at 60x60+290+190 && ((rgb[0] > rgb[2] + 20)); }
 
 window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
 title_has_rate() {
