@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Starts the built game in hostile surroundings, each on a virtual X server of its own making
-# (640x480), and checks the log's verdicts, exit code 1 and no crash or sanitizer report:
-#   no display at all: the window fails, the start ends in order;
+# (640x480), and checks the log's verdicts, the exit status and no crash or sanitizer report:
+#   no display at all: the window fails, the start ends in order with status 1;
 #   no sound device: the sound system and the five samples fail, the game plays silently;
 #   no data/ directory; every file of data/ cut to half its size; every one replaced by as
 #   many random bytes: each picture and sample gets its verdict, the game plays;
-#   a working directory the game cannot write to: no log, the game plays.
+#   a working directory the game cannot write to: no log, the game plays;
+# each game that plays ends with status 0 at its window's close button; then
+#   SIGTERM and SIGINT while the game waits for the serve: it ends in order, with status 143
+#   and 130, as a process ended by that signal would report.
 # (A focus loss with keys held is the keyboard's unit tests' case.)
 #
 #   hostile.sh GAME CLOSE_WINDOW
@@ -52,27 +55,20 @@ start() {
 }
 
 # play: the game runs (its frame rate in the title), "continue" plays the welcome and opens the
-# intro, SPACE leads to the field; then the window's close button.
+# intro, SPACE held leads to the field and its prompt to serve.
 play() {
     wait_for "the frame rate in the title" title_has_rate
     xdotool key --delay 40 Down Down Down Return
-    sleep 0.5
-    xdotool key space
-    sleep 0.5
-    kill -0 "$game_pid" 2>/dev/null || fail "the game ended while playing"
-    "$close_window" "$(window)"
+    wait_for "the intro" intro_shown
+    hold_key space "the prompt to serve" serve_prompt_shown
 }
+close_game() { "$close_window" "$(window)"; }
 
-# finish: exit code 1, no sanitizer report, and the end banner unless there is no log.
+# finish STATUS: that exit status, no sanitizer report, and the end banner unless there is no log.
 finish() {
-    local status=0
-    wait "$game_pid" || status=$?
-    game_pid=
-    [[ $status -eq 1 ]] || fail "exit code $status, not 1"
+    game_exit "$1"
     ! grep -q -E 'Sanitizer|runtime error' "$case_dir/stderr" || fail "a sanitizer report"
-    [[ ! -e $case_dir/brevox.log ]] ||
-        tail -c 27 "$case_dir/brevox.log" | grep -q -F -- "---- brevox ended ----" ||
-        fail "no end banner"
+    [[ ! -e $case_dir/brevox.log ]] || ended_in_order "$case_dir/brevox.log"
 }
 
 start_xvfb 640x480
@@ -85,26 +81,28 @@ sounds=(ace.wav fastball.wav slowball.wav voice.wav apply.wav)
 texture_line='^ \(texture\) loading (TGA|BMP) texture data/'
 sound_line='^ \(cgame\) loading sound file data/'
 
-for name in no_display no_sound no_data truncated random read_only; do
+for name in no_display no_sound no_data truncated random read_only sigterm sigint; do
     mkdir "$work/$name"
     [[ $name == no_data ]] || cp -r "$data" "$work/$name/data"
 done
 
 start no_display -u DISPLAY
-finish
+finish 1
 log_has $' (window) creating main window : FAILED\n\n+ initialization abnormal\n\n+ cleaning up main objects\n'
 grep -q -F "no display available" "$case_dir/stderr" || fail "no word of it on standard error"
 
 start no_sound SDL_AUDIODRIVER=no-such-driver
 play
-finish
+close_game
+finish 0
 log_has $' (cgame) loading DXPLAY sound system : FAILED\n'
 log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
 log_count 7 "$texture_line.* : OK$"
 
 start no_data
 play
-finish
+close_game
+finish 0
 log_count 7 "$texture_line[a-z_]+\.(tga|bmp) : FAILED \[unable to open file\]$"
 log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
 log_has $' (cgame) loading DXPLAY sound system : OK\n'
@@ -115,7 +113,8 @@ for file in "${pictures[@]}" "${sounds[@]}"; do
 done
 start truncated
 play
-finish
+close_game
+finish 0
 log_count 6 "$texture_line[a-z_]+\.tga : FAILED \[image size error [0-9]+ and expected [0-9]+$"
 log_count 1 "${texture_line}intro\.bmp : FAILED \[read error\]$"
 log_count 5 "$sound_line[a-z]+\.wav : OK$"
@@ -133,7 +132,8 @@ for name in names:
 EOF
 start random
 play
-finish
+close_game
+finish 0
 log_count 7 "$texture_line.* : FAILED \[(unsupported format|invalid file format)\]$"
 log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
 
@@ -143,7 +143,21 @@ as_user=()
 ((EUID != 0)) || as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 start read_only -- "${as_user[@]}"
 play
-finish
+close_game
+finish 0
 [[ ! -e $case_dir/brevox.log ]] || fail "a log was written"
+
+# The signals that end a process: the game ends in order, as after a quit, but says by its
+# status which signal ended it. A shell starts a command in the background with SIGINT ignored;
+# it is given back its default here, as a terminal's Ctrl+C would find it.
+for signal in TERM INT; do
+    name=sig${signal,,}
+    start "$name" --default-signal=INT
+    play
+    kill -"$signal" "$game_pid"
+    finish $((128 + $(kill -l "$signal")))
+    log_has $'\n+ cleaning up main objects\n'
+    log_count 0 'FAILED'
+done
 
 echo "hostile: passed"
