@@ -6,7 +6,7 @@
 #   F1 four times, fullscreen at 640x480 in between (weston's output is 1024x768: the compositor
 #   scales the mode), the menu's resolution changed to 800x600 and applied, F1 into fullscreen at
 #   800x600 and back, and a close request from the close button of its title bar;
-# then end with exit status 1 and a complete log without any FAILED step.
+# then end with exit status 0 and a complete log without any FAILED step.
 # Then a compositor without a seat: the game must leave it for X11.
 #
 #   wayland_game.sh GAME
@@ -15,63 +15,31 @@
 set -euo pipefail
 
 game=$(realpath -- "$1")
-work=$(mktemp -d)
+e2e_name=wayland_game
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 shots=${BREVOX_E2E_SHOTS:-$work}
 mkdir -p "$shots"
-xvfb_pid=
 weston_pid=
-game_pid=
 
-# Ends a process, asked first and forced after 5 s.
-end_process() {
-    [[ -n $1 ]] || return 0
-    kill "$1" 2>/dev/null || return 0
-    for _ in $(seq 50); do
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -KILL "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
-
-# The game first: with its compositor gone, SDL's Wayland driver would never return to it.
-cleanup() {
-    end_process "$game_pid"
-    end_process "$weston_pid"
-    end_process "$xvfb_pid"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' HUP INT TERM
-
-fail() {
-    echo "wayland_game: $*" >&2
-    [[ -f $work/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$work/brevox.log"; } >&2
-    [[ -f $work/weston.log ]] && { echo "--- weston.log"; tail -n 20 "$work/weston.log"; } >&2
-    exit 1
-}
-
-# Waits up to 30 s for a command to succeed, while the game runs.
-wait_for() {
-    local what=$1 deadline=$((SECONDS + 30))
-    shift
-    until "$@"; do
-        [[ -z $game_pid ]] || kill -0 "$game_pid" 2>/dev/null || fail "the game ended while $what"
-        ((SECONDS < deadline)) || fail "gave up waiting for $what"
-        sleep 0.1
-    done
+# lib.sh ends the game first: with its compositor gone, SDL's Wayland driver would never return
+# to it. Then weston, before the X server it runs in.
+more_cleanup() { end_process "$weston_pid"; }
+show_failure() {
+    [[ -f $work/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$work/brevox.log"; }
+    [[ -f $work/weston.log ]] && { echo "--- weston.log"; tail -n 20 "$work/weston.log"; }
 }
 
 log_count() { grep -c -F -- "$1" "$work/brevox.log" 2>/dev/null || true; }
 has_log_count() { [[ $(log_count "$1") -ge $2 ]]; }
 keys() { xdotool key --delay 80 "$@"; }
 restarts() { log_count "+ vid_restart successfull!"; }
-# Presses F1 and waits for the restart it asks for.
+# f1 CHECK...: presses F1, waits for the restart it asks for and then for the picture CHECK looks
+# for, before any other key: a key typed before the new window is there may be lost.
 f1() {
-    local before
-    before=$(restarts)
+    local count=$(($(restarts) + 1))
     keys F1
-    wait_for "restart $((before + 1))" has_log_count "+ vid_restart successfull!" $((before + 1))
+    wait_for "restart $count" has_log_count "+ vid_restart successfull!" "$count"
+    wait_for "the game's picture after restart $count" "$@"
 }
 game_has_x_window() { [[ -n $(xdotool search --name '^brevox' 2>/dev/null) ]]; }
 
@@ -88,10 +56,12 @@ shot() {
 }
 # The mean grey level of a region WxH+X+Y of a screenshot, in 0..100.
 mean() { convert "$shots/$1.png" -crop "$2" +repage -format '%[fx:round(100*mean)]' info:; }
-# Fullscreen: the game's black fills the left corners of the output.
+# Fullscreen: the game's black fills the left corners of the output; with the game in a window,
+# the desktop's grey shows at the bottom left.
 fullscreen_shown() {
     shot "$1" && [[ $(mean "$1" 60x60+0+0) -lt 2 && $(mean "$1" 60x60+0+700) -lt 2 ]]
 }
+in_window() { shot "$1" && [[ $(mean "$1" 60x60+0+700) -gt 20 ]]; }
 near() { (($1 - $2 <= 3 && $2 - $1 <= 3)); }
 # grown_by NAME GAIN CENTRE: a window keeps its left edge when it grows, so the headings centred
 # in it move right by half of what it gains.
@@ -107,12 +77,11 @@ start_weston() {
     mkdir -m 0700 "$XDG_RUNTIME_DIR"
     weston --backend="$1" --socket=brevox-e2e --idle-time=0 "${@:2}" >"$work/weston.log" 2>&1 &
     weston_pid=$!
-    for _ in $(seq 300); do
-        [[ -S $XDG_RUNTIME_DIR/brevox-e2e ]] && return 0
-        kill -0 "$weston_pid" 2>/dev/null || break
+    local deadline=$((SECONDS + wait_seconds))
+    until [[ -S $XDG_RUNTIME_DIR/brevox-e2e ]]; do
+        kill -0 "$weston_pid" 2>/dev/null && ((SECONDS < deadline)) || return 1
         sleep 0.1
     done
-    return 1
 }
 
 stop_weston() {
@@ -127,24 +96,7 @@ start_game() {
     wait_for "the main loop" has_log_count "+ entering main loop.." 1
 }
 
-# Waits for the game's end and checks its exit status and the end banner.
-ended_in_order() {
-    local status=0 deadline=$((SECONDS + 30))
-    while kill -0 "$game_pid" 2>/dev/null; do
-        ((SECONDS < deadline)) || fail "the game does not end"
-        sleep 0.1
-    done
-    wait "$game_pid" || status=$?
-    game_pid=
-    [[ $status -eq 1 ]] || fail "exit code $status, not 1"
-    tail -c 27 brevox.log | grep -q -F -- "---- brevox ended ----" || fail "no end banner"
-}
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb_pid=$!
-wait_for "the X server" test -s "$work/display"
-export DISPLAY=":$(cat "$work/display")"
-unset SDL_VIDEODRIVER
+start_xvfb 1280x1024
 
 if ! start_weston x11-backend.so --width=1024 --height=768; then
     echo "wayland_game: weston does not start; skipped" >&2
@@ -166,9 +118,10 @@ centre_640=$((box[2] + box[0] / 2))
 game_has_x_window && fail "the game took the X server, not SDL's Wayland driver"
 
 # F1 four times: fullscreen at 640x480, a window, fullscreen, a window.
-f1
-wait_for "the game's picture over the whole output" fullscreen_shown fullscreen-640x480
-for _ in 2 3 4; do f1; done
+f1 fullscreen_shown fullscreen-640x480
+f1 in_window window-640x480
+f1 fullscreen_shown fullscreen-640x480-again
+f1 in_window window-640x480-again
 [[ $(log_count " (driver) enumerating display modes for fullscreen : ") -eq 2 &&
     $(log_count "choosed 640x480x16bits [0Hz]") -eq 2 &&
     $(log_count " (driver) trying to apply the mode : OK") -eq 2 ]] ||
@@ -179,14 +132,11 @@ for _ in 2 3 4; do f1; done
 keys Down Right Down Down Down Return
 wait_for "the menu's restart" has_log_count "+ vid_restart successfull!" 5
 wait_for "the window at 800x600" grown_by window-800x600 $((800 - 640)) "$centre_640"
-keys F1
-wait_for "the restart into fullscreen at 800x600" has_log_count "+ vid_restart successfull!" 6
+f1 fullscreen_shown fullscreen
 grep -q -F "choosed 800x600x16bits [0Hz]" brevox.log || fail "fullscreen at 800x600 not chosen"
-wait_for "the game's picture over the whole output" fullscreen_shown fullscreen
 full_width=${box[0]}
 headings_depth=$((box[3] * 800 / 1024)) # below the window's top
-f1
-wait_for "the game back in its window" window_shown window
+f1 window_shown window
 
 # The close button ends the title bar, 24 pixels high, above the window's top right corner. The
 # pointer comes into weston's window from outside (weston may have missed its arrival under the
@@ -197,11 +147,15 @@ top=$((box[3] - headings_depth))
 close_clicked() {
     xdotool mousemove 1200 1000 sleep 0.2 mousemove $((right - 60)) $((top + 60)) sleep 0.2 \
         mousemove $((right - 12)) $((top - 12)) sleep 0.2 click 1
-    sleep 0.5
-    has_log_count " (window) close message received" 1
+    local deadline=$((SECONDS + 2 * time_factor))
+    until has_log_count " (window) close message received" 1; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
 }
 wait_for "the close request" close_clicked
-ended_in_order
+game_exit 0
+ended_in_order brevox.log
 grep -q FAILED brevox.log && fail "a step failed"
 # The window keeps the focus through every restart, and the keyboard is taken at once each time.
 [[ $(log_count " (input) trying to acquire : OK") -eq 7 ]] || fail "the keyboard not taken at once"
@@ -214,5 +168,6 @@ start_weston headless-backend.so || fail "weston's headless backend does not sta
 start_game
 wait_for "the game's X window" game_has_x_window
 kill -TERM "$game_pid"
-ended_in_order
+game_exit 143
+ended_in_order brevox.log
 echo "wayland_game: passed"
