@@ -65,16 +65,13 @@ menu_on_show() {
 }
 
 # Starts PREFIX's launcher from $work/elsewhere, waits for the menu, chooses "quit" (Up wraps
-# round to it) and checks that the game ran in $state.
+# round to it) and checks that the game ran in $state and ended with status 0.
 play_from() {
     "$1/bin/brevox" &
     game_pid=$!
     wait_for "the menu" menu_on_show
     xdotool key --delay 60 Up Return
-    local status=0
-    wait "$game_pid" || status=$?
-    game_pid=
-    [[ $status -eq 1 ]] || fail "exit code $status, not 1"
+    game_exit 0
     [[ $(readlink "$state/data") == "$1/share/brevox/data" ]] || fail "data is not linked to $1"
     grep -q -F "+ loop quit requested.." "$state/brevox.log" || fail "no log in $state"
     [[ $(grep -c -E '^ \(texture\) loading .* : OK$' "$state/brevox.log") -eq 7 ]] ||
