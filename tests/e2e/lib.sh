@@ -8,16 +8,17 @@
 # hang: 30 s for each wait, times BREVOX_E2E_TIME_FACTOR (a whole number, default 1), which the
 # sanitizer build's tests set to 3 (tests/CMakeLists.txt) and a loaded machine may raise.
 
-work=$(mktemp -d)
-xvfb_pid=
-game_pid=
-
 time_factor=${BREVOX_E2E_TIME_FACTOR:-1}
 if [[ ! $time_factor =~ ^[1-9][0-9]*$ ]]; then
     echo "$e2e_name: BREVOX_E2E_TIME_FACTOR is '$time_factor', not a whole number from 1" >&2
     exit 1
 fi
 wait_seconds=$((30 * time_factor))
+
+work=$(mktemp -d)
+xvfb_pid=
+game_pid=
+rgb=() # the last rgb_at's means
 
 # end_process PID: asks it to end (SIGTERM), and forces it after 5 s (scaled).
 end_process() {
