@@ -212,7 +212,7 @@ TEST_F(program_run_test, FramesRunBackToBackUntilAQuitRequestEndsTheRunInOrder) 
     ASSERT_NE(os::set_timer(0, 0, 1, lift_the_cap), 0u);
     ASSERT_NE(os::set_timer(0, 0, 25, request_quit), 0u);
     const std::uint64_t reads_before = os::seam::clock_reads();
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("quit"));
     // Without a cap a frame reads the clock once, 0.1 ms a reading. With nothing queued for
     // 20 ms the loop must not wait for a message but run a frame for every reading.
@@ -237,13 +237,18 @@ void play_script(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
     }
 }
 
+void press_f1(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+    os::kill_timer(0, id);
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+}
+
 TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
     os::seam::use_synthetic_display_modes(
         {{148, 0, 32, 1024, 768, 60}, {148, 0, 32, 640, 480, 60}});
     register_program_resources();
     ASSERT_NE(os::set_timer(0, 0, 30, play_script), 0u);
     const int textures_before = live_textures;
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
     EXPECT_EQ(live_textures, textures_before) << "every texture name made is deleted";
 
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("f1_twice_then_close"));
@@ -260,7 +265,7 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
 
 TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
     test_support::fail_nothrow_allocations(1); // the log is made, the cvar list is not
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_failed);
     EXPECT_EQ(log_from("+ creating cvar list"),
               "+ creating cvar list\n"
               "\n+ creating main objects\n"
@@ -275,16 +280,23 @@ TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
 TEST_F(program_run_test, WithoutALogTheProgramStillRunsAndEnds) {
     std::filesystem::create_directory(log_file_name);
     os::post_quit_message(0);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
     test_support::fail_nothrow_allocations(0); // the log object itself
     os::post_quit_message(0);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
+}
+
+TEST_F(program_run_test, AFullscreenSwitchWithoutAUsableModeEndsTheRunAsAFailure) {
+    os::seam::use_synthetic_display_modes({{148, 0, 32, 1024, 768, 60}});
+    ASSERT_NE(os::set_timer(0, 0, 30, press_f1), 0u);
+    EXPECT_EQ(run(), exit_failed);
+    EXPECT_NE(read_log().find("+ loop quit requested..\n"), std::string::npos);
 }
 
 TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessage) {
     os::startup();
     std::raise(SIGINT);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), 128 + SIGINT);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("interrupt"));
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
