@@ -142,6 +142,32 @@ TEST_F(game_test, PaddleHitsFollowTheWayThePaddleMoves) {
     }
 }
 
+// A long frame moves the ball 8 units, more than the 5-unit band is deep: from in front of the
+// band to behind it. A paddle in its way returns it where it is; one out of its way lets it
+// score.
+TEST_F(game_test, ABallThatJumpsTheHitBandIsReturnedByAPaddleInItsWay) {
+    for (const bool right : {true, false}) {
+        for (const bool in_the_way : {true, false}) {
+            SCOPED_TRACE(std::string(right ? "right" : "left") +
+                         (in_the_way ? ", in the way" : ", out of the way"));
+            // Right: x + 5 at 621, 629 (in front of the band 630..635), then 637 (behind it);
+            // left: x - 5 at 19, 11, then 3, over the band 5..10.
+            ball_in_play(right ? 616 : 24, 240, right ? 8 : -8, 0, right ? 1 : 0);
+            cpaddle& paddle = right ? *game->right : *game->left;
+            paddle.y = in_the_way ? 240 : 400;
+            rally_hits = 0;
+            frame(); // 15 ms at speed 10: one step
+            EXPECT_EQ(rally_hits, 0) << "still in front of the band";
+            frame();
+            EXPECT_EQ(game->ball->x, right ? 632.0f : 8.0f) << "the ball is not moved back";
+            EXPECT_EQ(game->ball->heading, in_the_way == right ? 0 : 1);
+            EXPECT_EQ(rally_hits, in_the_way ? 1 : 0);
+            frame();
+            EXPECT_EQ(game->state, in_the_way ? game_in_play : game_point);
+        }
+    }
+}
+
 TEST_F(game_test, TheBallBouncesOffTheWallsAndScoresAtTheEdge) {
     ball_in_play(320, 465, 1, 5, 1);
     frame();
