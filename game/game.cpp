@@ -67,9 +67,12 @@ void open_sound() {
     sample_apply = load_sample("data/apply.wav");
 }
 
+// Without a timer the serve could never become ready: it is ready at once.
 void start_serve_delay(std::uint32_t ms) {
     serve_ready = 0;
     serve_timer = os::set_timer(0, 0, ms, serve_timer_proc);
+    if (serve_timer == 0)
+        serve_ready = 1;
 }
 
 // Keys push the paddle; without them friction brakes it to exactly 0. The edges stop it dead.
@@ -380,8 +383,8 @@ void cgame::move_ball(float step, float width, float height) {
 void cgame::score_point() {
     cpaddle* scorer = ball->scorer == 1 ? left : right;
     scorer->score += 1;
-    medal_shown = 1;
     medal_timer = os::set_timer(0, 0, medal_show_ms, medal_timer_proc);
+    medal_shown = medal_timer != 0; // without a timer to take it away, no medal is shown
     state = game_serve_wait;
 
     medal_kind = medal_for(*ball);

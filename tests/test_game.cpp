@@ -4,6 +4,7 @@
 #include "game/game.h"
 #include "game/menu.h"
 #include "os/clock.h"
+#include "os/fault.h"
 #include "os/keys.h"
 #include "os/messages.h"
 #include "os/sound.h"
@@ -267,6 +268,16 @@ TEST_F(game_test, TheServeWaitsForItsTimerAndAlternates) {
     frame(20);
     EXPECT_EQ(game->state, game_in_play) << "random play checks the alternation further";
     EXPECT_EQ(game->ball->heading, 0);
+
+    // Without a timer the serve is ready at once and no medal stays on show for ever.
+    game->state = game_point;
+    game->ball->scorer = 1;
+    rally_hits = 0; // an ace
+    os::seam::fail_call("set_timer", 0, 2);
+    frame();
+    EXPECT_EQ(std::pair(medal_shown, serve_ready), std::pair(0, 1));
+    frame();
+    EXPECT_EQ(game->state, game_in_play) << "the held SPACE serves in the next frame";
 }
 
 TEST_F(game_test, BothDrawsOfALaunchShareOneRawValue) {
