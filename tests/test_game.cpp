@@ -29,8 +29,7 @@ class game_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        start_log_and_cvars();
-        ASSERT_NO_FATAL_FAILURE(open_main_window());
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
         os::seam::set_focus(main_window->hwnd, true);
         main_cvars->register_int("clwidth", 640);
         main_cvars->register_int("clheight", 480);
@@ -44,9 +43,7 @@ protected:
     // dispatched, and the update sees the frame's length.
     void frame(std::uint32_t ms = 15) {
         os::seam::advance_clock_ms(ms);
-        os::msg message;
-        while (os::peek_message(message, 0, 0, 0, os::PM_REMOVE))
-            os::dispatch_message(message);
+        dispatch_waiting_messages();
         main_timer->frame_ms = ms;
         game->update();
     }

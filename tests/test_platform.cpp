@@ -140,8 +140,7 @@ class window_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        start_log_and_cvars();
-        ASSERT_NO_FATAL_FAILURE(open_main_window());
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
         ASSERT_EQ(menu.init(), 1);
         main_game = &game;
         main_menu = &menu;
@@ -152,13 +151,7 @@ protected:
         brevox_test::TearDown();
     }
 
-    // Delivers a key as the system would and pumps it through the window procedure.
-    void press(std::uint8_t dik) {
-        os::seam::press_key(main_window->hwnd, dik);
-        os::msg m;
-        while (os::peek_message(m, 0, 0, 0, os::PM_REMOVE))
-            last_result = os::dispatch_message(m);
-    }
+    void press(std::uint8_t dik) { last_result = press_and_dispatch(dik); }
 
     cgame game;
     cmenu menu;
