@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -217,12 +218,46 @@ protected:
     }
 };
 
-// The whole log of a run as tests/logs/NAME.log has it (OpenGL sections left out): the tests
-// run where there is no data/ directory, on a pulled sound device.
+std::vector<std::string> lines_of(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The whole log of a run (OpenGL sections left out), from tests/logs/: the tests run where there
+// is no data/ directory, on a pulled sound device. The quit's log is written out whole,
+// quit.log; every other is NAME.diff, its differences from that one (`diff -U0`).
 std::string expected_log(const std::string& name) {
-    std::ifstream file(std::string(BREVOX_SOURCE_DIR) + "/tests/logs/" + name + ".log",
-                       std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string logs = std::string(BREVOX_SOURCE_DIR) + "/tests/logs/";
+    const std::vector<std::string> base = lines_of(logs + "quit.log");
+    std::vector<std::string> lines;
+    std::size_t next = 0; // the first line of quit.log not yet taken
+    bool in_hunks = false;
+    const auto diff = name == "quit" ? std::vector<std::string>{} : lines_of(logs + name + ".diff");
+    for (const std::string& line : diff) {
+        if (line.starts_with("@@ -")) {
+            // "-START,COUNT": the hunk takes COUNT lines from START on, or with a COUNT of 0
+            // adds its lines after line START. COUNT is 1 when left out.
+            std::size_t start = 0, count = 1;
+            std::sscanf(line.c_str(), "@@ -%zu,%zu", &start, &count);
+            const std::size_t upto = count == 0 ? start : start - 1;
+            lines.insert(lines.end(), base.begin() + next, base.begin() + upto);
+            next = upto;
+            in_hunks = true;
+        } else if (in_hunks && line.starts_with("-")) {
+            EXPECT_EQ(line.substr(1), base.at(next)) << name << ".diff takes another line";
+            ++next;
+        } else if (in_hunks && line.starts_with("+")) {
+            lines.push_back(line.substr(1));
+        }
+    }
+    lines.insert(lines.end(), base.begin() + next, base.end());
+    std::string log;
+    for (const std::string& line : lines)
+        log += line + "\n";
+    return log;
 }
 
 TEST_F(program_run_test, FramesRunBackToBackUntilAQuitRequestEndsTheRunInOrder) {

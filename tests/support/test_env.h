@@ -59,8 +59,8 @@ void stop_failing_allocations();
 // Appends the lowest `size` bytes of the value, little-endian, to a string or a vector of bytes.
 void put_le(auto& out, std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<typename std::remove_cvref_t<decltype(out)>::value_type>(
-            value >> (8 * i)));
+        out.push_back(
+            static_cast<typename std::remove_cvref_t<decltype(out)>::value_type>(value >> (8 * i)));
 }
 
 // Writes the bytes of a string or a vector of bytes to the file.
