@@ -30,8 +30,10 @@ int log_printf(clog* log, const char* format, ...) {
         return 0;
     // Written as it is, never used as a format again: a "%" in an argument stays a "%".
     const std::size_t length = std::strlen(log->line);
-    const std::size_t written = std::fwrite(log->line, 1, length, log->stream);
-    std::fclose(log->stream);
+    std::size_t written = std::fwrite(log->line, 1, length, log->stream);
+    // The line leaves the stream's buffer only at the close: a full disk fails there.
+    if (std::fclose(log->stream) != 0)
+        written = 0;
     log->stream = nullptr;
     return static_cast<int>(written);
 }

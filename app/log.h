@@ -24,5 +24,6 @@ public:
 extern clog* main_log;
 
 // Formats one piece of text and appends it to the log. Returns the number of characters
-// written; 0 when there is no log or the file cannot be opened (the line is skipped).
+// written; 0 when there is no log or the file cannot be opened or closed (a full disk: the
+// line is lost).
 int log_printf(clog* log, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -6,6 +6,7 @@
 #include "game/game.h"
 #include "game/menu.h"
 #include "os/messages.h"
+#include "os/process.h"
 #include "platform/window.h"
 #include "render/render.h"
 
@@ -20,6 +21,10 @@ cmenu* main_menu = nullptr;
 std::int32_t loop_request = loop_run;
 
 namespace {
+
+// Set when a video restart failed and so ended the loop: the run did not end as the players
+// wished.
+bool restart_failed = false;
 
 void register_startup_cvars(os::hinstance instance) {
     main_cvars->register_string("windowname", window_title);
@@ -79,15 +84,26 @@ void cap_frame_rate() {
         main_timer->update();
 }
 
+// The process's exit status for how the run ended: a failure is 1; a run that an interrupt or
+// termination signal ended in order is 128 + the signal's number, as shells report it.
+int exit_status(bool failed) {
+    if (failed)
+        return exit_failed;
+    const int signal_number = os::quit_signal();
+    return signal_number != 0 ? 128 + signal_number : exit_played;
+}
+
 } // namespace
 
 int WinMain(os::hinstance instance, os::hinstance, const char*, int) {
     create_log_and_cvars(instance);
-    if (init_main_objects())
+    restart_failed = false;
+    const bool started = init_main_objects();
+    if (started)
         main_loop();
     cleanup_main_objects();
     free_cvars_and_log();
-    return 1;
+    return exit_status(!started || restart_failed);
 }
 
 void create_log_and_cvars(os::hinstance instance) {
@@ -143,7 +159,8 @@ void main_loop() {
 
 int main_loop_step() {
     if (loop_request == loop_vid_restart) {
-        loop_request = vid_restart() ? loop_run : loop_quit;
+        restart_failed = !vid_restart();
+        loop_request = restart_failed ? loop_quit : loop_run;
         return 1; // no frame in this pass
     }
     if (loop_request == loop_quit) {

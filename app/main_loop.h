@@ -21,7 +21,12 @@ extern ctimer* main_timer;
 
 inline constexpr const char* window_title = "brevox [build 0.7a]";
 
-// The program's entry point; only the instance handle is used. Always returns 1.
+// The process's exit status: the players ended the game, or its start or a video restart failed.
+// A run ended in order by an interrupt or termination signal returns 128 + its number.
+inline constexpr int exit_played = 0;
+inline constexpr int exit_failed = 1;
+
+// The program's entry point; only the instance handle is used. Returns the exit status.
 int WinMain(os::hinstance instance, os::hinstance previous, const char* command_line,
             int show_command);
 

@@ -67,9 +67,12 @@ void open_sound() {
     sample_apply = load_sample("data/apply.wav");
 }
 
+// Without a timer the serve could never become ready: it is ready at once.
 void start_serve_delay(std::uint32_t ms) {
     serve_ready = 0;
     serve_timer = os::set_timer(0, 0, ms, serve_timer_proc);
+    if (serve_timer == 0)
+        serve_ready = 1;
 }
 
 // Keys push the paddle; without them friction brakes it to exactly 0. The edges stop it dead.
@@ -104,6 +107,23 @@ float limited(float move) {
 bool within_paddle_height(const cpaddle& paddle, const cball& ball) {
     return paddle.y - half_paddle <= ball.y + ball_radius &&
            paddle.y + half_paddle >= ball.y - ball_radius;
+}
+
+// The hit band is 5 units deep before the paddle's line. A ball that lands in it is hit, and so
+// is one whose move in this frame (up to 10 units, on a long frame) carried it from before the
+// band to beyond it: a paddle in the ball's way always returns it. `front` is the ball's centre
+// moved 5 units towards the paddle (+ 5 on the right, - 5 on the left), before and after the
+// move.
+bool reaches_right_band(float front_before, float front_after, float paddle_x) {
+    const bool in_band = paddle_x - 10 <= front_after && front_after <= paddle_x - 5;
+    const bool jumped_band = front_before < paddle_x - 10 && front_after > paddle_x - 5;
+    return in_band || jumped_band;
+}
+
+bool reaches_left_band(float front_before, float front_after, float paddle_x) {
+    const bool in_band = paddle_x + 5 <= front_after && front_after <= paddle_x + 10;
+    const bool jumped_band = front_before > paddle_x + 10 && front_after < paddle_x + 5;
+    return in_band || jumped_band;
 }
 
 // A ball flying level takes half the paddle's velocity; a still paddle changes nothing.
@@ -329,6 +349,7 @@ void cgame::launch_from_server() {
 }
 
 void cgame::move_ball(float step, float width, float height) {
+    const float x_before = ball->x;
     ball->x += limited(step * ball->vx);
     ball->y += limited(step * ball->vy);
     if (ball->y + ball_radius >= height) {
@@ -339,21 +360,21 @@ void cgame::move_ball(float step, float width, float height) {
         ball->y = 11.0f;
     }
 
-    // Only the paddle the ball is heading for can return it; the hit band is 5 units deep.
+    // Only the paddle the ball is heading for can return it.
     if (ball->heading == 1) {
         if (ball->x >= width) {
             ball->scorer = 1;
             state = game_point;
-        } else if (within_paddle_height(*right, *ball) && right->x - 10 <= ball->x + 5 &&
-                   ball->x + 5 <= right->x - 5) {
+        } else if (within_paddle_height(*right, *ball) &&
+                   reaches_right_band(x_before + 5, ball->x + 5, right->x)) {
             hit_by_right(*ball, right->velocity);
         }
     } else {
         if (ball->x <= 0) {
             ball->scorer = 2;
             state = game_point;
-        } else if (within_paddle_height(*left, *ball) && left->x + 5 <= ball->x - 5 &&
-                   ball->x - 5 <= left->x + 10) {
+        } else if (within_paddle_height(*left, *ball) &&
+                   reaches_left_band(x_before - 5, ball->x - 5, left->x)) {
             hit_by_left(*ball, left->velocity);
         }
     }
@@ -362,8 +383,8 @@ void cgame::move_ball(float step, float width, float height) {
 void cgame::score_point() {
     cpaddle* scorer = ball->scorer == 1 ? left : right;
     scorer->score += 1;
-    medal_shown = 1;
     medal_timer = os::set_timer(0, 0, medal_show_ms, medal_timer_proc);
+    medal_shown = medal_timer != 0; // without a timer to take it away, no medal is shown
     state = game_serve_wait;
 
     medal_kind = medal_for(*ball);

@@ -265,7 +265,7 @@ void reset_messages() {
         pump_thread = 0;
     }
     detail::drop_all_timers();
-    detail::take_quit_signal();
+    detail::forget_quit_signal();
 }
 
 } // namespace os::seam

@@ -15,9 +15,13 @@ constexpr os::hinstance program_instance = 0x00400000;
 std::atomic<os::thread_id> last_thread_id{0};
 std::atomic<os::thread_id> startup_thread{0};
 volatile std::sig_atomic_t quit_signal_seen = 0;
+volatile std::sig_atomic_t last_quit_signal = 0;
 thread_local os::thread_id own_thread_id = 0;
 
-extern "C" void on_quit_signal(int) { quit_signal_seen = 1; }
+extern "C" void on_quit_signal(int number) {
+    last_quit_signal = number;
+    quit_signal_seen = 1;
+}
 
 } // namespace
 
@@ -34,6 +38,7 @@ thread_id current_thread_id() {
 void startup() {
     startup_thread = current_thread_id();
     quit_signal_seen = 0;
+    last_quit_signal = 0;
     struct sigaction action {};
     action.sa_handler = on_quit_signal;
     sigemptyset(&action.sa_mask);
@@ -42,6 +47,8 @@ void startup() {
 }
 
 void shutdown() { SDL_Quit(); }
+
+int quit_signal() { return last_quit_signal; }
 
 } // namespace os
 
@@ -52,6 +59,11 @@ bool take_quit_signal() {
         return false;
     quit_signal_seen = 0;
     return true;
+}
+
+void forget_quit_signal() {
+    quit_signal_seen = 0;
+    last_quit_signal = 0;
 }
 
 thread_id main_thread() { return startup_thread; }

@@ -15,6 +15,8 @@ thread_id current_thread_id();
 // into a WM_QUIT on the calling thread's queue, so the program shuts down in order.
 void startup();
 void shutdown();
+// The number of the last interrupt or termination signal since startup(), 0 when none came.
+int quit_signal();
 
 } // namespace os
 
@@ -22,6 +24,8 @@ namespace os::detail {
 
 // True once (and only once) after an interrupt or termination signal arrived.
 bool take_quit_signal();
+// Forgets any signal that came, taken or not: quit_signal() is 0 again.
+void forget_quit_signal();
 // The thread that called startup(): the one whose queue receives the signal's WM_QUIT.
 thread_id main_thread();
 

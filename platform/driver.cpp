@@ -79,12 +79,25 @@ int cdriver::init() {
         !logged_step(" (driver) creating opengl rendering context : ",
                      [&] { return (rc = os::gl_create_context(dc)) != 0; }) ||
         !logged_step(" (driver) applying opengl rendering context : ",
-                     [&] { return os::gl_make_current(dc, rc); }))
+                     [&] { return os::gl_make_current(dc, rc); }) ||
+        (main_cvars->get_int("fullscreen") != 0 && !apply_fullscreen_mode())) {
+        give_back_contexts();
         return 0;
-    if (main_cvars->get_int("fullscreen") != 0 && !apply_fullscreen_mode())
-        return 0;
+    }
     log_opengl_info(main_log);
     return 1;
+}
+
+void cdriver::give_back_contexts() {
+    if (rc) {
+        os::gl_make_current(0, 0);
+        os::gl_delete_context(rc);
+        rc = 0;
+    }
+    if (dc) {
+        os::release_dc(main_hwnd(), dc);
+        dc = 0;
+    }
 }
 
 int cdriver::release() {

@@ -9,7 +9,8 @@ class cdriver {
 public:
     cdriver() : dc(0), rc(0) {}
 
-    // 1 on success; a failed step is logged and nothing is undone.
+    // 1 on success. A failed step is logged and ends the start, which gives back the contexts
+    // it acquired without a word in the log: the release's steps are for a started driver.
     int init();
     // Each step logged and carried on whatever its outcome; the desktop's mode comes back.
     int release();
@@ -18,6 +19,9 @@ public:
 
     os::handle dc;
     os::handle rc;
+
+private:
+    void give_back_contexts();
 };
 
 // The fullscreen mode for the cvars "width" and "height": the highest refresh rate not above

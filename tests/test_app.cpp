@@ -10,6 +10,7 @@
 #include "support/test_env.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <tuple>
@@ -107,6 +108,10 @@ TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
     EXPECT_EQ(log_printf(main_log, "[%s|%d]\n", "100% of %s and %n", 42), 23);
     EXPECT_EQ(log_printf(main_log, "<%s", std::string(5000, 'x').c_str()), 1023);
     EXPECT_EQ(log_from("[100"), "[100% of %s and %n|42]\n<" + std::string(1022, 'x'));
+    // On a full disk the line stays in the stream's buffer until the close fails.
+    std::filesystem::remove(log_file_name);
+    std::filesystem::create_symlink("/dev/full", log_file_name);
+    EXPECT_EQ(log_printf(main_log, "lost\n"), 0);
 }
 
 using cvars_test = brevox_test;

@@ -4,6 +4,7 @@
 #include "game/game.h"
 #include "game/menu.h"
 #include "os/clock.h"
+#include "os/fault.h"
 #include "os/keys.h"
 #include "os/messages.h"
 #include "os/sound.h"
@@ -28,8 +29,7 @@ class game_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        start_log_and_cvars();
-        ASSERT_NO_FATAL_FAILURE(open_main_window());
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
         os::seam::set_focus(main_window->hwnd, true);
         main_cvars->register_int("clwidth", 640);
         main_cvars->register_int("clheight", 480);
@@ -43,9 +43,7 @@ protected:
     // dispatched, and the update sees the frame's length.
     void frame(std::uint32_t ms = 15) {
         os::seam::advance_clock_ms(ms);
-        os::msg message;
-        while (os::peek_message(message, 0, 0, 0, os::PM_REMOVE))
-            os::dispatch_message(message);
+        dispatch_waiting_messages();
         main_timer->frame_ms = ms;
         game->update();
     }
@@ -139,6 +137,32 @@ TEST_F(game_test, PaddleHitsFollowTheWayThePaddleMoves) {
         EXPECT_FLOAT_EQ(game->ball->vy, c.expect_vy);
         EXPECT_EQ(game->ball->heading, right ? 0 : 1);
         EXPECT_EQ(rally_hits, 1);
+    }
+}
+
+// A long frame moves the ball 8 units, more than the 5-unit band is deep: from in front of the
+// band to behind it. A paddle in its way returns it where it is; one out of its way lets it
+// score.
+TEST_F(game_test, ABallThatJumpsTheHitBandIsReturnedByAPaddleInItsWay) {
+    for (const bool right : {true, false}) {
+        for (const bool in_the_way : {true, false}) {
+            SCOPED_TRACE(std::string(right ? "right" : "left") +
+                         (in_the_way ? ", in the way" : ", out of the way"));
+            // Right: x + 5 at 621, 629 (in front of the band 630..635), then 637 (behind it);
+            // left: x - 5 at 19, 11, then 3, over the band 5..10.
+            ball_in_play(right ? 616 : 24, 240, right ? 8 : -8, 0, right ? 1 : 0);
+            cpaddle& paddle = right ? *game->right : *game->left;
+            paddle.y = in_the_way ? 240 : 400;
+            rally_hits = 0;
+            frame(); // 15 ms at speed 10: one step
+            EXPECT_EQ(rally_hits, 0) << "still in front of the band";
+            frame();
+            EXPECT_EQ(game->ball->x, right ? 632.0f : 8.0f) << "the ball is not moved back";
+            EXPECT_EQ(game->ball->heading, in_the_way == right ? 0 : 1);
+            EXPECT_EQ(rally_hits, in_the_way ? 1 : 0);
+            frame();
+            EXPECT_EQ(game->state, in_the_way ? game_in_play : game_point);
+        }
     }
 }
 
@@ -241,6 +265,16 @@ TEST_F(game_test, TheServeWaitsForItsTimerAndAlternates) {
     frame(20);
     EXPECT_EQ(game->state, game_in_play) << "random play checks the alternation further";
     EXPECT_EQ(game->ball->heading, 0);
+
+    // Without a timer the serve is ready at once and no medal stays on show for ever.
+    game->state = game_point;
+    game->ball->scorer = 1;
+    rally_hits = 0; // an ace
+    os::seam::fail_call("set_timer", 0, 2);
+    frame();
+    EXPECT_EQ(std::pair(medal_shown, serve_ready), std::pair(0, 1));
+    frame();
+    EXPECT_EQ(game->state, game_in_play) << "the held SPACE serves in the next frame";
 }
 
 TEST_F(game_test, BothDrawsOfALaunchShareOneRawValue) {

@@ -20,9 +20,11 @@
 #include "support/test_env.h"
 
 #include <GL/gl.h>
+#include <SDL.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +47,16 @@ void glDeleteTextures(GLsizei n, const GLuint* names) {
     real(n, names);
 }
 
+// Frames presented, counted on their way to SDL.
+int presents = 0;
+
+extern "C" void SDL_GL_SwapWindow(SDL_Window* window) {
+    static const auto real =
+        reinterpret_cast<decltype(&SDL_GL_SwapWindow)>(dlsym(RTLD_NEXT, __func__));
+    real(window);
+    ++presents;
+}
+
 namespace {
 
 const std::string input_released = " (input) releasing DirectInput\n"
@@ -61,11 +73,11 @@ protected:
         ASSERT_EQ(init_main_objects(), 1);
     }
 
-    // How many times the frame read the clock: one update, plus one per round of the cap's wait.
-    std::uint64_t clock_reads_of_one_step() {
-        const std::uint64_t before = os::seam::clock_reads();
+    // The manual clock's time that one pass of the loop took, in microseconds.
+    static std::uint64_t time_of_one_step() {
+        const std::uint64_t before = os::seam::manual_clock_us();
         EXPECT_EQ(main_loop_step(), 1);
-        return os::seam::clock_reads() - before;
+        return os::seam::manual_clock_us() - before;
     }
 };
 
@@ -77,8 +89,9 @@ TEST_F(loop_step_test, ARestartRebuildsTheWindowInsteadOfAFrameAndKeepsTheGame) 
     main_cvars->set_int("width", 800);
     main_cvars->set_int("height", 600);
     loop_request = loop_vid_restart;
-    const std::uint64_t reads = clock_reads_of_one_step();
-    EXPECT_EQ(reads, 0u) << "no frame runs in the restart's pass";
+    const std::uint64_t reads_before = os::seam::clock_reads();
+    EXPECT_EQ(main_loop_step(), 1);
+    EXPECT_EQ(os::seam::clock_reads(), reads_before) << "no frame runs in the restart's pass";
     EXPECT_EQ(loop_request, loop_run);
     EXPECT_EQ(log_from("+ vid"), "+ vid_restart successfull!\n");
     EXPECT_NE(main_window->hwnd, old_window);
@@ -88,7 +101,7 @@ TEST_F(loop_step_test, ARestartRebuildsTheWindowInsteadOfAFrameAndKeepsTheGame) 
     EXPECT_EQ(main_game->left->score, 3);
     // The next pass runs a frame again, which measures the restart too.
     main_cvars->register_int("cl_maxfps", 0);
-    EXPECT_EQ(clock_reads_of_one_step(), 1u);
+    EXPECT_EQ(main_loop_step(), 1);
     EXPECT_EQ(main_timer->frame_ms, 30u);
 }
 
@@ -102,23 +115,28 @@ TEST_F(loop_step_test, AFrameUpdatesTheGame) {
 
 TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
     os::seam::set_clock_step_per_read(100); // each reading of the clock takes 0.1 ms
-    clock_reads_of_one_step();
-    EXPECT_EQ(main_timer->frame_ms, 5u);
-    // The frame starts at the last reading of the one before; 0.1 ms a reading, the 50th
-    // sees 5.0 ms and ends the wait.
-    EXPECT_EQ(clock_reads_of_one_step(), 50u);
-    EXPECT_EQ(main_timer->fps, 200u);
-    // Read anew on every pass; no usable maximum, no wait.
-    const std::pair<std::int32_t, std::uint64_t> reads_by_maximum[] = {
-        {500, 20}, {0, 1}, {1001, 1}, {5000, 1}, {-1, 1}, {-200, 1}, {1000, 1}};
-    for (const auto& [max_fps, reads] : reads_by_maximum) {
-        main_cvars->register_int("cl_maxfps", max_fps);
-        EXPECT_EQ(clock_reads_of_one_step(), reads) << "cl_maxfps " << max_fps;
+    time_of_one_step();
+    // A frame lasts at least 1000 / "cl_maxfps" whole milliseconds, read anew on every pass,
+    // and the wait ends with the first reading that sees it. No usable maximum, no wait; nor at
+    // 1000, since a frame always counts as at least 1 ms.
+    const struct {
+        std::int32_t max_fps;
+        std::uint32_t frame_ms;
+    } caps[] = {{200, 5}, {500, 2}, {0, 0}, {1001, 0}, {5000, 0}, {-1, 0}, {-200, 0}, {1000, 0}};
+    for (const auto& cap : caps) {
+        SCOPED_TRACE(testing::Message() << "cl_maxfps " << cap.max_fps);
+        main_cvars->register_int("cl_maxfps", cap.max_fps);
+        const std::uint64_t took_us = time_of_one_step();
+        EXPECT_GE(took_us, cap.frame_ms * 1000u);
+        EXPECT_LT(took_us, cap.frame_ms * 1000u + 1000u) << "the wait ends once it is reached";
+        EXPECT_EQ(main_timer->frame_ms, std::max(cap.frame_ms, 1u));
     }
-    os::seam::set_clock_step_per_read(8'000); // a frame that lasted long enough already
     main_cvars->register_int("cl_maxfps", 200);
-    clock_reads_of_one_step();
-    EXPECT_EQ(clock_reads_of_one_step(), 1u);
+    time_of_one_step();
+    EXPECT_EQ(main_timer->fps, 200u);
+    os::seam::set_clock_step_per_read(8'000); // a frame that lasted long enough already
+    time_of_one_step();
+    EXPECT_EQ(time_of_one_step(), 8'000u) << "no wait after the frame";
     EXPECT_EQ(main_timer->frame_ms, 8u);
 }
 
@@ -145,7 +163,7 @@ TEST_F(init_test, AFailedAllocationEndsTheStartInOrderOrIsPassedOver) {
             started ? "\n+ entering main loop..\n" : "\n+ initialization abnormal\n";
         const std::string log = read_log();
         EXPECT_EQ(log.substr(log.size() - ending.size()), ending) << which;
-        EXPECT_EQ(cleanup_main_objects(), 1);
+        cleanup_main_objects();
         EXPECT_EQ(main_menu, nullptr);
         EXPECT_EQ(main_game, nullptr);
         EXPECT_EQ(main_render, nullptr);
@@ -200,23 +218,58 @@ protected:
     }
 };
 
-// The whole log of a run as tests/logs/NAME.log has it (OpenGL sections left out): the tests
-// run where there is no data/ directory, on a pulled sound device.
+std::vector<std::string> lines_of(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The whole log of a run (OpenGL sections left out), from tests/logs/: the tests run where there
+// is no data/ directory, on a pulled sound device. The quit's log is written out whole,
+// quit.log; every other is NAME.diff, its differences from that one (`diff -U0`).
 std::string expected_log(const std::string& name) {
-    std::ifstream file(std::string(BREVOX_SOURCE_DIR) + "/tests/logs/" + name + ".log",
-                       std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string logs = std::string(BREVOX_SOURCE_DIR) + "/tests/logs/";
+    const std::vector<std::string> base = lines_of(logs + "quit.log");
+    std::vector<std::string> lines;
+    std::size_t next = 0; // the first line of quit.log not yet taken
+    bool in_hunks = false;
+    const auto diff = name == "quit" ? std::vector<std::string>{} : lines_of(logs + name + ".diff");
+    for (const std::string& line : diff) {
+        if (line.starts_with("@@ -")) {
+            // "-START,COUNT": the hunk takes COUNT lines from START on, or with a COUNT of 0
+            // adds its lines after line START. COUNT is 1 when left out.
+            std::size_t start = 0, count = 1;
+            std::sscanf(line.c_str(), "@@ -%zu,%zu", &start, &count);
+            const std::size_t upto = count == 0 ? start : start - 1;
+            lines.insert(lines.end(), base.begin() + next, base.begin() + upto);
+            next = upto;
+            in_hunks = true;
+        } else if (in_hunks && line.starts_with("-")) {
+            EXPECT_EQ(line.substr(1), base.at(next)) << name << ".diff takes another line";
+            ++next;
+        } else if (in_hunks && line.starts_with("+")) {
+            lines.push_back(line.substr(1));
+        }
+    }
+    lines.insert(lines.end(), base.begin() + next, base.end());
+    std::string log;
+    for (const std::string& line : lines)
+        log += line + "\n";
+    return log;
 }
 
 TEST_F(program_run_test, FramesRunBackToBackUntilAQuitRequestEndsTheRunInOrder) {
     ASSERT_NE(os::set_timer(0, 0, 1, lift_the_cap), 0u);
     ASSERT_NE(os::set_timer(0, 0, 25, request_quit), 0u);
-    const std::uint64_t reads_before = os::seam::clock_reads();
-    EXPECT_EQ(run(), 1);
+    const int presents_before = presents;
+    EXPECT_EQ(run(), exit_played);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("quit"));
-    // Without a cap a frame reads the clock once, 0.1 ms a reading. With nothing queued for
-    // 20 ms the loop must not wait for a message but run a frame for every reading.
-    EXPECT_GE(os::seam::clock_reads() - reads_before, 150u + 50u);
+    // Without a cap a frame takes 0.1 ms, one reading of the clock. From the lifted cap (at
+    // 10 ms, the shortest timer) to the quit at 25 ms nothing is queued: the loop must not wait
+    // for a message but present frame after frame.
+    EXPECT_GE(presents - presents_before, 150);
     EXPECT_EQ(main_log, nullptr);
     EXPECT_EQ(main_cvars, nullptr);
     EXPECT_EQ(main_timer, nullptr);
@@ -237,13 +290,18 @@ void play_script(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
     }
 }
 
+void press_f1(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+    os::kill_timer(0, id);
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+}
+
 TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
     os::seam::use_synthetic_display_modes(
         {{148, 0, 32, 1024, 768, 60}, {148, 0, 32, 640, 480, 60}});
     register_program_resources();
     ASSERT_NE(os::set_timer(0, 0, 30, play_script), 0u);
     const int textures_before = live_textures;
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
     EXPECT_EQ(live_textures, textures_before) << "every texture name made is deleted";
 
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("f1_twice_then_close"));
@@ -260,7 +318,7 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
 
 TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
     test_support::fail_nothrow_allocations(1); // the log is made, the cvar list is not
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_failed);
     EXPECT_EQ(log_from("+ creating cvar list"),
               "+ creating cvar list\n"
               "\n+ creating main objects\n"
@@ -275,16 +333,23 @@ TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
 TEST_F(program_run_test, WithoutALogTheProgramStillRunsAndEnds) {
     std::filesystem::create_directory(log_file_name);
     os::post_quit_message(0);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
     test_support::fail_nothrow_allocations(0); // the log object itself
     os::post_quit_message(0);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), exit_played);
+}
+
+TEST_F(program_run_test, AFullscreenSwitchWithoutAUsableModeEndsTheRunAsAFailure) {
+    os::seam::use_synthetic_display_modes({{148, 0, 32, 1024, 768, 60}});
+    ASSERT_NE(os::set_timer(0, 0, 30, press_f1), 0u);
+    EXPECT_EQ(run(), exit_failed);
+    EXPECT_NE(read_log().find("+ loop quit requested..\n"), std::string::npos);
 }
 
 TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessage) {
     os::startup();
     std::raise(SIGINT);
-    EXPECT_EQ(run(), 1);
+    EXPECT_EQ(run(), 128 + SIGINT);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("interrupt"));
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);

@@ -35,21 +35,15 @@ protected:
         brevox_test::TearDown();
     }
 
-    // Delivers keys as the system would and pumps them through the window procedure.
     void press(std::initializer_list<std::uint8_t> keys) {
-        for (const std::uint8_t dik : keys) {
-            os::seam::press_key(main_window->hwnd, dik);
-            os::msg m;
-            while (os::peek_message(m, 0, 0, 0, os::PM_REMOVE))
-                last_result = os::dispatch_message(m);
-        }
+        for (const std::uint8_t dik : keys)
+            last_result = press_and_dispatch(dik);
     }
-    // Which samples play now; stops them for the next look.
+    // Whether the sample plays now; stops it for the next look.
     static bool playing(csample* sample) {
-        std::uint32_t status = 0;
-        os::sound_buffer_get_status(sample->buffer, status);
+        const bool was_playing = is_playing(sample);
         sample->stop();
-        return (status & os::DSBSTATUS_PLAYING) != 0;
+        return was_playing;
     }
 
     os::lresult last_result = -1;

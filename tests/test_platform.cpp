@@ -140,8 +140,7 @@ class window_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        start_log_and_cvars();
-        ASSERT_NO_FATAL_FAILURE(open_main_window());
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
         ASSERT_EQ(menu.init(), 1);
         main_game = &game;
         main_menu = &menu;
@@ -152,13 +151,7 @@ protected:
         brevox_test::TearDown();
     }
 
-    // Delivers a key as the system would and pumps it through the window procedure.
-    void press(std::uint8_t dik) {
-        os::seam::press_key(main_window->hwnd, dik);
-        os::msg m;
-        while (os::peek_message(m, 0, 0, 0, os::PM_REMOVE))
-            last_result = os::dispatch_message(m);
-    }
+    void press(std::uint8_t dik) { last_result = press_and_dispatch(dik); }
 
     cgame game;
     cmenu menu;
@@ -364,21 +357,27 @@ TEST_F(driver_test, EachFailingStepEndsItsLine) {
     EXPECT_EQ(driver.swap_buffers(), 1);
     for (const char* call : {"gl_make_current", "gl_delete_context", "release_dc", "swap_buffers"})
         os::seam::fail_call(call);
-    EXPECT_EQ(driver.release(), 1);
+    driver.release();
     EXPECT_EQ(log_from(" (driver) unapplying"),
               " (driver) unapplying OpenGL rendering context : FAILED\n"
               " (driver) deleting OpenGL rendering context : FAILED\n"
               " (driver) deleting Window device context : FAILED\n");
     EXPECT_EQ(driver.swap_buffers(), 0);
+    // A start that fails half way gives back what it acquired.
+    const int live_before = os::seam::live_gl_objects();
     const char* const steps[][2] = {
         {"choose_pixel_format", " (driver) choosing pixel format : "},
         {"set_pixel_format", " (driver) applying pixel format : "},
-        {"gl_make_current", " (driver) applying opengl rendering context : "}};
+        {"gl_make_current", " (driver) applying opengl rendering context : "},
+        {"change_display_settings", " (driver) trying to apply the mode : "}};
     for (const auto& step : steps) {
+        fullscreen_at(640, 480);
+        os::seam::use_synthetic_display_modes({mode(640, 480, 60)});
         os::seam::fail_call(step[0]);
         cdriver failing;
         EXPECT_EQ(failing.init(), 0) << step[0];
         EXPECT_TRUE(read_log().ends_with(std::string(step[1]) + "FAILED\n")) << step[0];
+        EXPECT_EQ(os::seam::live_gl_objects(), live_before) << step[0];
     }
 }
 

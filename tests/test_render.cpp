@@ -29,18 +29,14 @@ using test_support::write_file;
 
 using bytes = std::vector<std::uint8_t>;
 
-// Appends the lowest `size` bytes of the value, little-endian.
-void put(bytes& out, std::uint32_t value, int size) {
-    for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
+using test_support::put_le;
 
 // An uncompressed TGA: the 18-byte header, an ID field of `id_length` bytes, then `pixels`.
 bytes tga_file(int type, int width, int height, int depth, const bytes& pixels, int id_length = 0) {
     bytes out = {static_cast<std::uint8_t>(id_length), 0, static_cast<std::uint8_t>(type)};
     out.resize(12, 0);
-    put(out, static_cast<std::uint32_t>(width) | static_cast<std::uint32_t>(height) << 16, 4);
-    put(out, static_cast<std::uint32_t>(depth), 2); // and a descriptor of 0
+    put_le(out, static_cast<std::uint32_t>(width) | static_cast<std::uint32_t>(height) << 16, 4);
+    put_le(out, static_cast<std::uint32_t>(depth), 2); // and a descriptor of 0
     out.resize(out.size() + static_cast<std::size_t>(id_length), 'i');
     out.insert(out.end(), pixels.begin(), pixels.end());
     return out;
@@ -53,9 +49,9 @@ bytes bmp_file(std::int32_t width, std::int32_t height, int bits, int compressio
     bytes out = {'B', 'M'};
     for (auto field : {offset + static_cast<std::uint32_t>(pixels.size()), 0u, offset, 40u,
                        static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
-        put(out, field, 4);
-    put(out, 1 | static_cast<std::uint32_t>(bits) << 16, 4); // planes, bits per pixel
-    put(out, static_cast<std::uint32_t>(compression), 4);
+        put_le(out, field, 4);
+    put_le(out, 1 | static_cast<std::uint32_t>(bits) << 16, 4); // planes, bits per pixel
+    put_le(out, static_cast<std::uint32_t>(compression), 4);
     out.resize(offset, 0);
     out.insert(out.end(), pixels.begin(), pixels.end());
     return out;
@@ -109,9 +105,8 @@ class render_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        start_log_and_cvars();
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
         main_timer = new ctimer;
-        ASSERT_NO_FATAL_FAILURE(open_main_window());
         std::filesystem::create_directory("data");
         // The font's cell for code c is solid and tells its code by colour: red = column * 16 + 8,
         // green = row * 16 + 8 (row 0 at the top), blue 255.
@@ -307,7 +302,9 @@ TEST_F(font_test, CodesCentreColourShadowAndDrawArrowsAndPrintRestoresTheState) 
     // A shadowed glyph before any colour code of its own comes out in the carried colour.
     print(main_font, 0, 300, 12, "^sx");
     EXPECT_EQ(seen(6, 306), 'r');
-    print(nullptr, 0, 0, 12, "no font, no text");
+    const std::string untouched = glyphs(0, 440, 12, 2);
+    print(nullptr, 0, 440, 12, "xx");
+    EXPECT_EQ(glyphs(0, 440, 12, 2), untouched) << "no font, no text";
 }
 
 TEST_F(render_test, TheFrameRateGoesIntoTheTitleTwiceASecondOrOnTheFrameThreeTimes) {

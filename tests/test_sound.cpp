@@ -37,8 +37,7 @@ struct pcm_format {
 // The lowest `bytes` bytes of the value, little-endian.
 std::string le(std::uint32_t value, int bytes) {
     std::string out;
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>(value >> (8 * i)));
+    test_support::put_le(out, value, bytes);
     return out;
 }
 
@@ -249,11 +248,7 @@ protected:
         return (sample = dxplay_load(name.c_str())) != nullptr;
     }
     bool start(const std::string& bytes) { return load(bytes) && sample->play() == 1; }
-    bool playing() const {
-        std::uint32_t status = 0;
-        os::sound_buffer_get_status(sample->buffer, status);
-        return (status & os::DSBSTATUS_PLAYING) != 0;
-    }
+    bool playing() const { return is_playing(sample); }
     // Pulls block by block, letting the sound thread refill after each one as it would have time
     // to on a real device.
     static std::vector<std::int16_t> stream(int blocks) {

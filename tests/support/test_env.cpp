@@ -8,9 +8,11 @@
 #include "os/fault.h"
 #include "os/messages.h"
 #include "os/process.h"
+#include "os/sound.h"
 #include "os/sysinfo.h"
 #include "os/window.h"
 #include "platform/window.h"
+#include "sound/dxplay.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -126,9 +128,28 @@ void brevox_test::start_log_and_cvars() {
     create_log_and_cvars(os::module_instance());
 }
 
-void brevox_test::open_main_window() {
+void brevox_test::start_with_main_window() {
+    start_log_and_cvars();
     main_window = new cwindow;
     ASSERT_EQ(main_window->create(), 1);
+}
+
+os::lresult brevox_test::dispatch_waiting_messages() {
+    os::lresult last = -1;
+    for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE);)
+        last = os::dispatch_message(m);
+    return last;
+}
+
+os::lresult brevox_test::press_and_dispatch(std::uint8_t dik) {
+    os::seam::press_key(main_window->hwnd, dik);
+    return dispatch_waiting_messages();
+}
+
+bool brevox_test::is_playing(const csample* sample) {
+    std::uint32_t status = 0;
+    os::sound_buffer_get_status(sample->buffer, status);
+    return (status & os::DSBSTATUS_PLAYING) != 0;
 }
 
 void test_support::fail_nothrow_allocations(int skip, int count) {

@@ -3,11 +3,16 @@
 // for system information and no main objects.
 #pragma once
 
+#include "os/types.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+class csample;
 
 class brevox_test : public ::testing::Test {
 protected:
@@ -25,8 +30,17 @@ protected:
     void open_log();
     // What the entry point does before the main objects: the log and the seven start-up cvars.
     void start_log_and_cvars();
-    // The main window, created from the cvars; call through ASSERT_NO_FATAL_FAILURE.
-    void open_main_window();
+    // The same, then the main window created from the cvars; call through
+    // ASSERT_NO_FATAL_FAILURE.
+    void start_with_main_window();
+
+    // Dispatches every message that waits, as the main loop's pump does. Returns the last
+    // message's result, -1 when none waited.
+    static os::lresult dispatch_waiting_messages();
+    // Delivers a key to the main window as the system would, then dispatches it.
+    static os::lresult press_and_dispatch(std::uint8_t dik);
+    // Whether the sample's buffer plays now.
+    static bool is_playing(const csample* sample);
 
 private:
     std::filesystem::path work_dir, previous_dir;
@@ -41,6 +55,13 @@ namespace test_support {
 // Lets `skip` nothrow allocations through, then fails the next `count` of them.
 void fail_nothrow_allocations(int skip, int count = 1);
 void stop_failing_allocations();
+
+// Appends the lowest `size` bytes of the value, little-endian, to a string or a vector of bytes.
+void put_le(auto& out, std::uint32_t value, int size) {
+    for (int i = 0; i < size; ++i)
+        out.push_back(
+            static_cast<typename std::remove_cvref_t<decltype(out)>::value_type>(value >> (8 * i)));
+}
 
 // Writes the bytes of a string or a vector of bytes to the file.
 void write_file(const std::string& name, const auto& bytes) {
