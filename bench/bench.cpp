@@ -93,7 +93,7 @@ template <typename measure_fn> void take_orders(measure_fn measure) {
         shown = find_state(name);
         if (!shown) {
             std::fprintf(stderr, "brevox_bench: no game state '%s'\n", name.c_str());
-            return;
+            std::exit(1);
         }
         measure(argument);
     }
