@@ -2,13 +2,18 @@
  * OpenGL and GLU. It replays a trace that brevox_bench recorded from the game (every OpenGL and
  * GLU call, with the pixels of the texture uploads), so both issue the same calls.
  *
- *   brevox_bare frames W H N TRACE    N timed frames of each game state in the trace
+ *   brevox_bare frames W H TRACE      at each line "STATE N" on standard input, N timed frames
+ *                                     of that game state of the trace, uncapped
+ *   brevox_bare pace W H FPS TRACE    at each line "STATE SECONDS", that state for that long
+ *                                     with the game's frame cap at FPS frames per second
  *   brevox_bare start W H TRACE       opens the window, the context and the sound device,
  *                                     uploads the textures and presents the menu until stopped
  *   brevox_bare restart W H N TRACE   N rebuilds of the window and the context, textures
  *                                     uploaded again
  *
- * Times are printed in microseconds, one row per figure, as brevox_bench prints them. */
+ * Times are printed in microseconds, one row per figure, as brevox_bench prints them. The window
+ * stands at the right edge of the screen, so that it does not hide the game's (at the top left)
+ * while the two take turns. */
 #include <GL/gl.h>
 #include <GL/glu.h>
 #include <SDL.h>
@@ -155,7 +160,9 @@ static void open_window(int width, int height) {
     SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    window = SDL_CreateWindow("bare", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height,
+    SDL_Rect screen = {0, 0, width, height};
+    SDL_GetDisplayBounds(0, &screen);
+    window = SDL_CreateWindow("bare", screen.x + screen.w - width, screen.y, width, height,
                               SDL_WINDOW_OPENGL);
     if (!window || !(context = SDL_GL_CreateContext(window)))
         fail("window");
@@ -193,19 +200,76 @@ static void frame(int from) {
     SDL_GL_SwapWindow(window);
 }
 
-static void time_frames(int width, int height, int count) {
-    for (int f = 0; f < call_count; ++f) {
-        if (calls[f].op != op_frame)
-            continue;
-        printf("frame %dx%d %s", width, height, calls[f].state);
-        for (int i = -count / 10; i < count; ++i) { /* the first tenth warms up */
-            drain_events();
-            const double start = now_us();
-            frame(f);
-            if (i >= 0)
-                printf(" %.1f", now_us() - start);
+/* The recorded frame of the state named `state`, or -1. */
+static int find_frame(const char* state) {
+    for (int f = 0; f < call_count; ++f)
+        if (calls[f].op == op_frame && strcmp(calls[f].state, state) == 0)
+            return f;
+    return -1;
+}
+
+static void end_row(void) {
+    printf("\n");
+    fflush(stdout); /* the other side waits for it */
+}
+
+static void time_frames(int width, int height, int f, double count) {
+    printf("frame %dx%d %s", width, height, calls[f].state);
+    for (int i = -(int)count / 10; i < count; ++i) { /* the first tenth warms up */
+        drain_events();
+        const double start = now_us();
+        frame(f);
+        if (i >= 0)
+            printf(" %.1f", now_us() - start);
+    }
+    end_row();
+}
+
+/* As the game's main loop at its cap: events, the frame, then a busy wait until the frame has
+ * lasted 1000 / max_fps whole milliseconds since the reading that ended the last wait. The row
+ * holds the time from the first present to the last, then the time between presents. */
+static void pace_frames(int width, int height, int f, double seconds, int max_fps) {
+    static double intervals[1 << 16];
+    const double minimum_us = 1000.0 * (max_fps > 0 ? 1000 / max_fps : 0);
+    int count = 0;
+    double frame_start = now_us(), first_present = 0, last_present = 0;
+    for (;;) {
+        drain_events();
+        frame(f);
+        const double presented = now_us();
+        if (first_present == 0)
+            first_present = presented;
+        else if (count < (int)(sizeof intervals / sizeof *intervals))
+            intervals[count++] = presented - last_present;
+        last_present = presented;
+        if (presented - first_present >= seconds * 1e6)
+            break;
+        double now;
+        while ((now = now_us()) - frame_start < minimum_us)
+            ;
+        frame_start = now;
+    }
+    printf("pace %dx%d %s %.1f", width, height, calls[f].state, last_present - first_present);
+    for (int i = 0; i < count; ++i)
+        printf(" %.1f", intervals[i]);
+    end_row();
+}
+
+/* Runs each line "STATE ARGUMENT" of standard input, to its end: timed frames, or paced ones
+ * when `paced`. */
+static void take_orders(int width, int height, int paced, int max_fps) {
+    char state[16];
+    double argument;
+    while (scanf("%15s %lf", state, &argument) == 2) {
+        const int f = find_frame(state);
+        if (f < 0) {
+            fprintf(stderr, "brevox_bare: no frame of '%s' in the trace\n", state);
+            exit(1);
         }
-        printf("\n");
+        if (paced)
+            pace_frames(width, height, f, argument, max_fps);
+        else
+            time_frames(width, height, f, argument);
     }
 }
 
@@ -231,7 +295,7 @@ int main(int argc, char** argv) {
     const int width = argc > 3 ? atoi(argv[2]) : 0, height = argc > 3 ? atoi(argv[3]) : 0;
     const int count = argc > 4 ? atoi(argv[4]) : 0;
     if (argc < 5 || SDL_Init(SDL_INIT_VIDEO) != 0)
-        fail("usage: brevox_bare frames|start|restart W H [N] TRACE");
+        fail("usage: brevox_bare frames|pace|start|restart W H [N|FPS] TRACE");
     load_trace(argv[argc - 1]);
     if (strcmp(mode, "start") == 0) {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0)
@@ -245,7 +309,9 @@ int main(int argc, char** argv) {
     }
     open_window(width, height);
     if (strcmp(mode, "frames") == 0)
-        time_frames(width, height, count);
+        take_orders(width, height, 0, 0);
+    if (strcmp(mode, "pace") == 0)
+        take_orders(width, height, 1, count);
     if (strcmp(mode, "restart") == 0) {
         printf("restart %dx%d", width, height);
         for (int i = 0; i < count; ++i) {

@@ -1,13 +1,18 @@
 // The program's own objects driven in-process on the real clock, for tools/run-bench:
 //
-//   brevox_bench frames W H N TRACE   N timed frames per game state, uncapped; one frame of
-//                                     each state recorded to TRACE for the bare program
-//   brevox_bench pace W H SECONDS     the real main loop at the default cap, per state
+//   brevox_bench frames W H TRACE     records one frame of each game state to TRACE for the
+//                                     bare program and says "recorded"; then at each line
+//                                     "STATE N" on standard input times N frames of that
+//                                     state, uncapped
+//   brevox_bench pace W H             at each line "STATE SECONDS" runs the real main loop at
+//                                     the default cap for that long in that state
 //   brevox_bench restart W H N        N video restarts with the log and N without; the time of
 //                                     the log's start with its machine report
 //   brevox_bench sound W H SECONDS    play() to the device, and the sound thread's work
 //
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
+// The frames and pace modes take their orders line by line, so that tools/bench_table.py can
+// have the game and the bare program take turns without starting them anew.
 #include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
@@ -26,6 +31,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -64,34 +70,61 @@ void hold_state() {
     main_game->ball->y = static_cast<float>(main_cvars->get_int("clheight")) / 2;
 }
 
+// The state named `name`, or null.
+const game_state* find_state(const std::string& name) {
+    for (const game_state& state : states)
+        if (name == state.name)
+            return &state;
+    return nullptr;
+}
+
 void print_row(std::string row, const std::vector<double>& values) {
     for (const double value : values)
         (row += " ") += std::to_string(value);
     std::puts(row.c_str());
+    std::fflush(stdout); // the other side waits for it
 }
 
-void frames(int count) {
+// Runs `measure` in the state named by each line "STATE ARGUMENT" of standard input, to its end.
+template <typename measure_fn> void take_orders(measure_fn measure) {
+    std::string name;
+    double argument;
+    while (std::cin >> name >> argument) {
+        shown = find_state(name);
+        if (!shown) {
+            std::fprintf(stderr, "brevox_bench: no game state '%s'\n", name.c_str());
+            std::exit(1);
+        }
+        measure(argument);
+    }
+}
+
+void record_frames() {
     main_cvars->set_int("cl_maxfps", 0);
     for (shown = states; shown != std::end(states); ++shown) {
         hold_state();
         gltrace_mark(shown->name); // records this one frame
         main_loop_step();
-        std::vector<double> times;
-        for (int i = -count / 10; i < count; ++i) { // the first tenth warms up
-            hold_state();
-            const double start = now_us();
-            main_loop_step();
-            if (i >= 0)
-                times.push_back(now_us() - start);
-        }
-        print_row("frame " + size_name + " " + shown->name, times);
     }
+    print_row("recorded", {});
+}
+
+void time_frames(double count) {
+    std::vector<double> times;
+    for (int i = -static_cast<int>(count) / 10; i < count; ++i) { // the first tenth warms up
+        hold_state();
+        const double start = now_us();
+        main_loop_step();
+        if (i >= 0)
+            times.push_back(now_us() - start);
+    }
+    print_row("frame " + size_name + " " + shown->name, times);
 }
 
 // What the present hook sees of the real main loop.
 struct {
     double seconds, first_present, last_present;
-    std::vector<double> frame_ms;
+    std::vector<double> intervals_us; // present to present, as the bare program measures them
     void (*each_frame)() = [] {};
 } pace;
 
@@ -100,7 +133,7 @@ void on_present() {
     if (pace.first_present == 0)
         pace.first_present = now;
     else
-        pace.frame_ms.push_back(main_timer->frame_ms); // the frame before this one, capped
+        pace.intervals_us.push_back(now - pace.last_present);
     pace.last_present = now;
     hold_state();
     pace.each_frame();
@@ -115,12 +148,11 @@ void run_paced(double seconds) {
     main_loop();
 }
 
-void pacing(double seconds) {
-    for (shown = states; shown != std::end(states); ++shown) {
-        run_paced(seconds);
-        pace.frame_ms.insert(pace.frame_ms.begin(), pace.last_present - pace.first_present);
-        print_row("pace " + size_name + " " + shown->name, pace.frame_ms);
-    }
+// One row: the time from the first present to the last, then each frame's.
+void pace_state(double seconds) {
+    run_paced(seconds);
+    pace.intervals_us.insert(pace.intervals_us.begin(), pace.last_present - pace.first_present);
+    print_row("pace " + size_name + " " + shown->name, pace.intervals_us);
 }
 
 // `count` video restarts with the log, then as many without it: the difference is what its
@@ -205,7 +237,7 @@ void sound(double seconds) {
     std::printf("sound period_frames %.0f longest_gap %.1f compared %zu differing %zu cpu_ns %.0f "
                 "seconds %.3f frames %zu\n",
                 watch.period_frames, watch.longest_gap, watch.compared, watch.differing, cpu_ns,
-                (pace.last_present - pace.first_present) / 1e6, pace.frame_ms.size());
+                (pace.last_present - pace.first_present) / 1e6, pace.intervals_us.size());
 }
 
 } // namespace
@@ -221,14 +253,16 @@ int main(int argc, char** argv) {
     main_cvars->set_int("width", arg(2));
     main_cvars->set_int("height", arg(3));
     size_name = std::to_string(arg(2)) + "x" + std::to_string(arg(3));
-    if (mode == "frames" && argc > 5)
-        gltrace_open(argv[5]); // from the start, for the texture uploads
+    if (mode == "frames" && argc > 4)
+        gltrace_open(argv[4]); // from the start, for the texture uploads
     if (!init_main_objects() || (mode == "sound" && !sample_voice)) // no sound device
         return 1;
-    if (mode == "frames")
-        frames(arg(4));
+    if (mode == "frames") {
+        record_frames();
+        take_orders(time_frames);
+    }
     if (mode == "pace")
-        pacing(arg(4));
+        take_orders(pace_state);
     if (mode == "restart")
         restarts(arg(4));
     print_row("report", {report_us});

@@ -7,18 +7,39 @@ with a display and a sound server ready.
 Each row is one figure: the game's value, the bare program's value measured in the same run,
 their ratio or difference, the target, and whether it was met. The programs run in SCRATCH,
 where data/ is a link to ROOT/data, so their logs stay out of the tree.
+
+The frame rows are judged by the 95 % interval of the ratio: the two programs take turns in
+rounds, and the rounds are resampled with replacement (a seeded bootstrap).
 """
+import itertools
 import os
+import random
 import statistics
 import subprocess
 import sys
 import time
 
+# Mesa's llvmpipe rasterises on as many threads of its own as there are processors unless told
+# otherwise. On a machine of two cores shared with Xvfb and other work, a frame then takes one
+# time or nearly twice that, by whether a second core happened to be free; with 0 every
+# triangle is drawn on the program's own thread, so a frame's time is the program's own work.
+# Both programs run so, in every benchmark.
+LLVMPIPE_THREADS = "0"
 SIZES = [(640, 480), (1024, 768)]
 STATES = ["menu", "intro", "rally", "medal", "paused"]
-FRAMES = 200  # timed frames per state, size, program and round
-ROUNDS = 3  # the two programs take turns, so that a change in the machine's load hits both
-PACE_SECONDS = 10
+FRAMES = 50  # timed frames of one state in one program's turn
+# Rounds: in each the two programs take turns in every state, one after the other, so that a
+# change in the machine's load hits both. Rounds are added until every frame row's interval
+# is within HALF_WIDTH of its ratio, checked every CHECK_EVERY rounds, up to MAX_ROUNDS.
+MIN_ROUNDS = 10
+CHECK_EVERY = 5
+MAX_ROUNDS = 60
+HALF_WIDTH = 0.03
+RESAMPLES = 2000
+TARGET = 1.10  # the game's frame at most this many times the bare program's
+PACE_SECONDS = 10  # per state and program, in PACE_TURNS turns each
+PACE_TURNS = 2
+MAX_FPS = 200  # the game's default "cl_maxfps"
 STARTS = 5  # start-ups of each program; the median counts
 RESTARTS = 5
 MEMORY_PRESENTS = 400  # the peak memory is read at this present
@@ -27,8 +48,58 @@ MIB = 1024
 
 
 def percentile(values, fraction):
-    ordered = sorted(values)
+    return sorted_percentile(sorted(values), fraction)
+
+
+def sorted_percentile(ordered, fraction):
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+
+def sorted_median(ordered):
+    middle = len(ordered) // 2
+    return ordered[middle] if len(ordered) % 2 else (ordered[middle - 1] + ordered[middle]) / 2
+
+
+# The frame statistics, of one program's frames sorted.
+FRAME_STATISTICS = (("median", sorted_median), ("p99", lambda v: sorted_percentile(v, 0.99)))
+
+
+def pooled(rounds, picks):
+    """One program's frames of the given rounds (each sorted), sorted as one list."""
+    return sorted(itertools.chain.from_iterable(rounds[i] for i in picks))
+
+
+def ratio_intervals(game, bare, seed):
+    """The ratios of the game's to the bare program's statistics over all their rounds (lists
+    of frame times, each sorted; round i of one program beside round i of the other) and the
+    95 % interval of each, from rounds resampled with replacement: {statistic: (ratio, low,
+    high)}."""
+    everything = range(len(game))
+    draw = random.Random(seed)
+    resampled = {label: [] for label, _ in FRAME_STATISTICS}
+    for _ in range(RESAMPLES):
+        picks = [draw.randrange(len(game)) for _ in everything]
+        g, b = pooled(game, picks), pooled(bare, picks)
+        for label, pick in FRAME_STATISTICS:
+            resampled[label].append(pick(g) / pick(b))
+    g, b = pooled(game, everything), pooled(bare, everything)
+    intervals = {}
+    for label, pick in FRAME_STATISTICS:
+        ratios = sorted(resampled[label])
+        intervals[label] = (pick(g) / pick(b), sorted_percentile(ratios, 0.025),
+                            sorted_percentile(ratios, 0.975))
+    return intervals
+
+
+def narrow(interval):
+    ratio, low, high = interval
+    return high - ratio <= HALF_WIDTH * ratio and ratio - low <= HALF_WIDTH * ratio
+
+
+def verdict(interval):
+    """met when the whole interval is within the target, missed when it is all beyond it."""
+    _, low, high = interval
+    return "met" if high <= TARGET else "MISSED" if low > TARGET else "unresolved"
 
 
 class Runner:
@@ -38,14 +109,20 @@ class Runner:
         self.scratch = scratch
         os.symlink(os.path.join(root, "data"), os.path.join(scratch, "data"))
 
+    def fail(self, command, status, errors=""):
+        tail = ""
+        log_path = os.path.join(self.scratch, "brevox.log")
+        if os.path.exists(log_path):
+            with open(log_path, errors="replace") as log:
+                tail = "".join(log.readlines()[-15:])
+        sys.exit(f"bench_table: {' '.join(command)} failed (status {status}); its errors:\n"
+                 f"{errors}\nthe end of the game's log:\n{tail}")
+
     def rows(self, *command):
         """Runs a benchmark and returns its rows as {name: [values]}."""
         done = subprocess.run(command, cwd=self.scratch, capture_output=True, text=True)
         if done.returncode != 0:
-            with open(os.path.join(self.scratch, "brevox.log"), errors="replace") as log:
-                tail = "".join(log.readlines()[-15:])
-            sys.exit(f"bench_table: {' '.join(command)} failed (status {done.returncode});"
-                     f" the end of its log:\n{tail}")
+            self.fail(command, done.returncode, done.stderr)
         rows = {}
         for line in done.stdout.splitlines():
             words = line.split()
@@ -70,6 +147,51 @@ class Runner:
         return (figures["first_present_ns"] - started) / 1e6, figures["VmHWM:"]
 
 
+class Orders:
+    """A benchmark program that stays up and answers each order, a line on its standard input,
+    with one row; `turns` keeps what it answered, by game state."""
+
+    def __init__(self, run, *command, first_row=None):
+        self.run, self.command = run, command
+        self.errors = open(os.path.join(run.scratch, os.path.basename(command[0]) + ".errors"),
+                           "w+")
+        self.process = subprocess.Popen(command, cwd=run.scratch, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=self.errors, text=True)
+        self.turns = {state: [] for state in STATES}
+        if first_row is not None:
+            reply = self.process.stdout.readline().strip()
+            if reply != first_row:
+                self.fail(f"said '{reply}' instead of '{first_row}'")
+
+    def ask(self, order):
+        """Sends the order and returns the numbers of the row it answers with."""
+        try:
+            self.process.stdin.write(order + "\n")
+            self.process.stdin.flush()
+        except BrokenPipeError:
+            self.fail(f"ended before '{order}'")
+        reply = self.process.stdout.readline()
+        if not reply:
+            self.fail(f"ended at '{order}'")
+        return [float(w) for w in reply.split() if is_number(w)]
+
+    def close(self):
+        self.process.stdin.close()
+        if self.process.wait(timeout=120) != 0:
+            self.fail("failed at its end")
+
+    def fail(self, what):
+        self.process.kill()
+        status = self.process.wait()
+        self.errors.seek(0)
+        self.run.fail(self.command, f"{status}, {what}", self.errors.read())
+
+
+def in_turn(game, bare, number):
+    """The two programs in the order of turn `number`: each goes first every other turn."""
+    return (game, bare) if number % 2 == 0 else (bare, game)
+
+
 def is_number(word):
     try:
         float(word)
@@ -81,64 +203,120 @@ def is_number(word):
 class Table:
     def __init__(self):
         self.lines = []
+        self.notes = []
         self.missed = []
+        self.unresolved = []
 
-    def row(self, figure, game, bare, compare, target, met=None):
-        """met is None for a figure without a target."""
-        verdict = {None: "", True: "met", False: "MISSED"}[met]
-        if met is False:
+    def row(self, figure, game, bare, compare, target, met=None, interval=""):
+        """met is None for a figure without a target, or a verdict of its own."""
+        verdict = {None: "", True: "met", False: "MISSED"}.get(met, met)
+        if verdict == "MISSED":
             self.missed.append(figure)
-        self.lines.append((figure, game, bare, compare, target, verdict))
+        if verdict == "unresolved":
+            self.unresolved.append(figure)
+        self.lines.append((figure, game, bare, compare, interval, target, verdict))
+
+    def note(self, text):
+        self.notes.append(text)
 
     def print(self):
-        head = ("figure", "game", "bare", "game/bare", "target", "")
-        widths = [max(len(str(line[i])) for line in self.lines + [head]) for i in range(6)]
+        head = ("figure", "game", "bare", "game/bare", "95 % interval", "target", "")
+        widths = [max(len(str(line[i])) for line in self.lines + [head]) for i in range(7)]
         for line in [head] + self.lines:
             print("  ".join(str(cell).ljust(w) for cell, w in zip(line, widths)).rstrip())
+        print()
+        for text in self.notes:
+            print(text)
         if self.missed:
             print("\nmissed: " + "; ".join(self.missed))
+        if self.unresolved:
+            print("\nunresolved: " + "; ".join(self.unresolved))
+
+
+def frame_round(game, bare, number):
+    for state in STATES:
+        for program in in_turn(game, bare, number):
+            program.turns[state].append(sorted(program.ask(f"{state} {FRAMES}")))
+
+
+def frame_intervals(game, bare, size):
+    """The frame rows' intervals, {(state, statistic): (ratio, low, high)}; each row's bootstrap
+    has a seed of its own, so that the same rounds give the same interval."""
+    intervals = {}
+    for state in STATES:
+        for label, interval in ratio_intervals(game.turns[state], bare.turns[state],
+                                               f"{size} {state}").items():
+            intervals[state, label] = interval
+    return intervals
 
 
 def frame_rows(run, table, traces):
-    bare_frames = {}
     for width, height in SIZES:
         size = f"{width}x{height}"
-        trace = os.path.join(run.scratch, f"frame-{size}.trace")
-        traces[size] = trace
-        game, bare = {}, {}
-        for _ in range(ROUNDS):
-            for program, times in (("brevox_bench", game), ("brevox_bare", bare)):
-                rows = run.rows(f"{run.bin}/{program}", "frames", str(width), str(height),
-                                str(FRAMES), trace)
-                for name, values in rows.items():
-                    times.setdefault(name, []).extend(values)
-        for state in STATES:
-            g, b = game[f"frame {size} {state}"], bare[f"frame {size} {state}"]
-            bare_frames[size, state] = b
-            for label, pick in (("median", statistics.median),
-                                ("p99", lambda v: percentile(v, 0.99))):
-                gv, bv = pick(g) / 1000, pick(b) / 1000
-                table.row(f"frame {size} {state} {label} (ms)", f"{gv:.2f}", f"{bv:.2f}",
-                          f"{gv / bv:.2f}", "<= 1.10", gv / bv <= 1.10)
-    return bare_frames
+        traces[size] = os.path.join(run.scratch, f"frame-{size}.trace")
+        game = Orders(run, f"{run.bin}/brevox_bench", "frames", str(width), str(height),
+                      traces[size], first_row="recorded")
+        bare = Orders(run, f"{run.bin}/brevox_bare", "frames", str(width), str(height),
+                      traces[size])
+        rounds = 0
+        while True:
+            frame_round(game, bare, rounds)
+            rounds += 1
+            if rounds < MIN_ROUNDS or (rounds % CHECK_EVERY and rounds < MAX_ROUNDS):
+                continue
+            intervals = frame_intervals(game, bare, size)
+            wide = [" ".join(key) for key, interval in intervals.items() if not narrow(interval)]
+            if not wide or rounds >= MAX_ROUNDS:
+                break
+        game.close()
+        bare.close()
+        for (state, label), interval in intervals.items():
+            g = sorted_statistic(game.turns[state], label) / 1000
+            b = sorted_statistic(bare.turns[state], label) / 1000
+            ratio, low, high = interval
+            table.row(f"frame {size} {state} {label} (ms)", f"{g:.2f}", f"{b:.2f}",
+                      f"{ratio:.3f}", f"<= {TARGET:.2f}", verdict(interval),
+                      f"{low:.3f} - {high:.3f}")
+        if wide:
+            table.note(f"frame {size}: {rounds} rounds of {FRAMES} frames, the cap; wider than"
+                       f" +-{HALF_WIDTH:.0%}: {', '.join(wide)}")
+        else:
+            table.note(f"frame {size}: {rounds} rounds of {FRAMES} frames; every interval within"
+                       f" +-{HALF_WIDTH:.0%}")
 
 
-def pacing_rows(run, table, bare_frames):
+def sorted_statistic(rounds, label):
+    pick = dict(FRAME_STATISTICS)[label]
+    return pick(pooled(rounds, range(len(rounds))))
+
+
+def paced(turns):
+    """Frames per second and the 99th percentile of the frame (ms) over a program's turns."""
+    seconds = sum(elapsed_us for elapsed_us, _ in turns) / 1e6
+    intervals = [ms / 1000 for _, frames in turns for ms in frames]
+    return len(intervals) / seconds, percentile(intervals, 0.99)
+
+
+def pacing_rows(run, table, traces):
     for (width, height), least in zip(SIZES, (199, 195)):
         size = f"{width}x{height}"
-        game = run.rows(f"{run.bin}/brevox_bench", "pace", str(width), str(height),
-                        str(PACE_SECONDS))
+        game = Orders(run, f"{run.bin}/brevox_bench", "pace", str(width), str(height))
+        bare = Orders(run, f"{run.bin}/brevox_bare", "pace", str(width), str(height),
+                      str(MAX_FPS), traces[size])
+        for turn in range(PACE_TURNS):
+            for state in STATES:
+                for program in in_turn(game, bare, turn):
+                    elapsed_us, *frames = program.ask(f"{state} {PACE_SECONDS / PACE_TURNS}")
+                    program.turns[state].append((elapsed_us, frames))
+        game.close()
+        bare.close()
         for state in STATES:
-            elapsed_us, *frame_ms = game[f"pace {size} {state}"]
-            fps = len(frame_ms) / (elapsed_us / 1e6)
-            # The bare figure: the rate its own frame would allow under the same 5 ms cap.
-            bare_ms = max(5.0, statistics.median(bare_frames[size, state]) / 1000)
-            table.row(f"pace {size} {state} (fps)", f"{fps:.1f}", f"{1000 / bare_ms:.1f}",
-                      f"{fps * bare_ms / 1000:.2f}", f">= {least}", fps >= least)
-            p99 = percentile(frame_ms, 0.99)
-            bare_p99 = max(5.0, percentile(bare_frames[size, state], 0.99) / 1000)
-            table.row(f"pace {size} {state} frame_ms p99", f"{p99:.0f}", f"{bare_p99:.1f}",
-                      f"{p99 / bare_p99:.2f}", "-")
+            (game_fps, game_p99), (bare_fps, bare_p99) = (paced(game.turns[state]),
+                                                          paced(bare.turns[state]))
+            table.row(f"pace {size} {state} (fps)", f"{game_fps:.1f}", f"{bare_fps:.1f}",
+                      f"{game_fps / bare_fps:.2f}", f">= {least}", game_fps >= least)
+            table.row(f"pace {size} {state} frame p99 (ms)", f"{game_p99:.1f}",
+                      f"{bare_p99:.1f}", f"{game_p99 / bare_p99:.2f}", "-")
 
 
 def start_rows(run, table, traces):
@@ -194,13 +372,18 @@ def sound_rows(run, table):
 
 
 def main():
+    began = time.monotonic()
+    os.environ["LP_NUM_THREADS"] = LLVMPIPE_THREADS  # for every program started below
     run = Runner(sys.argv[1], sys.argv[2])
     table = Table()
     traces = {}
-    bare_frames = frame_rows(run, table, traces)
-    pacing_rows(run, table, bare_frames)
+    frame_rows(run, table, traces)
+    pacing_rows(run, table, traces)
     start_rows(run, table, traces)
     sound_rows(run, table)
+    minutes, seconds = divmod(round(time.monotonic() - began), 60)
+    table.note(f"llvmpipe threads: {LLVMPIPE_THREADS} (LP_NUM_THREADS) in both programs;"
+               f" bootstrap of {RESAMPLES} resamples; {minutes} min {seconds} s")
     table.print()
 
 
