@@ -24,6 +24,8 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <cstring>
 #include <tuple>
 #include <vector>
 
@@ -85,6 +87,21 @@ TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNot
 }
 
 constexpr os::hwnd test_window = 0x1234;
+
+// The id set_timer returns names the timer in its messages and kills it, also a window's timer 0.
+TEST_F(messages_test, TheIdReturnedByEveryTimerKillsIt) {
+    for (const os::hwnd window : {os::hwnd{0}, test_window}) {
+        const os::timer_id id = os::set_timer(window, 0, 10, record_timer);
+        ASSERT_NE(id, 0u) << window;
+        os::seam::advance_clock_ms(10);
+        os::msg m{};
+        ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE)) << window;
+        EXPECT_EQ(m.message + m.window + m.w, os::WM_TIMER + window + id);
+        EXPECT_TRUE(os::kill_timer(window, id)) << window;
+        os::seam::advance_clock_ms(10);
+        EXPECT_TRUE(pump().empty()) << window;
+    }
+}
 
 TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) {
     calls.clear();
@@ -315,6 +332,18 @@ TEST_F(keyboard_test, TheGameKeysArriveAsMessagesAndPolledKeys) {
         key(scancode, false);
         EXPECT_EQ(pumped(), std::string("up ") + vk + ", ");
     }
+}
+
+// A read into a buffer of the wrong size is refused before a byte of it is written.
+TEST_F(keyboard_test, AReadOfAnyOtherSizeThan256WritesNothing) {
+    std::uint8_t keys[300];
+    for (const std::uint32_t size : {0u, 4u, 255u, 257u, 300u}) {
+        std::memset(keys, 0xAA, sizeof keys);
+        EXPECT_EQ(os::keyboard_get_state(keyboard.device, size, keys), os::DIERR_INVALIDPARAM);
+        EXPECT_EQ(std::count(keys, keys + sizeof keys, 0xAA), 300) << size;
+    }
+    EXPECT_EQ(os::keyboard_get_state(keyboard.device, 256, keys), os::DI_OK);
+    EXPECT_EQ(std::count(keys, keys + 256, 0), 256) << "no key is down";
 }
 
 TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
