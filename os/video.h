@@ -31,6 +31,9 @@ void pump_system_events();
 void copy_polled_keys(std::uint8_t keys[256]);
 bool window_has_focus(hwnd window);
 
+// Told by the window part before a window is destroyed: the OpenGL part forgets its pixel format
+// and, when the window is the fullscreen one, gives the display back its desktop mode.
+void forget_window_gl(hwnd window, SDL_Window* sdl);
 // Drop what the OpenGL and keyboard parts hold (the tests' clean slate).
 void drop_gl_objects();
 void drop_input_objects();

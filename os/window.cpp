@@ -320,6 +320,7 @@ bool destroy_window(hwnd window) {
     const msg destroyed{window, WM_DESTROY, 0, 0, 0};
     dispatch_message(destroyed);
     detail::unbind_window(window);
+    detail::forget_window_gl(window, sdl);
     windows.erase(window);
     destroy_system_window(sdl);
     return true;

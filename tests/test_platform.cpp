@@ -362,6 +362,37 @@ TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
     EXPECT_EQ(pumped(), "down 70, sysdown 79, 59 68 208 ");
 }
 
+using display_mode_test = brevox_test;
+
+// Whatever the order of the program's calls, nothing of a destroyed window is used or kept: its
+// display mode goes with it (SDL would be handed the freed window by the way back to the
+// desktop's mode, which AddressSanitizer builds see), and so does its pixel format.
+TEST_F(display_mode_test, DestroyingTheFullscreenWindowFirstGivesTheDesktopItsModeBack) {
+    const os::window_class wc{48, 0, os::def_window_proc, 0, 0, 0, 0, 0, 0, nullptr, "t", 0};
+    ASSERT_NE(os::register_class(wc), 0);
+    os::devmode desktop{};
+    ASSERT_TRUE(os::enum_display_settings(nullptr, 0, desktop));
+    const os::hwnd window = os::create_window(
+        0, "t", "", os::WS_POPUP | os::WS_VISIBLE, 0, 0, static_cast<int>(desktop.pels_width),
+        static_cast<int>(desktop.pels_height), 0, 0, 0, nullptr);
+    ASSERT_NE(window, 0u);
+    const os::handle dc = os::get_dc(window);
+    os::pixel_format_descriptor pfd{};
+    pfd.flags = os::PFD_DRAW_TO_WINDOW | os::PFD_SUPPORT_OPENGL | os::PFD_DOUBLEBUFFER;
+    ASSERT_TRUE(os::set_pixel_format(dc, os::choose_pixel_format(dc, pfd), pfd));
+    EXPECT_EQ(os::release_dc(window, dc), 1);
+    ASSERT_EQ(os::change_display_settings(&desktop, os::CDS_FULLSCREEN),
+              os::DISP_CHANGE_SUCCESSFUL);
+    os::devmode in_force{};
+    ASSERT_TRUE(os::seam::changed_display_mode(in_force));
+    EXPECT_EQ(os::seam::pixel_format_records(), 1);
+
+    ASSERT_TRUE(os::destroy_window(window));
+    EXPECT_FALSE(os::seam::changed_display_mode(in_force)) << "the desktop's mode is back";
+    EXPECT_EQ(os::seam::pixel_format_records(), 0);
+    EXPECT_EQ(os::change_display_settings(nullptr, 0), os::DISP_CHANGE_SUCCESSFUL);
+}
+
 os::devmode mode(std::uint32_t width, std::uint32_t height, std::uint32_t hz) {
     return {148, 0, 32, width, height, hz};
 }
