@@ -5,8 +5,6 @@
 #include "os/keys.h"
 #include "os/video.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -43,6 +41,7 @@ os::atom last_atom = 0xC000;
 std::uint8_t polled_keys[256];
 bool video_up = false;
 bool focus_new_windows_by_test = false;
+os::window_failure last_failure = os::window_failure::none;
 // SDL 2.26's Wayland driver frees a window while its client-side decorations (libdecor) still
 // hold it, and their next event crashes the program; and a hidden window is never shown again
 // by weston. There a destroyed window's system window stays as it is, and the next window
@@ -240,9 +239,6 @@ bool start_video() {
     if (!started || display_is_invisible()) {
         if (started)
             SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        // The log holds the failure; a player at a terminal looks there first.
-        std::fprintf(stderr, "%s: no display available (is DISPLAY set?)\n",
-                     program_invocation_short_name);
         return false;
     }
     // 16-bit colour and depth, double-buffered: a minimum, the system may give more.
@@ -289,9 +285,14 @@ bool unregister_class(const char* class_name, hinstance) {
 
 hwnd create_window(std::uint32_t, const char* class_name, const char* title, std::uint32_t style,
                    int x, int y, int width, int height, hwnd, handle, hinstance, void*) {
+    last_failure = window_failure::other;
     const class_record* wc = find_class(class_name);
-    if (!wc || detail::injected_fault("create_window") || !detail::ensure_video())
+    if (!wc || detail::injected_fault("create_window"))
         return 0;
+    if (!detail::ensure_video()) {
+        last_failure = window_failure::no_display;
+        return 0;
+    }
     const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
     const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
     const Uint32 flags = sdl_window_flags(style);
@@ -308,8 +309,11 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         focus_new_windows_by_test || (SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS) != 0;
     windows[handle] = {window, title ? title : "", focused, focus_new_windows_by_test};
     detail::bind_window(handle, wc->procedure);
+    last_failure = window_failure::none;
     return handle;
 }
+
+window_failure last_window_failure() { return last_failure; }
 
 bool destroy_window(hwnd window) {
     window_record* record = find_window(window);

@@ -26,6 +26,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -222,18 +225,37 @@ TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
 
 using no_display_test = brevox_test;
 
+void forget_every_display() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("SDL_VIDEODRIVER");
+}
+
+// The program says so on standard error, the OS layer only gives the reason.
 TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
-    // A whole run in a process of its own, since SDL's video starts once per process.
+    // Each run in a process of its own, since SDL's video starts once per process.
+    const auto create_window_without_display = [] {
+        forget_every_display();
+        std::freopen("stderr.txt", "w", stderr); // SDL's drivers may have their own say there
+        const os::window_class wc{48, 0, os::def_window_proc, 0, 0, 0, 0, 0, 0, nullptr, "t", 0};
+        const bool created = os::register_class(wc) &&
+                             os::create_window(0, "t", "", 0, 0, 0, 64, 64, 0, 0, 0, nullptr);
+        std::fclose(stderr);
+        std::ifstream said("stderr.txt");
+        const std::string text{std::istreambuf_iterator<char>(said), {}};
+        const bool reason = !created && os::last_window_failure() == os::window_failure::no_display;
+        const bool quiet = text.find("no display") == std::string::npos;
+        std::exit(!reason ? 4 : quiet ? 3 : 5);
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(create_window_without_display(), testing::ExitedWithCode(3), "");
     const auto run_without_display = [] {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        unsetenv("SDL_VIDEODRIVER");
+        forget_every_display();
         os::post_quit_message(0); // a run that wrongly gets going ends at once all the same
         const int code = WinMain(os::module_instance(), 0, "", 1);
         std::fputs(read_log().c_str(), stderr);
         std::exit(code);
     };
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(run_without_display(), testing::ExitedWithCode(1),
                 ": no display available \\(is DISPLAY set\\?\\)\n.*"
                 " \\(window\\) creating main window : FAILED\n\n\\+ initialization abnormal\n"
