@@ -15,7 +15,8 @@ bool video_driver_is(const char* name);
 // and a seat: all that SDL's Wayland driver needs to start.
 bool wayland_compositor_usable();
 // Lets SDL take in everything the compositor has said about a window on SDL's Wayland driver.
-void wait_for_compositor(SDL_Window* window);
+// False when the compositor does not answer within the patience of the start's probe.
+bool wait_for_compositor(SDL_Window* window);
 
 // Starts SDL's video once (OpenGL attributes set, system events pumped into the main queue).
 // False when there is no display.

@@ -171,6 +171,13 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     SDL_FreeSurface(surface);
 }
 
+// Whether the compositor has answered all that was asked about the spare window to be taken
+// next; it has nothing to answer when there is none. A late answer to the way out of fullscreen
+// would undo the new size, and a compositor that no longer answers gets no new window.
+bool spare_window_settled() {
+    return spare_windows.empty() || os::detail::wait_for_compositor(spare_windows.back());
+}
+
 // A spare system window made over into a new one; null for none. It stays on the screen, so a
 // window created hidden shows at once.
 SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 flags) {
@@ -178,8 +185,6 @@ SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 f
         return nullptr;
     SDL_Window* window = spare_windows.back();
     spare_windows.pop_back();
-    // A late answer to the way out of fullscreen would undo the new size.
-    os::detail::wait_for_compositor(window);
     SDL_SetWindowTitle(window, title);
     SDL_SetWindowBordered(window, (flags & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowAlwaysOnTop(window, SDL_FALSE);
@@ -293,6 +298,8 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         last_failure = window_failure::no_display;
         return 0;
     }
+    if (!spare_window_settled())
+        return 0;
     const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
     const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
     const Uint32 flags = sdl_window_flags(style);

@@ -23,9 +23,14 @@
 #include "support/test_env.h"
 
 #include <SDL.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -260,6 +265,25 @@ TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
                 ": no display available \\(is DISPLAY set\\?\\)\n.*"
                 " \\(window\\) creating main window : FAILED\n\n\\+ initialization abnormal\n"
                 ".*---- brevox ended ----");
+}
+
+using wayland_probe_test = brevox_test;
+
+// A compositor that takes the connection and never says a word counts as unusable once the
+// patience is out. A video restart on SDL's Wayland driver waits for the compositor the same way
+// (which only a real compositor's window can reach).
+TEST_F(wayland_probe_test, ACompositorThatNeverAnswersIsGivenUp) {
+    const std::string path = (std::filesystem::current_path() / "silent").string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    setenv("WAYLAND_DISPLAY", path.c_str(), 1);
+    EXPECT_FALSE(os::detail::wayland_compositor_usable());
+    unsetenv("WAYLAND_DISPLAY");
+    close(listener);
 }
 
 // The keyboard of a window in front, fed with SDL's own key and focus events through the OS
