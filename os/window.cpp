@@ -337,8 +337,6 @@ bool destroy_window(hwnd window) {
     return true;
 }
 
-bool is_window(hwnd window) { return find_window(window) != nullptr; }
-
 bool show_window(hwnd window, int) {
     window_record* record = find_window(window);
     if (!record)
@@ -348,7 +346,7 @@ bool show_window(hwnd window, int) {
     return true;
 }
 
-bool update_window(hwnd window) { return is_window(window); }
+bool update_window(hwnd window) { return find_window(window) != nullptr; }
 
 bool set_window_pos(hwnd window, hwnd insert_after, int x, int y, int width, int height,
                     std::uint32_t flags) {

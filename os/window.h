@@ -75,7 +75,6 @@ enum class window_failure {
 window_failure last_window_failure();
 // Safe while one of the window's own messages is being dispatched; its waiting messages go.
 bool destroy_window(hwnd window);
-bool is_window(hwnd window);
 bool show_window(hwnd window, int command);
 bool update_window(hwnd window);
 bool set_window_pos(hwnd window, hwnd insert_after, int x, int y, int width, int height,
