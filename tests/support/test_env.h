@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -41,6 +42,11 @@ namespace test_support {
 // Lets `skip` nothrow allocations through, then fails the next `count` of them.
 void fail_nothrow_allocations(int skip, int count = 1);
 void stop_failing_allocations();
+
+// Allocations with operator new made so far by the calling thread. Only where the test program
+// owns operator new: not in sanitizer builds, whose run-time libraries do.
+bool counts_allocations();
+std::uint64_t allocations_on_this_thread();
 
 // Writes the bytes of a string or a vector of bytes to the file.
 void write_file(const std::string& name, const auto& bytes) {
