@@ -238,7 +238,7 @@ mix_result mix(sound_device& device, os::hsound handle, std::int16_t* out, std::
 void signal_due_notes() {
     std::vector<os::handle> events;
     {
-        std::lock_guard guard(device_lock);
+        std::lock_guard guard(device_lock); // the mixer marks them due under it
         for (auto& [handle, buffer] : buffers) {
             for (std::size_t i = 0; i < buffer->notes.size(); ++i) {
                 if (buffer->due[i]) {
