@@ -232,13 +232,13 @@ TEST_F(sound_device_test, ALostBufferRefusesWorkUntilRestoredToSilence) {
 // What the real device's callback did, as its output observer sees it on the audio thread.
 std::atomic<int> periods_mixed{0};
 std::atomic<std::uint64_t> callback_allocations{0};
+std::atomic<std::uint64_t> allocations_counted{0}; // the audio thread's count at the last period
 
 void count_period(const std::int16_t*, std::uint32_t, std::uint32_t) {
-    thread_local std::uint64_t counted = 0;
     const std::uint64_t now = test_support::allocations_on_this_thread();
     if (periods_mixed > 0) // the first call sets the count to start from
-        callback_allocations += now - counted;
-    counted = now;
+        callback_allocations += now - allocations_counted;
+    allocations_counted = now;
     ++periods_mixed;
 }
 

@@ -150,14 +150,16 @@ void test_support::stop_failing_allocations() { fail_nothrow_allocations(0, 0); 
 #define BREVOX_SANITIZER_OWNS_NEW 1
 #endif
 
+#ifdef BREVOX_SANITIZER_OWNS_NEW
+bool test_support::counts_allocations() { return false; }
+std::uint64_t test_support::allocations_on_this_thread() { return 0; }
+#else
 namespace {
 thread_local std::uint64_t allocations = 0;
 }
 
-#ifdef BREVOX_SANITIZER_OWNS_NEW
-bool test_support::counts_allocations() { return false; }
-#else
 bool test_support::counts_allocations() { return true; }
+std::uint64_t test_support::allocations_on_this_thread() { return allocations; }
 
 // The ordinary operators, counted; the nothrow ones below come here too.
 void* operator new(std::size_t size) {
@@ -173,8 +175,6 @@ void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 #endif
-
-std::uint64_t test_support::allocations_on_this_thread() { return allocations; }
 
 #ifndef BREVOX_TSAN_OWNS_NEW
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
