@@ -4,9 +4,10 @@
 // verdict ("OK\n", "FAILED\n", "FAILED [reason]\n") on the same line.
 #pragma once
 
+#include "app/version.h"
+
 #include <cstdio>
 
-inline constexpr const char* brevox_version = "0.7a";
 inline constexpr const char* log_file_name = "brevox.log";
 
 class clog {

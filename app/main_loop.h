@@ -2,6 +2,7 @@
 // the video restart and the orderly shut-down. Everything here runs on the main thread.
 #pragma once
 
+#include "app/version.h"
 #include "os/types.h"
 
 #include <cstdint>
@@ -19,7 +20,7 @@ extern std::int32_t loop_request;
 // The main objects; each pointer is null while its object does not exist.
 extern ctimer* main_timer;
 
-inline constexpr const char* window_title = "brevox [build 0.7a]";
+inline constexpr const char* window_title = "brevox [build " BREVOX_VERSION "]";
 
 // The process's exit status: the players ended the game, or its start or a video restart failed.
 // A run ended in order by an interrupt or termination signal returns 128 + its number.

@@ -223,6 +223,13 @@ std::int32_t change_display_settings(const devmode* mode, std::uint32_t) {
 
 namespace os::detail {
 
+void forget_window_gl(hwnd window, SDL_Window* sdl) {
+    pixel_formats.erase(window);
+    // The display's mode belongs to its fullscreen window: it goes back while the window exists.
+    if (sdl && sdl == fullscreen_window)
+        back_to_desktop();
+}
+
 void drop_gl_objects() {
     SDL_GL_MakeCurrent(SDL_GL_GetCurrentWindow(), nullptr);
     for (auto& [handle, record] : contexts)
@@ -255,5 +262,7 @@ bool changed_display_mode(devmode& out) {
 }
 
 int live_gl_objects() { return static_cast<int>(device_contexts.size() + contexts.size()); }
+
+int pixel_format_records() { return static_cast<int>(pixel_formats.size()); }
 
 } // namespace os::seam

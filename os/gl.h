@@ -72,7 +72,8 @@ constexpr std::int32_t DISP_CHANGE_BADMODE = -2;
 bool enum_display_settings(const char* device, std::uint32_t mode_number, devmode& out);
 // Changes the display into `mode` for the fullscreen window, or back to the desktop's own mode
 // with a null mode. A mode is found by size and refresh rate; X11 cannot change the colour
-// depth, so the depth asked for is not part of the match.
+// depth, so the depth asked for is not part of the match. Destroying the fullscreen window gives
+// the display its desktop mode back as well.
 std::int32_t change_display_settings(const devmode* mode, std::uint32_t flags);
 
 } // namespace os
@@ -88,5 +89,7 @@ void use_real_display_modes();
 bool changed_display_mode(devmode& out);
 // Contexts and device contexts that exist now (leak checks in the tests).
 int live_gl_objects();
+// Windows with a pixel format on record; a destroyed window's record goes with it.
+int pixel_format_records();
 
 } // namespace os::seam

@@ -118,14 +118,16 @@ hresult keyboard_unacquire(handle device) {
 }
 
 hresult keyboard_get_state(handle device, std::uint32_t size, std::uint8_t* keys) {
-    // Whatever happens, no key stays down from an earlier read.
-    if (keys)
-        std::memset(keys, 0, size);
+    // A caller's wrong size must not make us write past its buffer.
+    if (!keys || size != 256)
+        return DIERR_INVALIDPARAM;
+    // Whatever happens now, no key stays down from an earlier read.
+    std::memset(keys, 0, size);
     hresult result = DI_OK;
     if (injected("get_device_state", result))
         return result;
     keyboard_device* d = find_device(device);
-    if (!d || !keys || size != 256)
+    if (!d)
         return DIERR_INVALIDPARAM;
     if (d->lost) {
         d->lost = false;

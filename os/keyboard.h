@@ -39,7 +39,8 @@ hresult keyboard_set_data_format(handle device);
 hresult keyboard_set_cooperative_level(handle device, hwnd window, std::uint32_t flags);
 hresult keyboard_acquire(handle device);
 hresult keyboard_unacquire(handle device);
-// Fills `size` (256) bytes. On failure every key reads as up.
+// Fills `size` (256) bytes. On failure every key reads as up; a size other than 256 (or no
+// buffer) is DIERR_INVALIDPARAM and nothing is written.
 hresult keyboard_get_state(handle device, std::uint32_t size, std::uint8_t* keys);
 void input_release_device(handle device);
 void input_release(handle dinput);

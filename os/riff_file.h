@@ -3,7 +3,10 @@
 // read buffer so that a reader can copy bytes without a call per byte.
 //
 // Chunk sizes come from the file and are not trusted: navigation never reads outside the file or
-// the parent chunk, and a size that runs past the end of the file only means "not found".
+// the parent chunk. A chunk found is handed out with its size as the file writes it, even one
+// that runs past the end of the file: reads stop at the end of the file all the same, and the
+// WAV reader plays the sound there is. The size of a chunk passed over only ends the search
+// when it runs past the end: the chunks it would hide are not found.
 #pragma once
 
 #include "os/types.h"

@@ -4,22 +4,72 @@
 #include "os/threads.h"
 
 #include <SDL.h>
+#include <semaphore.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
+
+void signal_due_notes();
+
+// Signals, on a thread of its own, the notifications that the real device's callback found due:
+// a real-time callback must not wait for the lock of the events and message queues. Waking it
+// takes a semaphore post, which never blocks or allocates.
+class notifier {
+public:
+    notifier() {
+        sem_init(&wake, 0, 0);
+        try {
+            worker = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+            sem_destroy(&wake);
+            throw;
+        }
+    }
+    ~notifier() {
+        stopping.store(true, std::memory_order_release);
+        sem_post(&wake);
+        worker.join();
+        sem_destroy(&wake);
+    }
+    notifier(const notifier&) = delete;
+    notifier& operator=(const notifier&) = delete;
+
+    void poke() { sem_post(&wake); }
+
+private:
+    void run() {
+        while (!stopping.load(std::memory_order_acquire)) {
+            while (sem_wait(&wake) != 0 && errno == EINTR) {
+            }
+            signal_due_notes();
+        }
+    }
+
+    sem_t wake;
+    std::atomic<bool> stopping{false};
+    std::thread worker;
+};
+
+// The mixer's sums of so many output frames at a time, made when the device opens.
+constexpr std::uint32_t mix_chunk_frames = 1024;
 
 struct sound_device {
     bool pulled = false;
     SDL_AudioDeviceID sdl = 0;
     std::uint32_t level = 0;
+    std::vector<std::int32_t> sums = std::vector<std::int32_t>(2 * mix_chunk_frames);
+    std::unique_ptr<notifier> signaller; // the real device's
 };
 
 struct sound_buffer {
@@ -40,6 +90,7 @@ struct sound_buffer {
     std::uint32_t lock_first = 0;
     std::uint32_t lock_second = 0;
     std::vector<os::position_notify> notes;
+    std::vector<std::uint8_t> due; // beside each note: passed or stopped, its event not yet set
 };
 
 // One lock for devices, buffers and the mixer. Events are signalled after it is let go, so it
@@ -84,16 +135,18 @@ bool playable(const os::waveformatex& f) {
            f.samples_per_sec >= os::DSBFREQUENCY_MIN && f.samples_per_sec <= os::DSBFREQUENCY_MAX;
 }
 
-void signal_all(const std::vector<os::handle>& events) {
-    for (const os::handle event : events)
-        os::set_event(event);
+// Marks the buffer's stop notifications due; false when it has none.
+bool stop_notes_due(sound_buffer& buffer) {
+    bool marked = false;
+    for (std::size_t i = 0; i < buffer.notes.size(); ++i) {
+        if (buffer.notes[i].offset == os::DSBPN_OFFSETSTOP) {
+            buffer.due[i] = 1;
+            marked = true;
+        }
+    }
+    return marked;
 }
 
-void collect_stop_events(const sound_buffer& buffer, std::vector<os::handle>& events) {
-    for (const auto& note : buffer.notes)
-        if (note.offset == os::DSBPN_OFFSETSTOP)
-            events.push_back(note.event);
-}
 
 // Adds one stereo frame of the buffer at its play cursor.
 void add_frame(const sound_buffer& buffer, std::int32_t* out) {
@@ -111,9 +164,9 @@ void add_frame(const sound_buffer& buffer, std::int32_t* out) {
     out[1] += right;
 }
 
-// Mixes one playing buffer into `sum` and moves its cursor; the events to signal go to `events`.
-void mix_buffer(sound_buffer& buffer, std::int32_t* sum, std::uint32_t frames,
-                std::vector<os::handle>& events) {
+// Mixes one playing buffer into `sum` and moves its cursor, marking the notifications it passes
+// due. True when it marked any.
+bool mix_buffer(sound_buffer& buffer, std::int32_t* sum, std::uint32_t frames) {
     const std::uint32_t size = static_cast<std::uint32_t>(buffer.data.size());
     const std::uint32_t start = buffer.play_cursor;
     std::uint64_t advanced = 0;
@@ -134,53 +187,93 @@ void mix_buffer(sound_buffer& buffer, std::int32_t* sum, std::uint32_t frames,
             }
         }
     }
-    for (const auto& note : buffer.notes) {
-        if (note.offset == os::DSBPN_OFFSETSTOP)
-            continue;
-        const std::uint32_t ahead = (note.offset + size - start) % size;
-        if (ahead < advanced)
-            events.push_back(note.event);
+    bool marked = false;
+    for (std::size_t i = 0; i < buffer.notes.size(); ++i) {
+        const std::uint32_t offset = buffer.notes[i].offset;
+        if (offset != os::DSBPN_OFFSETSTOP && (offset + size - start) % size < advanced) {
+            buffer.due[i] = 1;
+            marked = true;
+        }
     }
     if (stopped) {
         buffer.playing = false;
         buffer.rate_phase = 0;
-        collect_stop_events(buffer, events);
+        marked = stop_notes_due(buffer) || marked;
     }
+    return marked;
 }
 
-// The mixer: every playing buffer of `device`, summed and saturated into `out`. Returns how
-// many buffers played.
-std::uint32_t mix(os::hsound device, std::int16_t* out, std::uint32_t frames,
-                  std::vector<os::handle>& events) {
-    thread_local std::vector<std::int32_t> sum;
-    sum.assign(2 * static_cast<std::size_t>(frames), 0);
-    std::uint32_t playing = 0;
-    for (auto& [handle, buffer] : buffers) {
-        if (buffer->device == device && buffer->playing && !buffer->lost && !buffer->primary) {
-            mix_buffer(*buffer, sum.data(), frames, events);
-            ++playing;
+struct mix_result {
+    std::uint32_t playing = 0; // buffers that played at the start
+    bool notes_due = false;
+};
+
+// The mixer: every playing buffer of `device`, summed and saturated into `out`, a chunk of the
+// device's sums at a time.
+mix_result mix(sound_device& device, os::hsound handle, std::int16_t* out, std::uint32_t frames) {
+    mix_result result;
+    for (std::uint32_t done = 0; done < frames;) {
+        const std::uint32_t chunk = std::min<std::uint32_t>(
+            frames - done, static_cast<std::uint32_t>(device.sums.size() / 2));
+        std::int32_t* const sum = device.sums.data();
+        std::fill_n(sum, 2 * chunk, 0);
+        std::uint32_t playing = 0;
+        for (auto& [buffer_handle, buffer] : buffers) {
+            if (buffer->device == handle && buffer->playing && !buffer->lost && !buffer->primary) {
+                result.notes_due = mix_buffer(*buffer, sum, chunk) || result.notes_due;
+                ++playing;
+            }
+        }
+        if (done == 0)
+            result.playing = playing;
+        for (std::uint32_t i = 0; i < 2 * chunk; ++i)
+            out[2 * done + i] = static_cast<std::int16_t>(std::clamp(sum[i], -32768, 32767));
+        done += chunk;
+    }
+    return result;
+}
+
+// Sets the events of every due notification, in the order of each buffer's notes; they are due
+// no more. The events are set after device_lock is let go.
+void signal_due_notes() {
+    std::vector<os::handle> events;
+    {
+        std::lock_guard guard(device_lock); // the mixer marks them due under it
+        for (auto& [handle, buffer] : buffers) {
+            for (std::size_t i = 0; i < buffer->notes.size(); ++i) {
+                if (buffer->due[i]) {
+                    buffer->due[i] = 0;
+                    events.push_back(buffer->notes[i].event);
+                }
+            }
         }
     }
-    for (std::size_t i = 0; i < sum.size(); ++i)
-        out[i] = static_cast<std::int16_t>(std::clamp(sum[i], -32768, 32767));
-    return playing;
+    for (const os::handle event : events)
+        os::set_event(event);
 }
 
 std::atomic<os::seam::output_observer> installed_observer{nullptr};
 
+// Real time: takes only the device's own lock, allocates nothing, and leaves the notifications
+// it finds due to the device's notifier.
 void SDLCALL audio_callback(void* userdata, Uint8* stream, int len) {
     const auto device = static_cast<os::hsound>(reinterpret_cast<std::uintptr_t>(userdata));
     const std::uint32_t frames = static_cast<std::uint32_t>(len) / 4;
-    std::vector<os::handle> events;
     std::uint32_t playing = 0;
     {
         std::lock_guard guard(device_lock);
-        if (devices.count(device))
-            playing = mix(device, reinterpret_cast<std::int16_t*>(stream), frames, events);
-        else
+        const auto found = devices.find(device);
+        if (found != devices.end()) {
+            sound_device& record = *found->second;
+            const mix_result mixed =
+                mix(record, device, reinterpret_cast<std::int16_t*>(stream), frames);
+            playing = mixed.playing;
+            if (mixed.notes_due && record.signaller)
+                record.signaller->poke();
+        } else {
             std::memset(stream, 0, static_cast<std::size_t>(len));
+        }
     }
-    signal_all(events);
     if (const auto observer = installed_observer.load(std::memory_order_acquire))
         observer(reinterpret_cast<const std::int16_t*>(stream), frames, playing);
 }
@@ -195,10 +288,20 @@ hresult direct_sound_create(hsound& device) {
     if (injected("direct_sound_create", DSERR_NODRIVER, result))
         return result;
     auto record = std::make_unique<sound_device>();
-    hsound handle;
     {
         std::lock_guard guard(device_lock);
         record->pulled = pulled_mode;
+    }
+    if (!record->pulled) {
+        try {
+            record->signaller = std::make_unique<notifier>();
+        } catch (const std::system_error&) {
+            return DSERR_OUTOFMEMORY;
+        }
+    }
+    hsound handle;
+    {
+        std::lock_guard guard(device_lock);
         handle = new_handle_locked();
         devices[handle] = std::move(record);
         if (devices[handle]->pulled) {
@@ -206,9 +309,14 @@ hresult direct_sound_create(hsound& device) {
             return DS_OK;
         }
     }
+    // Its notifier ends outside device_lock, which its last round takes.
     auto forget = [&] {
-        std::lock_guard guard(device_lock);
-        devices.erase(handle);
+        std::unique_ptr<sound_device> gone;
+        {
+            std::lock_guard guard(device_lock);
+            gone = std::move(devices[handle]);
+            devices.erase(handle);
+        }
     };
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         forget();
@@ -239,13 +347,13 @@ hresult direct_sound_create(hsound& device) {
 }
 
 hresult sound_release(hsound device) {
-    SDL_AudioDeviceID sdl = 0;
+    std::unique_ptr<sound_device> gone;
     {
         std::lock_guard guard(device_lock);
         const auto found = devices.find(device);
         if (found == devices.end())
             return DSERR_INVALIDPARAM;
-        sdl = found->second->sdl;
+        gone = std::move(found->second);
         devices.erase(found);
         std::erase_if(notifies, [&](const auto& entry) {
             const sound_buffer* buffer = find_buffer(entry.second);
@@ -253,11 +361,13 @@ hresult sound_release(hsound device) {
         });
         std::erase_if(buffers, [&](const auto& entry) { return entry.second->device == device; });
     }
-    // Closing waits for a running callback, which takes device_lock: so not under it.
-    if (sdl != 0) {
-        SDL_CloseAudioDevice(sdl);
+    // Closing waits for a running callback, which takes device_lock: so not under it. The
+    // notifier ends after the callback's last call, outside the lock too.
+    if (gone->sdl != 0) {
+        SDL_CloseAudioDevice(gone->sdl);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
+    gone.reset();
     return DS_OK;
 }
 
@@ -471,7 +581,6 @@ hresult sound_buffer_stop(hsoundbuffer buffer) {
     hresult result = DS_OK;
     if (injected("sound_buffer_stop", DSERR_GENERIC, result))
         return result;
-    std::vector<handle> events;
     {
         std::lock_guard guard(device_lock);
         sound_buffer* record = find_buffer(buffer);
@@ -479,10 +588,10 @@ hresult sound_buffer_stop(hsoundbuffer buffer) {
             return DSERR_INVALIDPARAM;
         if (record->playing) {
             record->playing = false;
-            collect_stop_events(*record, events);
+            stop_notes_due(*record);
         }
     }
-    signal_all(events);
+    signal_due_notes();
     return DS_OK;
 }
 
@@ -538,6 +647,7 @@ hresult sound_notify_set_positions(hsoundnotify notify, std::uint32_t count,
         if (positions[i].offset != DSBPN_OFFSETSTOP && positions[i].offset >= record->data.size())
             return DSERR_INVALIDPARAM;
     record->notes.assign(positions, positions + count);
+    record->due.assign(count, 0);
     return DS_OK;
 }
 
@@ -555,31 +665,30 @@ void use_pulled_sound_device(bool pulled) {
 }
 
 bool pull_sound(std::int16_t* out, std::uint32_t frames) {
-    std::vector<handle> events;
     {
         std::lock_guard guard(device_lock);
         const auto found = std::find_if(devices.begin(), devices.end(),
                                         [](const auto& entry) { return entry.second->pulled; });
         if (found == devices.end())
             return false;
-        mix(found->first, out, frames, events);
+        mix(*found->second, found->first, out, frames);
     }
-    signal_all(events);
+    // No real time here: the test's thread signals what came due at once.
+    signal_due_notes();
     return true;
 }
 
 void lose_sound_buffers() {
-    std::vector<handle> events;
     {
         std::lock_guard guard(device_lock);
         for (auto& [handle, buffer] : buffers) {
             if (buffer->playing)
-                collect_stop_events(*buffer, events);
+                stop_notes_due(*buffer);
             buffer->playing = false;
             buffer->lost = !buffer->primary;
         }
     }
-    signal_all(events);
+    signal_due_notes();
 }
 
 } // namespace os::seam

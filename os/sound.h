@@ -13,7 +13,9 @@
 //
 // Two ways to run it: the real device on SDL's audio (any driver SDL finds; "dummy" and "disk"
 // for runs without speakers), or a pulled device (os::seam) that mixes only when a test asks,
-// with no real-time thread at all.
+// with no real-time thread at all. The real device's callback allocates nothing and takes no
+// lock but the device's own: a thread of the device signals the notifications it finds due, a
+// moment later. The pulled device signals them before pull_sound returns.
 #pragma once
 
 #include "os/types.h"

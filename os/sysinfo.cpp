@@ -49,25 +49,12 @@ void parse_release_numbers(const char* release, os::os_version_info& info) {
     info.build_number = numbers[2];
 }
 
-#ifdef BREVOX_X86
-// The classic test: CPUID exists when bit 21 (ID) of the flags register can be flipped.
+#ifdef __i386__
+// The classic test on 32-bit processors, which may lack CPUID: it exists when bit 21 (ID) of
+// the flags register can be flipped. The 32-bit ABI keeps nothing below the stack pointer, so
+// the pushes and pops, balanced within the statement, disturb nothing.
 bool id_flag_flips() {
     unsigned long before = 0, after = 0;
-#ifdef __x86_64__
-    __asm__ volatile("pushfq\n\t"
-                     "pushfq\n\t"
-                     "popq %0\n\t"
-                     "movq %0, %1\n\t"
-                     "xorq $0x200000, %0\n\t"
-                     "pushq %0\n\t"
-                     "popfq\n\t"
-                     "pushfq\n\t"
-                     "popq %0\n\t"
-                     "popfq\n\t"
-                     : "=&r"(after), "=&r"(before)
-                     :
-                     : "cc");
-#else
     __asm__ volatile("pushfl\n\t"
                      "pushfl\n\t"
                      "popl %0\n\t"
@@ -81,7 +68,6 @@ bool id_flag_flips() {
                      : "=&r"(after), "=&r"(before)
                      :
                      : "cc");
-#endif
     return ((before ^ after) & 0x200000) != 0;
 }
 #endif
@@ -134,7 +120,9 @@ bool cpu_has_cpuid() {
         if (synthetic_cpu)
             return synthetic_cpu->has_cpuid;
     }
-#ifdef BREVOX_X86
+#if defined(__x86_64__)
+    return true; // every 64-bit x86 processor has CPUID
+#elif defined(__i386__)
     return id_flag_flips();
 #else
     return false;

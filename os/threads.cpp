@@ -27,7 +27,6 @@ struct thread_record {
     std::thread worker;
     waitable_ptr ended = std::make_shared<waitable>();
     os::thread_id id = 0;
-    int priority = os::THREAD_PRIORITY_NORMAL;
     bool finished = false;
     // What the thread waits on now, for settle_threads.
     bool in_wait = false;
@@ -164,21 +163,11 @@ handle create_thread(thread_proc proc, void* parameter, thread_id* id) {
     return h;
 }
 
-bool set_thread_priority(handle thread, int priority) {
+bool set_thread_priority(handle thread, int) {
     if (detail::injected_fault("set_thread_priority"))
         return false;
     std::lock_guard guard(detail::queue_lock());
-    const auto found = thread_handles.find(thread);
-    if (found == thread_handles.end())
-        return false;
-    found->second->priority = priority;
-    return true;
-}
-
-int get_thread_priority(handle thread) {
-    std::lock_guard guard(detail::queue_lock());
-    const auto found = thread_handles.find(thread);
-    return found == thread_handles.end() ? THREAD_PRIORITY_NORMAL : found->second->priority;
+    return thread_handles.count(thread) != 0;
 }
 
 handle create_event(bool manual_reset, bool initially_signalled) {
@@ -199,15 +188,6 @@ bool set_event(handle event) {
     if (found == objects.end() || thread_handles.count(event))
         return false;
     signal_locked(*found->second);
-    return true;
-}
-
-bool reset_event(handle event) {
-    std::lock_guard guard(detail::queue_lock());
-    const auto found = objects.find(event);
-    if (found == objects.end() || thread_handles.count(event))
-        return false;
-    found->second->signalled = false;
     return true;
 }
 

@@ -26,15 +26,12 @@ using thread_proc = std::uint32_t (*)(void* parameter);
 
 // Starts `proc(parameter)` on a new thread; 0 on failure. The id is known before the thread runs.
 handle create_thread(thread_proc proc, void* parameter, thread_id* id);
-// The priority is kept with the thread. Linux does not let an ordinary user raise a thread
-// above its process, so the scheduler is not asked; the refill margin of the sound player is
-// large enough without it.
+// Only checks the handle: Linux does not let an ordinary user raise a thread above its process,
+// so the scheduler is not asked; the refill margin of the sound player is large enough without it.
 bool set_thread_priority(handle thread, int priority);
-int get_thread_priority(handle thread);
 
 handle create_event(bool manual_reset, bool initially_signalled);
 bool set_event(handle event);
-bool reset_event(handle event);
 // Closes an event or a thread handle (a thread goes on running without its handle).
 bool close_handle(handle object);
 

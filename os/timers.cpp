@@ -45,6 +45,10 @@ timer_entry* find_timer(os::hwnd window, os::timer_id id) {
 // A timer of 0 ms would fire on every pump; Windows raises such periods to its minimum.
 constexpr std::uint32_t minimum_elapse_ms = 10;
 
+// A window's timer 0 is filed and reported as timer 1, since 0 tells of a failure: the id that
+// set_timer returns kills it, and so does the 0 it was set with.
+os::timer_id window_timer_id(os::timer_id id) { return id == 0 ? 1 : id; }
+
 } // namespace
 
 namespace os {
@@ -57,22 +61,23 @@ timer_id set_timer(hwnd window, timer_id id, std::uint32_t elapse_ms, timer_proc
     if (elapse_ms < minimum_elapse_ms)
         elapse_ms = minimum_elapse_ms;
     if (window != 0) {
+        id = window_timer_id(id);
         if (timer_entry* existing = find_timer(window, id)) {
             existing->elapse_ms = elapse_ms;
             existing->period_start = now;
             existing->callback = callback;
-            return id == 0 ? 1 : id;
+            return id;
         }
     } else {
         id = choose_timer_id();
     }
     timers.push_back({current_thread_id(), window, id, elapse_ms, now, callback});
-    return window != 0 && id == 0 ? 1 : id;
+    return id;
 }
 
 bool kill_timer(hwnd window, timer_id id) {
     std::lock_guard guard(timers_lock);
-    timer_entry* t = find_timer(window, id);
+    timer_entry* t = find_timer(window, window != 0 ? window_timer_id(id) : id);
     if (!t)
         return false;
     timers.erase(timers.begin() + (t - timers.data()));

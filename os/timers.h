@@ -10,7 +10,8 @@ namespace os {
 
 using timer_proc = void (*)(hwnd window, std::uint32_t message, timer_id id, std::uint32_t time);
 
-// With window 0 the layer chooses the id and returns it; 0 on failure.
+// With window 0 the layer chooses the id and returns it; 0 on failure. A window's timer keeps
+// the id it is given, but for 0, which becomes 1. Either way the id returned kills it.
 timer_id set_timer(hwnd window, timer_id id, std::uint32_t elapse_ms, timer_proc callback);
 bool kill_timer(hwnd window, timer_id id);
 

@@ -15,7 +15,8 @@ bool video_driver_is(const char* name);
 // and a seat: all that SDL's Wayland driver needs to start.
 bool wayland_compositor_usable();
 // Lets SDL take in everything the compositor has said about a window on SDL's Wayland driver.
-void wait_for_compositor(SDL_Window* window);
+// False when the compositor does not answer within the patience of the start's probe.
+bool wait_for_compositor(SDL_Window* window);
 
 // Starts SDL's video once (OpenGL attributes set, system events pumped into the main queue).
 // False when there is no display.
@@ -31,6 +32,9 @@ void pump_system_events();
 void copy_polled_keys(std::uint8_t keys[256]);
 bool window_has_focus(hwnd window);
 
+// Told by the window part before a window is destroyed: the OpenGL part forgets its pixel format
+// and, when the window is the fullscreen one, gives the display back its desktop mode.
+void forget_window_gl(hwnd window, SDL_Window* sdl);
 // Drop what the OpenGL and keyboard parts hold (the tests' clean slate).
 void drop_gl_objects();
 void drop_input_objects();

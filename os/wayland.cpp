@@ -1,6 +1,6 @@
 // Words with the Wayland compositor beside SDL: a look at it before SDL's Wayland driver is
 // trusted with it (SDL 2.26 crashes at start-up on a compositor without a seat), and a
-// roundtrip on SDL's own connection.
+// roundtrip on SDL's own connection. Neither waits longer than our patience for an answer.
 #include "os/video.h"
 
 #include <SDL_syswm.h>
@@ -31,8 +31,8 @@ void on_sync_done(void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>
 
 constexpr wl_callback_listener sync_listener{on_sync_done};
 
-// A compositor that stops answering must not hang the start: after this long without a word
-// it counts as unusable.
+// A compositor that stops answering must not hang the start or a video restart: after this
+// long without a word it counts as gone.
 constexpr int patience_ms = 3000;
 
 // Whether the compositor answers everything asked so far (wl_display_roundtrip would wait
@@ -78,11 +78,12 @@ bool wayland_compositor_usable() {
     return answered && offered.compositor && offered.shell && offered.seat;
 }
 
-void wait_for_compositor(SDL_Window* window) {
+bool wait_for_compositor(SDL_Window* window) {
     SDL_SysWMinfo info;
     SDL_VERSION(&info.version);
-    if (SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_WAYLAND)
-        wl_display_roundtrip(info.info.wl.display);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_WAYLAND)
+        return true;
+    return answers(info.info.wl.display);
 }
 
 } // namespace os::detail

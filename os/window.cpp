@@ -5,8 +5,6 @@
 #include "os/keys.h"
 #include "os/video.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -43,6 +41,7 @@ os::atom last_atom = 0xC000;
 std::uint8_t polled_keys[256];
 bool video_up = false;
 bool focus_new_windows_by_test = false;
+os::window_failure last_failure = os::window_failure::none;
 // SDL 2.26's Wayland driver frees a window while its client-side decorations (libdecor) still
 // hold it, and their next event crashes the program; and a hidden window is never shown again
 // by weston. There a destroyed window's system window stays as it is, and the next window
@@ -172,6 +171,13 @@ void apply_icon(SDL_Window* window, os::handle icon) {
     SDL_FreeSurface(surface);
 }
 
+// Whether the compositor has answered all that was asked about the spare window to be taken
+// next; it has nothing to answer when there is none. A late answer to the way out of fullscreen
+// would undo the new size, and a compositor that no longer answers gets no new window.
+bool spare_window_settled() {
+    return spare_windows.empty() || os::detail::wait_for_compositor(spare_windows.back());
+}
+
 // A spare system window made over into a new one; null for none. It stays on the screen, so a
 // window created hidden shows at once.
 SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 flags) {
@@ -179,8 +185,6 @@ SDL_Window* take_spare_window(const char* title, int width, int height, Uint32 f
         return nullptr;
     SDL_Window* window = spare_windows.back();
     spare_windows.pop_back();
-    // A late answer to the way out of fullscreen would undo the new size.
-    os::detail::wait_for_compositor(window);
     SDL_SetWindowTitle(window, title);
     SDL_SetWindowBordered(window, (flags & SDL_WINDOW_BORDERLESS) ? SDL_FALSE : SDL_TRUE);
     SDL_SetWindowAlwaysOnTop(window, SDL_FALSE);
@@ -240,9 +244,6 @@ bool start_video() {
     if (!started || display_is_invisible()) {
         if (started)
             SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        // The log holds the failure; a player at a terminal looks there first.
-        std::fprintf(stderr, "%s: no display available (is DISPLAY set?)\n",
-                     program_invocation_short_name);
         return false;
     }
     // 16-bit colour and depth, double-buffered: a minimum, the system may give more.
@@ -289,8 +290,15 @@ bool unregister_class(const char* class_name, hinstance) {
 
 hwnd create_window(std::uint32_t, const char* class_name, const char* title, std::uint32_t style,
                    int x, int y, int width, int height, hwnd, handle, hinstance, void*) {
+    last_failure = window_failure::other;
     const class_record* wc = find_class(class_name);
-    if (!wc || detail::injected_fault("create_window") || !detail::ensure_video())
+    if (!wc || detail::injected_fault("create_window"))
+        return 0;
+    if (!detail::ensure_video()) {
+        last_failure = window_failure::no_display;
+        return 0;
+    }
+    if (!spare_window_settled())
         return 0;
     const int left = x == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : x;
     const int top = y == CW_USEDEFAULT ? static_cast<int>(SDL_WINDOWPOS_UNDEFINED) : y;
@@ -308,8 +316,11 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         focus_new_windows_by_test || (SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS) != 0;
     windows[handle] = {window, title ? title : "", focused, focus_new_windows_by_test};
     detail::bind_window(handle, wc->procedure);
+    last_failure = window_failure::none;
     return handle;
 }
+
+window_failure last_window_failure() { return last_failure; }
 
 bool destroy_window(hwnd window) {
     window_record* record = find_window(window);
@@ -320,12 +331,11 @@ bool destroy_window(hwnd window) {
     const msg destroyed{window, WM_DESTROY, 0, 0, 0};
     dispatch_message(destroyed);
     detail::unbind_window(window);
+    detail::forget_window_gl(window, sdl);
     windows.erase(window);
     destroy_system_window(sdl);
     return true;
 }
-
-bool is_window(hwnd window) { return find_window(window) != nullptr; }
 
 bool show_window(hwnd window, int) {
     window_record* record = find_window(window);
@@ -336,7 +346,7 @@ bool show_window(hwnd window, int) {
     return true;
 }
 
-bool update_window(hwnd window) { return is_window(window); }
+bool update_window(hwnd window) { return find_window(window) != nullptr; }
 
 bool set_window_pos(hwnd window, hwnd insert_after, int x, int y, int width, int height,
                     std::uint32_t flags) {

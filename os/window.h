@@ -62,12 +62,19 @@ atom register_class(const window_class& wc);
 bool unregister_class(const char* class_name, hinstance instance);
 
 // 0 on failure: unknown class, no display. The window's client area is width x height.
+// last_window_failure tells why.
 hwnd create_window(std::uint32_t ex_style, const char* class_name, const char* title,
                    std::uint32_t style, int x, int y, int width, int height, hwnd parent,
                    handle menu, hinstance instance, void* param);
+enum class window_failure {
+    none,       // the last create_window succeeded
+    no_display, // the system's video could not start: no display to show a window on
+    other,
+};
+// Why the last create_window call failed.
+window_failure last_window_failure();
 // Safe while one of the window's own messages is being dispatched; its waiting messages go.
 bool destroy_window(hwnd window);
-bool is_window(hwnd window);
 bool show_window(hwnd window, int command);
 bool update_window(hwnd window);
 bool set_window_pos(hwnd window, hwnd insert_after, int x, int y, int width, int height,

@@ -8,6 +8,9 @@
 #include "os/keys.h"
 #include "os/window.h"
 
+#include <cerrno>
+#include <cstdio>
+
 namespace {
 
 // Borderless, covering the display mode the driver switches to.
@@ -96,6 +99,10 @@ int cwindow::create() {
                              program_instance(), nullptr);
     if (!hwnd) {
         log_printf(main_log, "FAILED\n");
+        // The log holds the failure; a player at a terminal looks there first.
+        if (os::last_window_failure() == os::window_failure::no_display)
+            std::fprintf(stderr, "%s: no display available (is DISPLAY set?)\n",
+                         program_invocation_short_name);
         return 0;
     }
     log_printf(main_log, "OK\n");

@@ -23,7 +23,17 @@
 #include "support/test_env.h"
 
 #include <SDL.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -86,6 +96,21 @@ TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNot
 
 constexpr os::hwnd test_window = 0x1234;
 
+// The id set_timer returns names the timer in its messages and kills it, also a window's timer 0.
+TEST_F(messages_test, TheIdReturnedByEveryTimerKillsIt) {
+    for (const os::hwnd window : {os::hwnd{0}, test_window}) {
+        const os::timer_id id = os::set_timer(window, 0, 10, record_timer);
+        ASSERT_NE(id, 0u) << window;
+        os::seam::advance_clock_ms(10);
+        os::msg m{};
+        ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE)) << window;
+        EXPECT_EQ(m.message + m.window + m.w, os::WM_TIMER + window + id);
+        EXPECT_TRUE(os::kill_timer(window, id)) << window;
+        os::seam::advance_clock_ms(10);
+        EXPECT_TRUE(pump().empty()) << window;
+    }
+}
+
 TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) {
     calls.clear();
     // The window's procedure destroys it while one of its messages is being dispatched.
@@ -117,14 +142,13 @@ TEST_F(threads_test, TheWaitTakesTheLowestSignalledEventAndAWaitingMessageFirst)
     };
     for (int i = 0; i < 64; ++i)
         events.push_back(os::create_event(i == 62, false));
+    EXPECT_EQ(wait(63), os::WAIT_TIMEOUT);
     for (const int i : {62, 3, 1})
         os::set_event(events[i]);
     EXPECT_EQ(wait(64), os::WAIT_FAILED) << "one more than the wait takes";
     // Auto-reset events are reset by the wait that takes them; the manual-reset one stays set.
     for (const std::uint32_t taken : {1u, 3u, 62u, 62u})
         EXPECT_EQ(wait(63), taken);
-    os::reset_event(events[62]);
-    EXPECT_EQ(wait(63), os::WAIT_TIMEOUT);
     os::set_event(events[0]);
     os::post_thread_message(os::current_thread_id(), os::WM_USER, 0, 0);
     EXPECT_EQ(wait(4), 4u);
@@ -198,22 +222,60 @@ TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
 
 using no_display_test = brevox_test;
 
+void forget_every_display() {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("SDL_VIDEODRIVER");
+}
+
+// The program says so on standard error, the OS layer only gives the reason.
 TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
-    // A whole run in a process of its own, since SDL's video starts once per process.
+    // Each run in a process of its own, since SDL's video starts once per process.
+    const auto create_window_without_display = [] {
+        forget_every_display();
+        std::freopen("stderr.txt", "w", stderr); // SDL's drivers may have their own say there
+        const os::window_class wc{48, 0, os::def_window_proc, 0, 0, 0, 0, 0, 0, nullptr, "t", 0};
+        const bool created = os::register_class(wc) &&
+                             os::create_window(0, "t", "", 0, 0, 0, 64, 64, 0, 0, 0, nullptr);
+        std::fclose(stderr);
+        std::ifstream said("stderr.txt");
+        const std::string text{std::istreambuf_iterator<char>(said), {}};
+        const bool reason = !created && os::last_window_failure() == os::window_failure::no_display;
+        const bool quiet = text.find("no display") == std::string::npos;
+        std::exit(!reason ? 4 : quiet ? 3 : 5);
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(create_window_without_display(), testing::ExitedWithCode(3), "");
     const auto run_without_display = [] {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        unsetenv("SDL_VIDEODRIVER");
+        forget_every_display();
         os::post_quit_message(0); // a run that wrongly gets going ends at once all the same
         const int code = WinMain(os::module_instance(), 0, "", 1);
         std::fputs(read_log().c_str(), stderr);
         std::exit(code);
     };
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(run_without_display(), testing::ExitedWithCode(1),
                 ": no display available \\(is DISPLAY set\\?\\)\n.*"
                 " \\(window\\) creating main window : FAILED\n\n\\+ initialization abnormal\n"
                 ".*---- brevox ended ----");
+}
+
+using wayland_probe_test = brevox_test;
+
+// A compositor that takes the connection and never says a word counts as unusable once the
+// patience is out. A video restart on SDL's Wayland driver waits for the compositor the same way
+// (which only a real compositor's window can reach).
+TEST_F(wayland_probe_test, ACompositorThatNeverAnswersIsGivenUp) {
+    const std::string path = (std::filesystem::current_path() / "silent").string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    setenv("WAYLAND_DISPLAY", path.c_str(), 1);
+    EXPECT_FALSE(os::detail::wayland_compositor_usable());
+    unsetenv("WAYLAND_DISPLAY");
+    close(listener);
 }
 
 // The keyboard of a window in front, fed with SDL's own key and focus events through the OS
@@ -310,6 +372,18 @@ TEST_F(keyboard_test, TheGameKeysArriveAsMessagesAndPolledKeys) {
     }
 }
 
+// A read into a buffer of the wrong size is refused before a byte of it is written.
+TEST_F(keyboard_test, AReadOfAnyOtherSizeThan256WritesNothing) {
+    std::uint8_t keys[300];
+    for (const std::uint32_t size : {0u, 4u, 255u, 257u, 300u}) {
+        std::memset(keys, 0xAA, sizeof keys);
+        EXPECT_EQ(os::keyboard_get_state(keyboard.device, size, keys), os::DIERR_INVALIDPARAM);
+        EXPECT_EQ(std::count(keys, keys + sizeof keys, 0xAA), 300) << size;
+    }
+    EXPECT_EQ(os::keyboard_get_state(keyboard.device, 256, keys), os::DI_OK);
+    EXPECT_EQ(std::count(keys, keys + 256, 0), 256) << "no key is down";
+}
+
 TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
     key(SDL_SCANCODE_LALT, true);
     key(SDL_SCANCODE_F1, true);
@@ -324,6 +398,37 @@ TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
     key(SDL_SCANCODE_F1, true);
     key(SDL_SCANCODE_F10, true);
     EXPECT_EQ(pumped(), "down 70, sysdown 79, 59 68 208 ");
+}
+
+using display_mode_test = brevox_test;
+
+// Whatever the order of the program's calls, nothing of a destroyed window is used or kept: its
+// display mode goes with it (SDL would be handed the freed window by the way back to the
+// desktop's mode, which AddressSanitizer builds see), and so does its pixel format.
+TEST_F(display_mode_test, DestroyingTheFullscreenWindowFirstGivesTheDesktopItsModeBack) {
+    const os::window_class wc{48, 0, os::def_window_proc, 0, 0, 0, 0, 0, 0, nullptr, "t", 0};
+    ASSERT_NE(os::register_class(wc), 0);
+    os::devmode desktop{};
+    ASSERT_TRUE(os::enum_display_settings(nullptr, 0, desktop));
+    const os::hwnd window = os::create_window(
+        0, "t", "", os::WS_POPUP | os::WS_VISIBLE, 0, 0, static_cast<int>(desktop.pels_width),
+        static_cast<int>(desktop.pels_height), 0, 0, 0, nullptr);
+    ASSERT_NE(window, 0u);
+    const os::handle dc = os::get_dc(window);
+    os::pixel_format_descriptor pfd{};
+    pfd.flags = os::PFD_DRAW_TO_WINDOW | os::PFD_SUPPORT_OPENGL | os::PFD_DOUBLEBUFFER;
+    ASSERT_TRUE(os::set_pixel_format(dc, os::choose_pixel_format(dc, pfd), pfd));
+    EXPECT_EQ(os::release_dc(window, dc), 1);
+    ASSERT_EQ(os::change_display_settings(&desktop, os::CDS_FULLSCREEN),
+              os::DISP_CHANGE_SUCCESSFUL);
+    os::devmode in_force{};
+    ASSERT_TRUE(os::seam::changed_display_mode(in_force));
+    EXPECT_EQ(os::seam::pixel_format_records(), 1);
+
+    ASSERT_TRUE(os::destroy_window(window));
+    EXPECT_FALSE(os::seam::changed_display_mode(in_force)) << "the desktop's mode is back";
+    EXPECT_EQ(os::seam::pixel_format_records(), 0);
+    EXPECT_EQ(os::change_display_settings(nullptr, 0), os::DISP_CHANGE_SUCCESSFUL);
 }
 
 os::devmode mode(std::uint32_t width, std::uint32_t height, std::uint32_t hz) {

@@ -6,6 +6,7 @@
 // ThreadSanitizer.
 #include "os/clock.h"
 #include "os/fault.h"
+#include "os/queue_internal.h"
 #include "os/sound.h"
 #include "os/threads.h"
 #include "sound/dxplay.h"
@@ -225,6 +226,59 @@ TEST_F(sound_device_test, ALostBufferRefusesWorkUntilRestoredToSilence) {
               os::DSERR_INVALIDCALL);
     EXPECT_EQ(os::sound_buffer_play(buffer, 0, 0, os::DSBPLAY_LOOPING), os::DS_OK);
     EXPECT_EQ(pull(2), samples(4, 0)) << "restored to silence; the locked copy not written back";
+}
+
+// What the real device's callback did, as its output observer sees it on the audio thread.
+std::atomic<int> periods_mixed{0};
+std::atomic<std::uint64_t> callback_allocations{0};
+std::atomic<std::uint64_t> allocations_counted{0}; // the audio thread's count at the last period
+
+void count_period(const std::int16_t*, std::uint32_t, std::uint32_t) {
+    const std::uint64_t now = test_support::allocations_on_this_thread();
+    if (periods_mixed > 0) // the first call sets the count to start from
+        callback_allocations += now - allocations_counted;
+    allocations_counted = now;
+    ++periods_mixed;
+}
+
+// Waits in real time, ten seconds at most, for the callback to have mixed `count` periods.
+bool periods_reach(int count) {
+    for (int i = 0; i < 1000 && periods_mixed < count; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return periods_mixed >= count;
+}
+
+// The real device on SDL's dummy driver: its callback is real time. It mixes on while another
+// thread holds the lock of the events and message queues, allocates nothing, and the
+// notifications it finds due are still signalled, once that lock is free.
+TEST_F(sound_device_test, TheRealCallbackNeitherWaitsForTheQueuesLockNorAllocates) {
+    os::sound_release(device);
+    os::seam::use_pulled_sound_device(false);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_EQ(os::direct_sound_create(device), os::DS_OK);
+    ASSERT_EQ(os::sound_set_cooperative_level(device, 0, os::DSSCL_PRIORITY), os::DS_OK);
+    periods_mixed = 0;
+    callback_allocations = 0;
+    os::seam::observe_output(count_period);
+    // 10 ms of sound that loops: every period of the device passes both notes.
+    const os::handle passed = os::create_event(false, false);
+    const os::position_notify at[] = {{0, passed}, {880, passed}};
+    start(std::string(1764, '\0'), at, 2);
+    ASSERT_TRUE(periods_reach(2));
+    {
+        std::lock_guard held(os::detail::queue_lock());
+        const int before = periods_mixed;
+        EXPECT_TRUE(periods_reach(before + 3)) << "the callback waits for the lock";
+    }
+    EXPECT_EQ(os::wait_for_single_object(passed, 10'000), os::WAIT_OBJECT_0);
+    os::sound_release(device);
+    device = 0;
+    os::seam::observe_output(nullptr);
+    unsetenv("SDL_AUDIODRIVER");
+    os::close_handle(passed);
+    if (test_support::counts_allocations()) {
+        EXPECT_EQ(callback_allocations, 0u);
+    }
 }
 
 // One block of every format used here lasts this many output frames.

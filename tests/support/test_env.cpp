@@ -163,6 +163,38 @@ void test_support::stop_failing_allocations() { fail_nothrow_allocations(0, 0); 
 #if __has_feature(thread_sanitizer)
 #define BREVOX_TSAN_OWNS_NEW 1
 #endif
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+#define BREVOX_SANITIZER_OWNS_NEW 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BREVOX_SANITIZER_OWNS_NEW 1
+#endif
+
+#ifdef BREVOX_SANITIZER_OWNS_NEW
+bool test_support::counts_allocations() { return false; }
+std::uint64_t test_support::allocations_on_this_thread() { return 0; }
+#else
+namespace {
+thread_local std::uint64_t allocations = 0;
+}
+
+bool test_support::counts_allocations() { return true; }
+std::uint64_t test_support::allocations_on_this_thread() { return allocations; }
+
+// The ordinary operators, counted; the nothrow ones below come here too.
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 #endif
 
 #ifndef BREVOX_TSAN_OWNS_NEW

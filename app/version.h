@@ -1,0 +1,7 @@
+// The program's version, spelled here alone: the log's banner, --version, the menu's corner, the
+// window's title and the Debian package's name (dist/CMakeLists.txt reads it from this line).
+#pragma once
+
+#define BREVOX_VERSION "0.7a"
+
+inline constexpr const char* brevox_version = BREVOX_VERSION;
