@@ -56,19 +56,17 @@ namespace test_support {
 void fail_nothrow_allocations(int skip, int count = 1);
 void stop_failing_allocations();
 
-<<<<<<< HEAD
 // Appends the lowest `size` bytes of the value, little-endian, to a string or a vector of bytes.
 void put_le(auto& out, std::uint32_t value, int size) {
     for (int i = 0; i < size; ++i)
         out.push_back(
             static_cast<typename std::remove_cvref_t<decltype(out)>::value_type>(value >> (8 * i)));
 }
-=======
+
 // Allocations with operator new made so far by the calling thread. Only where the test program
 // owns operator new: not in sanitizer builds, whose run-time libraries do.
 bool counts_allocations();
 std::uint64_t allocations_on_this_thread();
->>>>>>> os-faults
 
 // Writes the bytes of a string or a vector of bytes to the file.
 void write_file(const std::string& name, const auto& bytes) {
