@@ -2,6 +2,7 @@
 # Starts the built game in hostile surroundings, each on a virtual X server of its own making
 # (640x480), and checks the log's verdicts, the exit status and no crash or sanitizer report:
 #   no display at all: the window fails, the start ends in order with status 1;
+#   the menu's fullscreen at 800x600, a mode the screen lacks: the restart fails, status 1;
 #   no sound device: the sound system and the five samples fail, the game plays silently;
 #   no data/ directory; every file of data/ cut to half its size; every one replaced by as
 #   many random bytes: each picture and sample gets its verdict, the game plays;
@@ -81,7 +82,7 @@ sounds=(ace.wav fastball.wav slowball.wav voice.wav apply.wav)
 texture_line='^ \(texture\) loading (TGA|BMP) texture data/'
 sound_line='^ \(cgame\) loading sound file data/'
 
-for name in no_display no_sound no_data truncated random read_only sigterm sigint; do
+for name in no_display no_mode no_sound no_data truncated random read_only sigterm sigint; do
     mkdir "$work/$name"
     [[ $name == no_data ]] || cp -r "$data" "$work/$name/data"
 done
@@ -90,6 +91,14 @@ start no_display -u DISPLAY
 finish 1
 log_has $' (window) creating main window : FAILED\n\n+ initialization abnormal\n\n+ cleaning up main objects\n'
 grep -q -F "no display available" "$case_dir/stderr" || fail "no word of it on standard error"
+
+# A screen of 640x480 has no mode of 800x600: the menu's fullscreen at that size fails its
+# restart, and the game ends in order with status 1.
+start no_mode
+wait_for "the frame rate in the title" title_has_rate
+xdotool key --delay 40 Right Down Right Down Down Down Return
+finish 1
+log_has $' (driver) trying to apply the mode : FAILED\n+ loop quit requested..\n'
 
 start no_sound SDL_AUDIODRIVER=no-such-driver
 play

@@ -57,6 +57,18 @@ wait_for() {
     done
 }
 
+# poll_until SECONDS COMMAND...: polls COMMAND until it succeeds; 1 when SECONDS (scaled) run out
+# or at once when COMMAND says 2, never.
+poll_until() {
+    local deadline=$((SECONDS + $1 * time_factor)) status
+    shift
+    until "$@"; do
+        status=$?
+        ((status != 2 && SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
 # hold_key KEY WHAT COMMAND...: holds KEY down until COMMAND succeeds (as wait_for), then lets it
 # go. SPACE and the paddle keys are polled, read once a frame: a tap that `xdotool key` presses and
 # releases within one slow frame is never seen, by design.

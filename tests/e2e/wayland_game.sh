@@ -77,11 +77,11 @@ start_weston() {
     mkdir -m 0700 "$XDG_RUNTIME_DIR"
     weston --backend="$1" --socket=brevox-e2e --idle-time=0 "${@:2}" >"$work/weston.log" 2>&1 &
     weston_pid=$!
-    local deadline=$((SECONDS + wait_seconds))
-    until [[ -S $XDG_RUNTIME_DIR/brevox-e2e ]]; do
-        kill -0 "$weston_pid" 2>/dev/null && ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
+    poll_until 30 weston_listens
+}
+weston_listens() { # 2 when weston has ended: it never will
+    kill -0 "$weston_pid" 2>/dev/null || return 2
+    [[ -S $XDG_RUNTIME_DIR/brevox-e2e ]]
 }
 
 stop_weston() {
@@ -147,11 +147,7 @@ top=$((box[3] - headings_depth))
 close_clicked() {
     xdotool mousemove 1200 1000 sleep 0.2 mousemove $((right - 60)) $((top + 60)) sleep 0.2 \
         mousemove $((right - 12)) $((top - 12)) sleep 0.2 click 1
-    local deadline=$((SECONDS + 2 * time_factor))
-    until has_log_count " (window) close message received" 1; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
+    poll_until 2 has_log_count " (window) close message received" 1
 }
 wait_for "the close request" close_clicked
 game_exit 0
