@@ -22,8 +22,8 @@ std::int32_t loop_request = loop_run;
 
 namespace {
 
-// Set when a video restart failed and so ended the loop: the run did not end as the players
-// wished.
+// Set when a video restart (F1 or the menu's) failed, which ends the loop: the run did not end
+// as the players wished.
 bool restart_failed = false;
 
 void register_startup_cvars(os::hinstance instance) {
@@ -70,6 +70,23 @@ void free_window() {
     main_window->destroy();
     delete main_window;
     main_window = nullptr;
+}
+
+// Destroys and re-creates what is bound to the window; the game goes on with a new keyboard.
+int rebuild_window_and_renderer() {
+    free_renderer(); // first, so the desktop's display mode is back before the window goes
+    free_window();
+    main_window = new (std::nothrow) cwindow;
+    main_render = new (std::nothrow) crender;
+    if (!main_window || !main_render || !main_window->create() || !main_render->init())
+        return 0;
+    if (main_game) {
+        if (!main_game->reattach()) // the keyboard is bound to the old window
+            return 0;
+        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
+    }
+    log_printf(main_log, "+ vid_restart successfull!\n");
+    return 1;
 }
 
 // Busy-waits until the frame has lasted 1000 / "cl_maxfps" ms. Neither sleeps nor pumps: the
@@ -159,8 +176,7 @@ void main_loop() {
 
 int main_loop_step() {
     if (loop_request == loop_vid_restart) {
-        restart_failed = !vid_restart();
-        loop_request = restart_failed ? loop_quit : loop_run;
+        loop_request = vid_restart() ? loop_run : loop_quit;
         return 1; // no frame in this pass
     }
     if (loop_request == loop_quit) {
@@ -173,19 +189,10 @@ int main_loop_step() {
 }
 
 int vid_restart() {
-    free_renderer(); // first, so the desktop's display mode is back before the window goes
-    free_window();
-    main_window = new (std::nothrow) cwindow;
-    main_render = new (std::nothrow) crender;
-    if (!main_window || !main_render || !main_window->create() || !main_render->init())
-        return 0;
-    if (main_game) {
-        if (!main_game->reattach()) // the keyboard is bound to the old window
-            return 0;
-        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
-    }
-    log_printf(main_log, "+ vid_restart successfull!\n");
-    return 1;
+    if (rebuild_window_and_renderer())
+        return 1;
+    restart_failed = true;
+    return 0;
 }
 
 int cleanup_main_objects() {

@@ -41,7 +41,8 @@ int init_main_objects();
 void main_loop();
 // One pass after the message pump. 1 to go on, 0 to end the loop.
 int main_loop_step();
-// Destroys and re-creates what is bound to the window, keeping the game running.
+// Destroys and re-creates what is bound to the window, keeping the game running. 0 when it
+// failed: the run then ends, and its exit status says it failed.
 int vid_restart();
 // Releases and frees every main object that exists. Always 1.
 int cleanup_main_objects();
