@@ -1,8 +1,8 @@
 // The process's entry point: answers --help and --version, or hands over to the program's own
 // entry, whose result is the exit code.
-#include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
+#include "base/log.h"
 #include "os/process.h"
 
 #include <cstdio>

@@ -1,7 +1,9 @@
 #include "app/main_loop.h"
 
-#include "app/log.h"
-#include "app/timer.h"
+#include "base/log.h"
+#include "base/loop_request.h"
+#include "base/timer.h"
+#include "base/version.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

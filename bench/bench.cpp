@@ -13,10 +13,11 @@
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
 // The frames and pace modes take their orders line by line, so that tools/bench_table.py can
 // have the game and the bare program take turns without starting them anew.
-#include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
-#include "app/timer.h"
+#include "base/log.h"
+#include "base/loop_request.h"
+#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "os/process.h"

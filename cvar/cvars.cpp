@@ -1,6 +1,6 @@
 #include "cvar/cvars.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 #include <cstring>
 #include <new>

@@ -1,8 +1,7 @@
 #include "game/game.h"
 
-#include "app/log.h"
-#include "app/main_loop.h"
-#include "app/timer.h"
+#include "base/log.h"
+#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/keys.h"

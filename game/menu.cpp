@@ -1,7 +1,7 @@
 #include "game/menu.h"
 
-#include "app/log.h"
-#include "app/main_loop.h"
+#include "base/log.h"
+#include "base/loop_request.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "os/keys.h"

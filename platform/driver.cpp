@@ -1,7 +1,7 @@
 #include "platform/driver.h"
 
-#include "app/log.h"
-#include "app/system_report.h"
+#include "base/log.h"
+#include "base/system_report.h"
 #include "cvar/cvars.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/input.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "cvar/cvars.h"
 #include "os/keyboard.h"
 

@@ -1,7 +1,7 @@
 #include "platform/window.h"
 
-#include "app/log.h"
-#include "app/main_loop.h"
+#include "base/log.h"
+#include "base/loop_request.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

@@ -1,8 +1,8 @@
 #include "render/render.h"
 
-#include "app/log.h"
-#include "app/main_loop.h"
-#include "app/timer.h"
+#include "base/log.h"
+#include "base/timer.h"
+#include "base/version.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

@@ -1,6 +1,6 @@
 #include "render/texture.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "render/image_file.h"
 
 #include <GL/glu.h>

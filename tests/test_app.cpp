@@ -1,8 +1,8 @@
 // What the program starts with: the log and the machine report that opens it, the settings
 // registry and the frame timer.
-#include "app/log.h"
-#include "app/system_report.h"
-#include "app/timer.h"
+#include "base/log.h"
+#include "base/system_report.h"
+#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"

@@ -1,5 +1,4 @@
-#include "app/main_loop.h"
-#include "app/timer.h"
+#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

@@ -1,4 +1,5 @@
 #include "app/main_loop.h"
+#include "base/loop_request.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

@@ -3,6 +3,7 @@
 // and its keys, the keyboard on SDL's own events, and the OpenGL driver and its choice of a
 // display mode. (The sound player's tests run threads, their messages and their priority.)
 #include "app/main_loop.h"
+#include "base/loop_request.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

@@ -1,8 +1,7 @@
 // The renderer and what it draws with: the texture loader, the text renderer, the frame rate and
 // the scene, read back from pictures made to be read: the code font (each glyph's colour tells
 // its code) and pictures of two colours.
-#include "app/main_loop.h"
-#include "app/timer.h"
+#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"

@@ -1,8 +1,9 @@
 #include "support/test_env.h"
 
-#include "app/log.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
+#include "base/log.h"
+#include "base/loop_request.h"
 #include "cvar/cvars.h"
 #include "os/clock.h"
 #include "os/fault.h"

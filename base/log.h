@@ -4,7 +4,7 @@
 // verdict ("OK\n", "FAILED\n", "FAILED [reason]\n") on the same line.
 #pragma once
 
-#include "app/version.h"
+#include "base/version.h"
 
 #include <cstdio>
 

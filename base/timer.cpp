@@ -1,6 +1,6 @@
-#include "app/timer.h"
+#include "base/timer.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "os/clock.h"
 
 namespace {

@@ -21,3 +21,7 @@ public:
     std::uint32_t frame_ms;
     std::uint32_t fps;
 };
+
+// The main loop's timer, owned by the main loop; null while it does not exist. The game and
+// the scene read its frame length and rate.
+extern ctimer* main_timer;

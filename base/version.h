@@ -5,3 +5,5 @@
 #define BREVOX_VERSION "0.7a"
 
 inline constexpr const char* brevox_version = BREVOX_VERSION;
+
+inline constexpr const char* window_title = "brevox [build " BREVOX_VERSION "]";

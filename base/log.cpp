@@ -1,6 +1,6 @@
-#include "app/log.h"
+#include "base/log.h"
 
-#include "app/system_report.h"
+#include "base/system_report.h"
 
 #include <cstdarg>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "app/system_report.h"
+#include "base/system_report.h"
 
-#include "app/log.h"
+#include "base/log.h"
 #include "os/clock.h"
 #include "os/sysinfo.h"
 
