@@ -85,6 +85,7 @@ csample::csample()
       in_silence(0), buffer(0), notify(0), positions{}, position_event(0), stop_event(0) {}
 
 int csample::create_buffer(os::hsound dsound) {
+    const os::waveformatex* format = this->format();
     if (!format || format->block_align == 0)
         return 0;
     // 64 bits: a hostile header could ask for more than 32 bits hold.
@@ -163,7 +164,7 @@ int csample::prime() {
 }
 
 int csample::fill(std::uint8_t* dest, std::uint32_t size) {
-    const std::uint8_t silence = format->bits_per_sample == 8 ? 0x80 : 0x00;
+    const std::uint8_t silence = format()->bits_per_sample == 8 ? 0x80 : 0x00;
     if (in_silence) {
         std::memset(dest, silence, size);
         return 1;
@@ -229,9 +230,6 @@ void csample::release() {
     if (buffer)
         os::sound_buffer_release(buffer);
     buffer = 0;
-    delete[] reinterpret_cast<std::uint8_t*>(format);
-    format = nullptr;
-    close();
 }
 
 int dxplay_open(os::hwnd window) {

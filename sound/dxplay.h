@@ -44,6 +44,8 @@ public:
     int stop();
     int count_played();
     int create_buffer(os::hsound dsound);
+    // Releases the sound buffer and its notification; the file and its format go with the
+    // sample.
     void release();
 
     std::uint32_t buffer_size;

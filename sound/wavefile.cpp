@@ -18,6 +18,14 @@ constexpr std::uint32_t largest_format_bytes = sizeof(os::waveformatex) + 0xFFFF
 } // namespace
 
 int cwavefile::open(const char* filename) {
+    close(); // whatever an earlier open left
+    if (open_wave(filename))
+        return 1;
+    close(); // a refused file is not held, nor its format
+    return 0;
+}
+
+int cwavefile::open_wave(const char* filename) {
     hmmio = os::mmio_open(filename, os::MMIO_READ | os::MMIO_ALLOCBUF);
     if (!hmmio)
         return 0;
@@ -31,18 +39,17 @@ int cwavefile::open(const char* filename) {
     if (fmt.cksize < pcm_format_bytes || fmt.cksize > largest_format_bytes)
         return 0;
     const std::uint32_t bytes = std::max<std::uint32_t>(sizeof(os::waveformatex), fmt.cksize);
-    auto* block = new (std::nothrow) std::uint8_t[bytes]();
-    if (!block)
+    format_block.reset(new (std::nothrow) std::uint8_t[bytes]());
+    if (!format_block)
         return 0;
-    format = reinterpret_cast<os::waveformatex*>(block);
-    if (os::mmio_read(hmmio, format, static_cast<std::int32_t>(fmt.cksize)) !=
+    if (os::mmio_read(hmmio, format_block.get(), static_cast<std::int32_t>(fmt.cksize)) !=
         static_cast<std::int32_t>(fmt.cksize))
         return 0;
     os::mmio_ascend(hmmio, fmt, 0);
     data.ckid = data_id;
     if (os::mmio_descend(hmmio, data, &riff, os::MMIO_FINDCHUNK) != os::MMSYSERR_NOERROR)
         return 0;
-    return format->format_tag == os::WAVE_FORMAT_PCM;
+    return format()->format_tag == os::WAVE_FORMAT_PCM;
 }
 
 int cwavefile::reset() {
@@ -83,6 +90,7 @@ int cwavefile::read(std::uint32_t size, std::uint8_t* dest, std::uint32_t& got) 
 }
 
 int cwavefile::close() {
+    format_block.reset();
     if (!hmmio)
         return 0;
     const int result = os::mmio_close(hmmio, 0);

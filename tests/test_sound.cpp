@@ -85,10 +85,6 @@ struct reader : cwavefile {
         write_file("t.wav", bytes);
         opened = open("t.wav");
     }
-    ~reader() {
-        delete[] reinterpret_cast<std::uint8_t*>(format);
-        close();
-    }
     // From the first sample byte on, in pieces of `piece`, checking every count; what came out.
     std::string read_all(std::uint32_t piece, std::size_t total) {
         EXPECT_EQ(reset(), 1);
@@ -116,8 +112,11 @@ TEST_F(wavefile_test, RefusesFilesThatAreNotPcmWaveWithFmtBeforeData) {
              riff(std::string("fmt \xF0\xFF\xFF\x7F", 8) + fmt_body(stereo16)),
              riff(fmt + data, "WAVE", 4 + fmt.size()), // the data lies beyond the RIFF size
              riff(std::string("LIST\x02\0\0\0", 8) + fmt + data), // too small for its form type
-         })
-        EXPECT_EQ(reader(bytes).opened, 0) << bytes.size() << " bytes";
+         }) {
+        const reader refused(bytes);
+        EXPECT_EQ(refused.opened, 0) << bytes.size() << " bytes";
+        EXPECT_FALSE(refused.is_open() || refused.format()) << "held: " << bytes.size() << " bytes";
+    }
 }
 
 TEST_F(wavefile_test, HandsOutTheDataChunkAfterFmtInPiecesOfAnySizeAndNoMoreThanTheFileHolds) {
@@ -128,8 +127,8 @@ TEST_F(wavefile_test, HandsOutTheDataChunkAfterFmtInPiecesOfAnySizeAndNoMoreThan
                      chunk("LIST", "INFO" + noise(9, 3)) + chunk("data", sample) +
                      chunk("smpl", "x")));
     ASSERT_EQ(file.opened, 1);
-    EXPECT_EQ(file.format->extra_size, 4);
-    EXPECT_EQ(reinterpret_cast<std::uint8_t*>(file.format)[21], 0xDD);
+    EXPECT_EQ(file.format()->extra_size, 4);
+    EXPECT_EQ(reinterpret_cast<std::uint8_t*>(file.format())[21], 0xDD);
     for (const std::uint32_t piece : {1u, 7u, 9000u, 30'000u}) // each from a reset
         EXPECT_EQ(file.read_all(piece, sample.size()), sample) << "pieces of " << piece;
     // A file that ends inside its data gives a short count.

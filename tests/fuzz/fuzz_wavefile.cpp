@@ -21,7 +21,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (int i = 0; i < 4096 && reader.read(piece, buffer, got) && got == piece; ++i)
                 piece = 1 + (piece * 7) % 2999;
     }
-    delete[] reinterpret_cast<std::uint8_t*>(reader.format);
-    reader.close();
     return 0;
 }
