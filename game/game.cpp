@@ -17,14 +17,25 @@ csample* sample_fastball = nullptr;
 csample* sample_slowball = nullptr;
 csample* sample_voice = nullptr;
 csample* sample_apply = nullptr;
-std::int32_t serve_ready = 0;
-os::timer_id serve_timer = 0;
 std::int32_t medal_shown = 0;
-os::timer_id medal_timer = 0;
 std::int32_t medal_kind = medal_none;
 std::int32_t rally_hits = 0;
 
 namespace {
+
+std::int32_t serve_ready = 0; // a launch is allowed
+os::timer_id serve_timer = 0;
+os::timer_id medal_timer = 0;
+
+// One-shot timer callbacks: each ends its own timer on its first call.
+void serve_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
+void medal_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
+
+// rand() mod (hi - lo + 1) + lo from a generator seeded anew with the calendar's whole seconds
+// at every call: all calls within one second draw the same raw value.
+std::int32_t random_range(std::int32_t lo, std::int32_t hi);
+float abs_value(float v);
+std::int32_t sign_of(float v);
 
 constexpr float half_paddle = 50.0f;
 constexpr float ball_radius = 10.0f;
@@ -214,6 +225,8 @@ void play_sample(csample* sample) {
         sample->play();
 }
 
+namespace {
+
 void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
     serve_ready = 1;
     os::kill_timer(0, serve_timer);
@@ -234,6 +247,8 @@ float abs_value(float v) { return v < 0.0f ? -v : v; }
 
 std::int32_t sign_of(float v) { return v >= 0.0f ? 1 : -1; }
 
+} // namespace
+
 void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_right) {
     const std::int32_t direction = paddle_velocity == 0.0f ? 0 : sign_of(paddle_velocity);
     x = from_right ? client_width() - ball_radius - 1.0f : 11.0f;
@@ -244,6 +259,8 @@ void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_righ
     y = paddle_y;
     vy = static_cast<float>(m * direction) * 0.6666667f;
 }
+
+bool cgame::serve_is_ready() const { return serve_ready != 0; }
 
 int cgame::init() {
     zero_game_wide_state();

@@ -77,6 +77,8 @@ public:
     // One frame, scaled by the length of the last one and by the game speed.
     int update();
     void shutdown();
+    // A serve is allowed: the delay after the last point or the intro is over.
+    bool serve_is_ready() const;
 
     cpaddle* left;
     cpaddle* right;
@@ -102,22 +104,10 @@ extern csample* sample_fastball;
 extern csample* sample_slowball;
 extern csample* sample_voice;
 extern csample* sample_apply;
-extern std::int32_t serve_ready; // a launch is allowed
-extern os::timer_id serve_timer;
 extern std::int32_t medal_shown; // a medal is on show
-extern os::timer_id medal_timer;
 extern std::int32_t medal_kind;
 extern std::int32_t rally_hits; // paddle hits since the last point
 
 // Plays a sample when it was loaded.
 void play_sample(csample* sample);
 
-// One-shot timer callbacks: each ends its own timer on its first call.
-void serve_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
-void medal_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
-
-// rand() mod (hi - lo + 1) + lo from a generator seeded anew with the calendar's whole seconds
-// at every call: all calls within one second draw the same raw value.
-std::int32_t random_range(std::int32_t lo, std::int32_t hi);
-float abs_value(float v);
-std::int32_t sign_of(float v);

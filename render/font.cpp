@@ -42,10 +42,15 @@ void cfont::release() {
 
 void cfont::set_size(std::uint32_t n) { size = n < 5 ? 5 : n > 50 ? 50 : n; }
 
+namespace {
+
+// The current OpenGL colour for an index 0..7: bit 2 red, bit 1 green, bit 0 blue.
 void set_color(std::int32_t index) {
     glColor4f((index & 4) ? 1.0f : 0.0f, (index & 2) ? 1.0f : 0.0f, (index & 1) ? 1.0f : 0.0f,
               1.0f);
 }
+
+} // namespace
 
 int count_codes(const char* text) {
     const std::size_t n = std::strlen(text);
@@ -64,6 +69,9 @@ int count_codes(const char* text) {
     return count;
 }
 
+namespace {
+
+// One glyph with its lower-left corner at (x, y).
 void draw_char(cfont* font, float x, float y, std::uint8_t code) {
     const float s0 = static_cast<float>(code % 16) * cell;
     const float t0 = 1.0f - static_cast<float>(code / 16) * cell - cell; // row 0 at the top
@@ -91,6 +99,8 @@ void draw_char(cfont* font, float x, float y, std::uint8_t code) {
     if (!blending)
         glDisable(GL_BLEND);
 }
+
+} // namespace
 
 void print(cfont* font, float x, float y, std::uint32_t size, const char* format, ...) {
     if (!font) // the font object could not be allocated: the texts are skipped

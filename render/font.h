@@ -27,12 +27,8 @@ public:
     std::int32_t color;  // index of the last colour code, used again after each shadow
 };
 
-// The current OpenGL colour for an index 0..7: bit 2 red, bit 1 green, bit 0 blue.
-void set_color(std::int32_t index);
 // Colour, shadow and arrow codes in a text ("^c" and newlines are not counted).
 int count_codes(const char* text);
-// One glyph with its lower-left corner at (x, y).
-void draw_char(cfont* font, float x, float y, std::uint8_t code);
 // Formats with the printf rules (at most 1023 characters) and draws the result. Without "^c",
 // (x, y) is the lower-left corner of the first glyph; with it, the text is centred on x / 2.
 // A newline starts the next line at x, one glyph higher. Leaves the colour white, no texture

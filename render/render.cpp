@@ -15,19 +15,22 @@
 #include <new>
 
 crender* main_render = nullptr;
+cfont* main_font = nullptr;
+std::uint32_t fps_elapsed_ms = 0;
+std::int32_t fps_shown = 0;
+
+namespace {
+
+// The pictures and the ball's disc belong to one OpenGL context: each video restart frees and
+// loads them again.
 GLuint tex_intro = 0;
 GLuint tex_client = 0;
 GLuint tex_background = 0;
 GLuint tex_medal_ace = 0;
 GLuint tex_medal_fast = 0;
 GLuint tex_medal_slow = 0;
-cfont* main_font = nullptr;
 GLUquadric* ball_disc = nullptr;
-std::uint32_t fps_elapsed_ms = 0;
-std::int32_t fps_shown = 0;
 char title_text[128];
-
-namespace {
 
 constexpr std::uint32_t fullscreen_fps_period_ms = 333;
 constexpr std::uint32_t title_fps_period_ms = 500;

@@ -35,16 +35,8 @@ public:
 // The renderer, owned by the main loop; replaced by every video restart.
 extern crender* main_render;
 
-// Shared with the renderer's users. The textures, the font and the ball's disc belong to one
-// OpenGL context: each video restart frees and loads them again. The frame-rate counters go on.
-extern GLuint tex_intro;
-extern GLuint tex_client;
-extern GLuint tex_background;
-extern GLuint tex_medal_ace;
-extern GLuint tex_medal_fast;
-extern GLuint tex_medal_slow;
+// Shared with the renderer's users. The font belongs to one OpenGL context: each video restart
+// frees and loads it again. The frame-rate counters go on.
 extern cfont* main_font; // also used by the menu
-extern GLUquadric* ball_disc;
 extern std::uint32_t fps_elapsed_ms;
 extern std::int32_t fps_shown;
-extern char title_text[128];

@@ -12,6 +12,20 @@
 
 namespace {
 
+int load_tga(const char* name, std::int32_t filter, GLuint* texture);
+int load_bmp(const char* name, std::int32_t filter, GLuint* texture);
+// A 16 x 16 texture of one colour, 0x00BBGGRR. A variable holding 0 gets a new name.
+int load_uniform_texture(std::uint32_t color, GLuint* texture);
+// Uploads into the texture the variable names and leaves it bound to GL_TEXTURE_2D. Refuses
+// (0) no pixels or an empty size without touching OpenGL.
+int build_texture(const texture_format* format, GLuint* texture);
+// The index of the first NUL among the first 4096 bytes; 0 for null or no NUL there.
+std::uint32_t str_length(const char* text);
+// The text after the last "." (the whole name without one); null for names under 5 characters.
+const char* file_extension(const char* name);
+// 0 when the texts match, letters regardless of case; 1 otherwise.
+int str_differ(const char* a, const char* b);
+
 bool power_of_two_only = false;
 
 GLint max_texture_size() {
@@ -116,6 +130,8 @@ int load_file(const char* kind, image_reader reader, const char* name, std::int3
 namespace texture_seam {
 void force_power_of_two_sizes(bool on) { power_of_two_only = on; }
 } // namespace texture_seam
+
+namespace {
 
 std::uint32_t str_length(const char* text) {
     if (!text)
@@ -230,6 +246,8 @@ int load_uniform_texture(std::uint32_t color, GLuint* texture) {
     log_printf(main_log, "OK\n");
     return 1;
 }
+
+} // namespace
 
 int load_texture(const char* name, std::int32_t filter, GLuint* texture) {
     if (str_differ(name, "texblack") == 0)

@@ -20,20 +20,6 @@ struct texture_format {
 
 // Every operation returns 1 on success and 0 on failure.
 int load_texture(const char* name, std::int32_t filter, GLuint* texture);
-int load_tga(const char* name, std::int32_t filter, GLuint* texture);
-int load_bmp(const char* name, std::int32_t filter, GLuint* texture);
-// A 16 x 16 texture of one colour, 0x00BBGGRR. A variable holding 0 gets a new name.
-int load_uniform_texture(std::uint32_t color, GLuint* texture);
-// Uploads into the texture the variable names and leaves it bound to GL_TEXTURE_2D. Refuses
-// (0) no pixels or an empty size without touching OpenGL.
-int build_texture(const texture_format* format, GLuint* texture);
-
-// The index of the first NUL among the first 4096 bytes; 0 for null or no NUL there.
-std::uint32_t str_length(const char* text);
-// The text after the last "." (the whole name without one); null for names under 5 characters.
-const char* file_extension(const char* name);
-// 0 when the texts match, letters regardless of case; 1 otherwise.
-int str_differ(const char* a, const char* b);
 
 namespace texture_seam {
 // Uploads as a context without non-power-of-two textures must: rescaled to powers of two.
