@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr std::size_t os_text_part_size = 64; // 63 characters and the NUL
+
 const char* yes_no(std::uint8_t flag) { return flag ? "YES" : "NO"; }
 
 // Copies at most size - 1 characters of a text and terminates it: long texts are cut to fit.
@@ -168,6 +170,9 @@ void os_version_string(char* buffer) {
     }
 }
 
+namespace {
+
+// glGetString of GL_VENDOR, GL_RENDERER, GL_VERSION or GL_EXTENSIONS; null for any other code.
 const char* gl_string(unsigned code) {
     switch (code) {
     case GL_VENDOR:
@@ -179,6 +184,8 @@ const char* gl_string(unsigned code) {
         return nullptr;
     }
 }
+
+} // namespace
 
 int next_extension_name(const char* extensions, std::size_t& cursor, char* buffer) {
     const std::size_t n = extensions ? std::strlen(extensions) : 0;
@@ -196,11 +203,17 @@ int next_extension_name(const char* extensions, std::size_t& cursor, char* buffe
     return 1;
 }
 
+namespace {
+
+// Copies the next extension name into a buffer of extension_name_size characters and returns
+// 1, or returns 0 once the list is exhausted (and starts over on the next call).
 int next_gl_extension(char* buffer) {
     // Lasts from call to call; every full walk brings it back to 0.
     static std::size_t cursor = 0;
     return next_extension_name(gl_string(GL_EXTENSIONS), cursor, buffer);
 }
+
+} // namespace
 
 int log_opengl_info(clog* log) {
     // A context that answers nothing still gives a readable section.

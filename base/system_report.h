@@ -26,7 +26,6 @@ struct cpu_record {
 // The OS text is built from three parts (name, version, service-pack text) of 63 characters
 // at most; each extension name is cut to 255.
 constexpr std::size_t os_text_size = 256;
-constexpr std::size_t os_text_part_size = 64;
 constexpr std::size_t extension_name_size = 256;
 
 // Writes the report's lines that follow the start banner: OS, CPU, memory, caches, MMX/SSE/3DNow!.
@@ -37,11 +36,6 @@ std::int32_t cpu_speed_mhz();
 // Fills a buffer of os_text_size characters.
 void os_version_string(char* buffer);
 
-// glGetString of GL_VENDOR, GL_RENDERER, GL_VERSION or GL_EXTENSIONS; null for any other code.
-const char* gl_string(unsigned code);
-// Copies the next extension name into a buffer of extension_name_size characters and returns
-// 1, or returns 0 once the list is exhausted (and starts over on the next call).
-int next_gl_extension(char* buffer);
 // The same walk over a given extension text, with the caller's cursor.
 int next_extension_name(const char* extensions, std::size_t& cursor, char* buffer);
 // Writes the OpenGL section; called with a current rendering context. Returns 1.

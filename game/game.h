@@ -110,4 +110,3 @@ extern std::int32_t rally_hits; // paddle hits since the last point
 
 // Plays a sample when it was loaded.
 void play_sample(csample* sample);
-

@@ -10,6 +10,13 @@ dxplay_state dxplay{};
 
 namespace {
 
+// The sound thread's other messages; lParam is always 0.
+constexpr std::uint32_t dxplay_msg_end = os::WM_USER + 1;   // the thread ends
+constexpr std::uint32_t dxplay_msg_count = os::WM_USER + 2; // wParam: the state; take its count
+
+// The sound thread's body; `record` is the player's state.
+std::uint32_t dxplay_thread(void* record);
+
 constexpr std::uint32_t buffer_flags = os::DSBCAPS_GETCURRENTPOSITION2 | os::DSBCAPS_GLOBALFOCUS |
                                        os::DSBCAPS_STICKYFOCUS | os::DSBCAPS_CTRLPOSITIONNOTIFY;
 // Rounds of Restore before play() gives up on a lost buffer.
@@ -374,6 +381,8 @@ int dxplay_close() {
     return 1;
 }
 
+namespace {
+
 std::uint32_t dxplay_thread(void* record) {
     auto* state = static_cast<dxplay_state*>(record);
     os::ensure_message_queue();
@@ -418,3 +427,5 @@ std::uint32_t dxplay_thread(void* record) {
         }
     }
 }
+
+} // namespace

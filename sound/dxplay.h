@@ -16,10 +16,9 @@
 #include <cstdint>
 #include <mutex>
 
-// The sound thread's messages; lParam is always 0.
-constexpr std::uint32_t dxplay_msg_end = os::WM_USER + 1;    // the thread ends
-constexpr std::uint32_t dxplay_msg_count = os::WM_USER + 2;  // wParam: the state; take its count
-constexpr std::uint32_t dxplay_msg_ignore = os::WM_USER + 3; // wParam: a slot to ignore, or -1
+// The sound thread's message that has it ignore a slot (wParam, or -1 for none); lParam is 0.
+// Its other messages (dxplay.cpp) come before it.
+constexpr std::uint32_t dxplay_msg_ignore = os::WM_USER + 3;
 constexpr os::wparam dxplay_no_slot = 0xFFFFFFFF;
 
 // A registration fills at most this many slots: the thread waits on two events per sample, and
@@ -85,4 +84,3 @@ int dxplay_open(os::hwnd window);
 csample* dxplay_load(const char* filename);
 int dxplay_unload(csample* sample);
 int dxplay_close();
-std::uint32_t dxplay_thread(void* record);
