@@ -43,7 +43,7 @@ bool main_objects_allocated() {
 
 void run_frame() {
     main_timer->begin_frame();
-    main_game->update();
+    main_game->update(main_timer->frame_ms);
     main_render->draw_frame();
     main_timer->update();
 }
@@ -83,7 +83,7 @@ int rebuild_window_and_renderer() {
     if (main_game) {
         if (!main_game->reattach()) // the keyboard is bound to the old window
             return 0;
-        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
+        main_game->take_client_width(main_cvars->get_int("clwidth"));
     }
     log_printf(main_log, "+ vid_restart successfull!\n");
     return 1;
