@@ -92,8 +92,10 @@ int rebuild_window_and_renderer() {
 // Busy-waits until the frame has lasted 1000 / "cl_maxfps" ms. Neither sleeps nor pumps: the
 // loop owns a whole processor while the game runs. A negative or missing "cl_maxfps" becomes a
 // huge unsigned divisor, a minimum of 0: no cap.
+cvar_handle max_fps_setting("cl_maxfps");
+
 void cap_frame_rate() {
-    const std::int32_t max_fps = main_cvars->get_int("cl_maxfps");
+    const std::int32_t max_fps = max_fps_setting.value();
     if (max_fps == 0)
         return;
     const std::uint32_t minimum_ms = 1000u / static_cast<std::uint32_t>(max_fps);

@@ -38,8 +38,11 @@ constexpr std::uint32_t medal_show_ms = 3000;
 constexpr float fast_ball_speed2 = 66.75f;
 constexpr float slow_ball_speed2 = 3.8461537f;
 
-float client_width() { return static_cast<float>(main_cvars->get_int("clwidth")); }
-float client_height() { return static_cast<float>(main_cvars->get_int("clheight")); }
+cvar_handle clwidth("clwidth");
+cvar_handle clheight("clheight");
+
+float client_width() { return static_cast<float>(clwidth.value()); }
+float client_height() { return static_cast<float>(clheight.value()); }
 
 void zero_game_wide_state() {
     sample_ace = sample_fastball = sample_slowball = sample_voice = sample_apply = nullptr;
