@@ -89,11 +89,11 @@ int rebuild_window_and_renderer() {
     return 1;
 }
 
+cvar_handle max_fps_setting("cl_maxfps");
+
 // Busy-waits until the frame has lasted 1000 / "cl_maxfps" ms. Neither sleeps nor pumps: the
 // loop owns a whole processor while the game runs. A negative or missing "cl_maxfps" becomes a
 // huge unsigned divisor, a minimum of 0: no cap.
-cvar_handle max_fps_setting("cl_maxfps");
-
 void cap_frame_rate() {
     const std::int32_t max_fps = max_fps_setting.value();
     if (max_fps == 0)
