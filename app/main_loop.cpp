@@ -45,7 +45,7 @@ bool main_objects_allocated() {
 
 void run_frame() {
     main_timer->begin_frame();
-    main_game->update();
+    main_game->update(main_timer->frame_ms);
     main_render->draw_frame();
     main_timer->update();
 }
@@ -85,17 +85,19 @@ int rebuild_window_and_renderer() {
     if (main_game) {
         if (!main_game->reattach()) // the keyboard is bound to the old window
             return 0;
-        main_game->right->x = static_cast<float>(main_cvars->get_int("clwidth"));
+        main_game->take_client_width(main_cvars->get_int("clwidth"));
     }
     log_printf(main_log, "+ vid_restart successfull!\n");
     return 1;
 }
 
+cvar_handle max_fps_setting("cl_maxfps");
+
 // Busy-waits until the frame has lasted 1000 / "cl_maxfps" ms. Neither sleeps nor pumps: the
 // loop owns a whole processor while the game runs. A negative or missing "cl_maxfps" becomes a
 // huge unsigned divisor, a minimum of 0: no cap.
 void cap_frame_rate() {
-    const std::int32_t max_fps = main_cvars->get_int("cl_maxfps");
+    const std::int32_t max_fps = max_fps_setting.value();
     if (max_fps == 0)
         return;
     const std::uint32_t minimum_ms = 1000u / static_cast<std::uint32_t>(max_fps);

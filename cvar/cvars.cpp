@@ -7,6 +7,8 @@
 
 namespace {
 
+std::uint32_t last_generation = 0;
+
 char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool same_name(const char* a, const char* b) {
@@ -56,6 +58,8 @@ cvar::~cvar() {
         rest = after;
     }
 }
+
+cvars::cvars() : head(nullptr), count(0), generation(++last_generation) {}
 
 const cvar* cvars::find(const char* name) const {
     if (count < 1)
@@ -130,4 +134,16 @@ void cvars::destroy() {
         head = nullptr;
     }
     count = 0;
+    generation = ++last_generation; // the records are gone: every handle looks its name up again
+}
+
+std::int32_t cvar_handle::value() {
+    if (!record || list != main_cvars || generation != main_cvars->generation) {
+        list = main_cvars;
+        generation = list ? list->generation : 0;
+        record = list ? list->find(name) : nullptr;
+    }
+    if (!record)
+        return -1; // as get_int of a missing name
+    return record->int_value;
 }

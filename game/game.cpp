@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/timer.h"
 #include "cvar/cvars.h"
+#include "game/menu.h"
 #include "os/clock.h"
 #include "os/keys.h"
 #include "os/timers.h"
@@ -47,8 +48,11 @@ constexpr std::uint32_t medal_show_ms = 3000;
 constexpr float fast_ball_speed2 = 66.75f;
 constexpr float slow_ball_speed2 = 3.8461537f;
 
-float client_width() { return static_cast<float>(main_cvars->get_int("clwidth")); }
-float client_height() { return static_cast<float>(main_cvars->get_int("clheight")); }
+cvar_handle clwidth("clwidth");
+cvar_handle clheight("clheight");
+
+float client_width() { return static_cast<float>(clwidth.value()); }
+float client_height() { return static_cast<float>(clheight.value()); }
 
 void zero_game_wide_state() {
     sample_ace = sample_fastball = sample_slowball = sample_voice = sample_apply = nullptr;
@@ -323,13 +327,44 @@ void cgame::shutdown() {
     state = game_menu;
 }
 
-int cgame::update() {
+// The game's state machine, whole. Nothing outside the game changes its state; the window
+// procedure and the menu ask for it through the operations below.
+//   game_menu        -> the state the menu remembered    "continue" in the menu (resume_from)
+//   game_intro       -> game_serve_wait                  SPACE (update)
+//   game_serve_wait  -> game_in_play                     SPACE once the serve is ready (update)
+//   game_in_play     -> game_point                       the ball passes an edge (update)
+//   game_point       -> game_serve_wait                  the next update counts the point
+//   game_in_play     -> game_paused, and back            P (toggle_pause)
+//   game_serve_wait, game_in_play -> game_menu           ESCAPE (open_menu)
+// The game starts in game_menu, the menu remembering game_intro, and shutdown() leaves it there.
+void cgame::open_menu(cmenu& menu) {
+    if (state == game_serve_wait || state == game_in_play) {
+        menu.resume_state = state;
+        state = game_menu;
+    }
+}
+
+void cgame::toggle_pause() {
+    if (state == game_paused)
+        state = game_in_play;
+    else if (state == game_in_play)
+        state = game_paused;
+}
+
+void cgame::resume_from(const cmenu& menu) { state = menu.resume_state; }
+
+void cgame::take_client_width(std::int32_t width) {
+    if (right)
+        right->x = static_cast<float>(width);
+}
+
+int cgame::update(std::uint32_t frame_ms) {
     if (!left || !right || !input)
         return 0;
     input->read_state();
     const float width = client_width();
     const float height = client_height();
-    const float step = static_cast<float>(main_timer->frame_ms) * speed * 0.006666667f;
+    const float step = static_cast<float>(frame_ms) * speed * 0.006666667f;
 
     if (state == game_intro && input->key_down(os::DIK_SPACE)) {
         state = game_serve_wait;

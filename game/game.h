@@ -1,8 +1,9 @@
 // The game itself: two paddles at the left and right edges of the client area, a ball between
 // them, the serve, the points and the medals. Coordinates are client-area units, one per pixel,
 // origin at the lower-left corner, y upward. Everything here runs on the main thread: update()
-// from the main loop, state changes from the window procedure and the menu, and the two timer
-// callbacks from the message pump.
+// from the main loop, the operations the window procedure and the menu ask for, and the two timer
+// callbacks from the message pump. Only the game changes its own state: the state machine is
+// game/game.cpp's.
 #pragma once
 
 #include "os/types.h"
@@ -10,9 +11,10 @@
 #include <cstdint>
 
 class cinput;
+class cmenu;
 class csample;
 
-// Game states.
+// Game states; the transitions between them are listed in game/game.cpp.
 enum : std::int32_t {
     game_menu = 0,       // the game menu is open
     game_intro = 1,      // the intro picture, waiting for SPACE
@@ -74,8 +76,16 @@ public:
     int reattach();
     int set_keys(std::int32_t right_up, std::int32_t right_down, std::int32_t left_up,
                  std::int32_t left_down);
-    // One frame, scaled by the length of the last one and by the game speed.
-    int update();
+    // One frame, scaled by the length of the last one (in ms) and by the game speed.
+    int update(std::uint32_t frame_ms);
+    // ESCAPE: opens the menu from play or before a serve; the menu remembers which to resume.
+    void open_menu(cmenu& menu);
+    // P: pauses play, or resumes it.
+    void toggle_pause();
+    // The menu's "continue": back to the state the menu remembered.
+    void resume_from(const cmenu& menu);
+    // After a video restart: the right paddle stands at the new edge.
+    void take_client_width(std::int32_t width);
     void shutdown();
     // A serve is allowed: the delay after the last point or the intro is over.
     bool serve_is_ready() const;

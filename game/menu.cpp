@@ -132,7 +132,7 @@ void action_continue(cmenu& menu) {
     if (menu.resume_state == game_intro)
         play_sample(sample_voice); // the welcome, once, on leaving the start menu
     if (main_game)
-        main_game->state = menu.resume_state;
+        main_game->resume_from(menu);
 }
 
 void action_quit(cmenu&) { loop_request = loop_quit; }

@@ -46,35 +46,19 @@ void toggle_fullscreen() {
     main_cvars->set_int("fullscreen", main_cvars->get_int("fullscreen") == 0 ? 1 : 0);
 }
 
-// ESCAPE opens the menu from play or before a serve, remembering which to go back to.
-void open_menu(std::int32_t& state) {
-    if ((state == game_serve_wait || state == game_in_play) && main_menu) {
-        main_menu->resume_state = state;
-        state = game_menu;
-    }
-}
-
-void toggle_pause(std::int32_t& state) {
-    if (state == game_in_play)
-        state = game_paused;
-    else if (state == game_paused)
-        state = game_in_play;
-}
-
 os::lresult key_down(std::uint32_t vk) {
     if (vk == os::VK_F1)
         toggle_fullscreen(); // and the key goes on, to the menu too
     if (!main_game)
         return 1;
-    std::int32_t& state = main_game->state;
-    if (state == game_menu) {
+    if (main_game->state == game_menu) {
         // The menu's apply action may destroy this very window: nothing of it is used after.
         return main_menu ? main_menu->handle_key(vk) : 1;
     }
-    if (vk == os::VK_ESCAPE)
-        open_menu(state);
+    if (vk == os::VK_ESCAPE && main_menu)
+        main_game->open_menu(*main_menu);
     else if (vk == vk_p)
-        toggle_pause(state);
+        main_game->toggle_pause();
     return 1;
 }
 

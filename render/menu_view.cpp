@@ -11,6 +11,9 @@ namespace {
 constexpr std::uint32_t line_glyph = 12;
 constexpr float line_height = 17.0f;
 
+cvar_handle clwidth("clwidth");
+cvar_handle clheight("clheight");
+
 // Width of a text plus one glyph: moving a centred text by this keeps half a glyph between it
 // and the centre line, label to the left, value to the right.
 float offset_of(const char* text) {
@@ -34,8 +37,8 @@ void draw_item(const cmenu_item& item, std::int32_t i, bool selected, float widt
 } // namespace
 
 void cmenu::draw() {
-    const auto width = static_cast<float>(main_cvars->get_int("clwidth"));
-    const auto height = static_cast<float>(main_cvars->get_int("clheight"));
+    const auto width = static_cast<float>(clwidth.value());
+    const auto height = static_cast<float>(clheight.value());
 
     const float top = height * 0.7692308f;
     print(main_font, width, top + line_height, 16, "^c^2Game Options");

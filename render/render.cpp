@@ -191,12 +191,20 @@ void draw_field(const cgame& game, float width, float height) {
     print(main_font, width, 10, 12, "^c^7^s%d - %d", game.left->score, game.right->score);
 }
 
+// The settings every frame reads.
+cvar_handle width_setting("width");
+cvar_handle height_setting("height");
+cvar_handle clwidth("clwidth");
+cvar_handle clheight("clheight");
+cvar_handle fullscreen("fullscreen");
+cvar_handle window_handle("hwnd");
+
 void draw_scene() {
     const cgame* game = main_game;
     if (!game)
         return;
-    const auto width = static_cast<float>(main_cvars->get_int("clwidth"));
-    const auto height = static_cast<float>(main_cvars->get_int("clheight"));
+    const auto width = static_cast<float>(clwidth.value());
+    const auto height = static_cast<float>(clheight.value());
     if (game->state == game_menu)
         draw_menu_screen(width, height);
     else if (game->state == game_intro)
@@ -209,13 +217,13 @@ void draw_scene() {
 // window's title twice a second. One sum serves both, so a switch carries it over.
 void frame_rate_step() {
     fps_elapsed_ms += main_timer ? main_timer->frame_ms : 0;
-    if (main_cvars->get_int("fullscreen") != 0) {
+    if (fullscreen.value() != 0) {
         if (fps_elapsed_ms >= fullscreen_fps_period_ms) {
             fps_elapsed_ms = 0;
             fps_shown = static_cast<std::int32_t>(main_timer ? main_timer->fps : 0);
         }
-        const auto width = static_cast<float>(main_cvars->get_int("clwidth"));
-        const auto height = static_cast<float>(main_cvars->get_int("clheight"));
+        const auto width = static_cast<float>(clwidth.value());
+        const auto height = static_cast<float>(clheight.value());
         print(main_font, width, height - 10, 8, "^c^s^7%dfps", fps_shown);
         return;
     }
@@ -223,7 +231,7 @@ void frame_rate_step() {
         fps_elapsed_ms = 0;
         std::snprintf(title_text, sizeof title_text, "%s  [%d FPS]", window_title,
                       static_cast<int>(main_timer ? main_timer->fps : 0));
-        os::set_window_text(static_cast<os::hwnd>(main_cvars->get_int("hwnd")), title_text);
+        os::set_window_text(static_cast<os::hwnd>(window_handle.value()), title_text);
     }
 }
 
@@ -273,8 +281,8 @@ void crender::release() {
 }
 
 void crender::setup_view() {
-    const GLdouble width = main_cvars->get_int("width");
-    const GLdouble height = main_cvars->get_int("height");
+    const GLdouble width = width_setting.value();
+    const GLdouble height = height_setting.value();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
     glMatrixMode(GL_PROJECTION);

@@ -156,6 +156,30 @@ TEST_F(cvars_test, AnIntRegisteredAgainChangesAStringIsAddedAgainAMissingNameFai
                                      " (cvars) changing value height : FAILED [not found]\n"));
 }
 
+// A handle reads its record at every use, and looks its name up again while it is missing and
+// once the records are gone.
+TEST_F(cvars_test, AHandleSeesEveryChangeOfItsNameInTheProgramsList) {
+    open_log();
+    cvar_handle max_fps("cl_maxfps");
+    main_cvars = new cvars;
+    EXPECT_EQ(max_fps.value(), -1) << "not registered yet";
+    main_cvars->register_int("cl_maxfps", 200);
+    EXPECT_EQ(max_fps.value(), 200);
+    main_cvars->register_int("CL_MAXFPS", 60);
+    main_cvars->register_string("cl_maxfps", "a second record, never read");
+    EXPECT_EQ(max_fps.value(), 60);
+    main_cvars->set_int("cl_maxfps", 0);
+    EXPECT_EQ(max_fps.value(), 0);
+    main_cvars->destroy();
+    EXPECT_EQ(max_fps.value(), -1) << "the records are gone";
+    main_cvars->register_int("cl_maxfps", 30);
+    EXPECT_EQ(max_fps.value(), 30);
+    delete main_cvars;
+    main_cvars = new cvars;
+    main_cvars->register_int("cl_maxfps", 75);
+    EXPECT_EQ(max_fps.value(), 75) << "a new list";
+}
+
 TEST_F(cvars_test, AFailedAllocationLeavesTheListAsItWas) {
     open_log();
     cvars list;

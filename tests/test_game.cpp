@@ -32,7 +32,6 @@ protected:
         os::seam::set_focus(main_window->hwnd, true);
         main_cvars->register_int("clwidth", 640);
         main_cvars->register_int("clheight", 480);
-        main_timer = new ctimer;
         main_game = new cgame;
         ASSERT_EQ(main_game->init(), 1);
         game = main_game;
@@ -43,8 +42,7 @@ protected:
     void frame(std::uint32_t ms = 15) {
         os::seam::advance_clock_ms(ms);
         dispatch_waiting_messages();
-        main_timer->frame_ms = ms;
-        game->update();
+        game->update(ms);
     }
     void hold(std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); }
     void let_go(std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); }
@@ -239,7 +237,7 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
         }
     }
     game->shutdown();
-    EXPECT_EQ(game->update(), 0) << "no paddles, nothing to do";
+    EXPECT_EQ(game->update(15), 0) << "no paddles, nothing to do";
     os::seam::use_pulled_sound_device(false);
 }
 
@@ -380,11 +378,10 @@ TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
             ASSERT_TRUE(before == game->state || by_key.contains({before, game->state}))
                 << where() << "a key took " << before << " to " << game->state;
         }
-        main_timer->frame_ms = ms;
         const std::int32_t before = game->state;
         const cpaddle was[] = {*game->left, *game->right};
         const cball ball_was = *game->ball;
-        game->update();
+        game->update(ms);
         const char* broken = broken_invariant(*game, was, ball_was, before);
         ASSERT_EQ(broken, nullptr) << where() << broken;
         if (before != game_serve_wait && game->state == game_serve_wait)
