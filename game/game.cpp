@@ -1,7 +1,6 @@
 #include "game/game.h"
 
 #include "base/log.h"
-#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "game/menu.h"
 #include "os/clock.h"

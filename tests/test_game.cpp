@@ -1,4 +1,3 @@
-#include "base/timer.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"
