@@ -10,6 +10,11 @@
 
 namespace {
 
+// What Enter does on the three action rows.
+void action_continue(cmenu& menu);
+void action_apply(cmenu& menu);
+void action_quit(cmenu& menu);
+
 struct menu_row {
     std::int32_t choice_count;
     std::int32_t is_action;
@@ -128,6 +133,8 @@ int cmenu::activate() {
     return 1;
 }
 
+namespace {
+
 void action_continue(cmenu& menu) {
     if (menu.resume_state == game_intro)
         play_sample(sample_voice); // the welcome, once, on leaving the start menu
@@ -165,3 +172,5 @@ void action_apply(cmenu& menu) {
             loop_request = loop_quit;
     }
 }
+
+} // namespace

@@ -57,9 +57,5 @@ enum : std::int32_t {
     menu_game_speed = 2,
 };
 
-void action_continue(cmenu& menu);
-void action_apply(cmenu& menu);
-void action_quit(cmenu& menu);
-
 // The menu, owned by the main loop; null while it does not exist.
 extern cmenu* main_menu;

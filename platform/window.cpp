@@ -21,6 +21,9 @@ constexpr std::uint32_t windowed_style = os::WS_OVERLAPPED | os::WS_SYSMENU | os
                                          os::WS_VISIBLE | os::WS_CLIPSIBLINGS | os::WS_CLIPCHILDREN;
 constexpr std::uint32_t vk_p = 'P';
 
+// The class's window procedure: the one place that hears the keys.
+os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os::lparam l);
+
 os::hinstance program_instance() {
     return static_cast<os::hinstance>(main_cvars->get_int("instance"));
 }
@@ -116,6 +119,8 @@ void cwindow::destroy() {
     name = nullptr;
 }
 
+namespace {
+
 os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os::lparam l) {
     switch (message) {
     case os::WM_CLOSE:
@@ -130,3 +135,5 @@ os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os
         return os::def_window_proc(window, message, w, l);
     }
 }
+
+} // namespace

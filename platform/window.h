@@ -27,8 +27,5 @@ public:
 // The window, owned by the main loop; replaced by every video restart.
 extern cwindow* main_window;
 
-// The class's window procedure.
-os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os::lparam l);
-
 // The window's icon in the program's resources.
 constexpr int main_icon_id = 1;
