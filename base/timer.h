@@ -22,6 +22,6 @@ public:
     std::uint32_t fps;
 };
 
-// The main loop's timer, owned by the main loop; null while it does not exist. The game and
-// the scene read its frame length and rate.
+// The main loop's timer, owned by the main loop; null while it does not exist. The main loop
+// hands its frame length to the game; the scene reads its length and rate for the frame rate.
 extern ctimer* main_timer;

@@ -28,14 +28,27 @@ os::timer_id serve_timer = 0;
 os::timer_id medal_timer = 0;
 
 // One-shot timer callbacks: each ends its own timer on its first call.
-void serve_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
-void medal_timer_proc(os::hwnd window, std::uint32_t message, os::timer_id id, std::uint32_t time);
+void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
+    serve_ready = 1;
+    os::kill_timer(0, serve_timer);
+}
+
+void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
+    medal_shown = 0;
+    os::kill_timer(0, medal_timer);
+}
 
 // rand() mod (hi - lo + 1) + lo from a generator seeded anew with the calendar's whole seconds
 // at every call: all calls within one second draw the same raw value.
-std::int32_t random_range(std::int32_t lo, std::int32_t hi);
-float abs_value(float v);
-std::int32_t sign_of(float v);
+std::int32_t random_range(std::int32_t lo, std::int32_t hi) {
+    std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(os::calendar_seconds()));
+    const auto raw = static_cast<std::int32_t>(generator()); // below 2^31 - 1
+    return raw % (hi - lo + 1) + lo;
+}
+
+float abs_value(float v) { return v < 0.0f ? -v : v; }
+
+std::int32_t sign_of(float v) { return v >= 0.0f ? 1 : -1; }
 
 constexpr float half_paddle = 50.0f;
 constexpr float ball_radius = 10.0f;
@@ -227,30 +240,6 @@ void play_sample(csample* sample) {
     if (sample)
         sample->play();
 }
-
-namespace {
-
-void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
-    serve_ready = 1;
-    os::kill_timer(0, serve_timer);
-}
-
-void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
-    medal_shown = 0;
-    os::kill_timer(0, medal_timer);
-}
-
-std::int32_t random_range(std::int32_t lo, std::int32_t hi) {
-    std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(os::calendar_seconds()));
-    const auto raw = static_cast<std::int32_t>(generator()); // below 2^31 - 1
-    return raw % (hi - lo + 1) + lo;
-}
-
-float abs_value(float v) { return v < 0.0f ? -v : v; }
-
-std::int32_t sign_of(float v) { return v >= 0.0f ? 1 : -1; }
-
-} // namespace
 
 void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_right) {
     const std::int32_t direction = paddle_velocity == 0.0f ? 0 : sign_of(paddle_velocity);

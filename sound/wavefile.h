@@ -37,6 +37,7 @@ private:
     // Closes the file, if one is open, and frees the format. 0 when no file was open or its
     // close failed.
     int close();
+    // open()'s reading; on 0 open() lets go of what it got.
     int open_wave(const char* filename);
 
     os::hmmio hmmio;
