@@ -4,9 +4,13 @@
 #include "cvar/cvars.h"
 #include "os/keyboard.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
+
+std::vector<ckey_source*> key_sources;
 
 os::hinstance program_instance() {
     return static_cast<os::hinstance>(main_cvars->get_int("instance"));
@@ -68,7 +72,23 @@ int cinput::init() {
     return 0;
 }
 
+void add_key_source(ckey_source* source) {
+    if (source && std::find(key_sources.begin(), key_sources.end(), source) == key_sources.end())
+        key_sources.push_back(source);
+}
+
+void remove_key_source(ckey_source* source) {
+    std::erase(key_sources, source);
+}
+
 int cinput::read_state() {
+    const int read = read_keyboard();
+    for (ckey_source* source : key_sources)
+        source->hold_keys(keys);
+    return read;
+}
+
+int cinput::read_keyboard() {
     if (!device) {
         std::memset(keys, 0, sizeof keys);
         return 0;
