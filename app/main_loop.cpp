@@ -24,6 +24,10 @@ std::int32_t loop_request = loop_run;
 
 namespace {
 
+// The process's exit status: the players ended the game, or its start or a video restart failed.
+constexpr int exit_played = 0;
+constexpr int exit_failed = 1;
+
 // Set when a video restart (F1 or the menu's) failed, which ends the loop: the run did not end
 // as the players wished.
 bool restart_failed = false;

@@ -4,12 +4,9 @@
 
 #include "os/types.h"
 
-// The process's exit status: the players ended the game, or its start or a video restart failed.
-// A run ended in order by an interrupt or termination signal returns 128 + its number.
-inline constexpr int exit_played = 0;
-inline constexpr int exit_failed = 1;
-
-// The program's entry point; only the instance handle is used. Returns the exit status.
+// The program's entry point; only the instance handle is used. Returns the exit status: 0 when
+// the players ended the game, 1 when its start or a video restart failed, 128 + n when signal n
+// ended it in order.
 int WinMain(os::hinstance instance, os::hinstance previous, const char* command_line,
             int show_command);
 

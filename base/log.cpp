@@ -5,6 +5,10 @@
 #include <cstdarg>
 #include <cstring>
 
+namespace {
+constexpr const char* log_file_name = "brevox.log";
+} // namespace
+
 clog::clog() : line{}, stream(nullptr) {
     // Opening for writing empties what a previous run left.
     if (std::FILE* file = std::fopen(log_file_name, "w"))

@@ -8,8 +8,6 @@
 
 #include <cstdio>
 
-inline constexpr const char* log_file_name = "brevox.log";
-
 class clog {
 public:
     // Empties the log file and writes the start banner and the machine report.

@@ -13,7 +13,27 @@
 
 namespace {
 
+struct cpu_record {
+    char vendor[16]; // 12 characters and four zero bytes
+    std::int32_t mhz;
+    std::int32_t family;
+    std::uint32_t memory_kb;
+    std::int32_t l1_code_kb;
+    std::int32_t l1_data_kb;
+    std::int32_t l2_kb;
+    std::uint8_t cmov;
+    std::uint8_t has_3dnow;
+    std::uint8_t has_3dnow_ext;
+    std::uint8_t mmx;
+    std::uint8_t mmx_ext;
+    std::uint8_t sse;
+};
+
+// The OS text is built from three parts (name, version, service-pack text) of 63 characters
+// at most; each extension name is cut to 255.
+constexpr std::size_t os_text_size = 256;
 constexpr std::size_t os_text_part_size = 64; // 63 characters and the NUL
+constexpr std::size_t extension_name_size = 256;
 
 const char* yes_no(std::uint8_t flag) { return flag ? "YES" : "NO"; }
 
@@ -77,21 +97,25 @@ const char* windows_name(const os::os_version_info& info) {
     }
 }
 
-} // namespace
+// The processor clock, measured against the high-resolution counter; 0 when it cannot be.
+std::int32_t cpu_speed_mhz() {
+    std::int64_t frequency = 0, q0 = 0, q1 = 0;
+    os::query_performance_frequency(frequency);
+    os::query_performance_counter(q0);
+    const std::uint64_t t0 = os::read_time_stamp_counter();
+    // The measuring interval: this countdown must really run.
+    for (volatile std::int32_t countdown = 5'000'000; countdown > 0;)
+        countdown = countdown - 1;
+    os::query_performance_counter(q1);
+    const std::uint64_t t1 = os::read_time_stamp_counter();
 
-void write_system_report(clog* log) {
-    cpu_record record{};
-    cpu_info(record);
-    char os_text[os_text_size];
-    os_version_string(os_text);
-
-    log_printf(log, "+ OS info : %s\n\n", os_text);
-    log_printf(log, "+ CPU info : %s Family %d - %d MHz\n", record.vendor, record.family,
-               record.mhz);
-    log_printf(log, " Memory : %u ko\n L1 Cache : %d ko\n L2 Cache : %d ko\n", record.memory_kb,
-               record.l1_data_kb, record.l2_kb);
-    log_printf(log, " MMX : %s\n SSE : %s\n 3DNow! : %s\n\n", yes_no(record.mmx),
-               yes_no(record.sse), yes_no(record.has_3dnow));
+    // A counter that did not move (or does not exist) measures nothing: report 0, never divide
+    // by zero. The product is kept in 128 bits, where a slow interval cannot overflow it.
+    if (q1 <= q0 || frequency <= 0)
+        return 0;
+    const __int128 cycles = static_cast<std::int64_t>(t1 - t0);
+    const __int128 hz = cycles * frequency / (q1 - q0);
+    return static_cast<std::int32_t>(static_cast<std::int64_t>(hz / 1'000'000));
 }
 
 void cpu_info(cpu_record& record) {
@@ -125,26 +149,6 @@ void cpu_info(cpu_record& record) {
         read_cache_descriptors(record);
 }
 
-std::int32_t cpu_speed_mhz() {
-    std::int64_t frequency = 0, q0 = 0, q1 = 0;
-    os::query_performance_frequency(frequency);
-    os::query_performance_counter(q0);
-    const std::uint64_t t0 = os::read_time_stamp_counter();
-    // The measuring interval: this countdown must really run.
-    for (volatile std::int32_t countdown = 5'000'000; countdown > 0;)
-        countdown = countdown - 1;
-    os::query_performance_counter(q1);
-    const std::uint64_t t1 = os::read_time_stamp_counter();
-
-    // A counter that did not move (or does not exist) measures nothing: report 0, never divide
-    // by zero. The product is kept in 128 bits, where a slow interval cannot overflow it.
-    if (q1 <= q0 || frequency <= 0)
-        return 0;
-    const __int128 cycles = static_cast<std::int64_t>(t1 - t0);
-    const __int128 hz = cycles * frequency / (q1 - q0);
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(hz / 1'000'000));
-}
-
 void os_version_string(char* buffer) {
     os::os_version_info info;
     os::get_version(info);
@@ -170,6 +174,23 @@ void os_version_string(char* buffer) {
     }
 }
 
+} // namespace
+
+void write_system_report(clog* log) {
+    cpu_record record{};
+    cpu_info(record);
+    char os_text[os_text_size];
+    os_version_string(os_text);
+
+    log_printf(log, "+ OS info : %s\n\n", os_text);
+    log_printf(log, "+ CPU info : %s Family %d - %d MHz\n", record.vendor, record.family,
+               record.mhz);
+    log_printf(log, " Memory : %u ko\n L1 Cache : %d ko\n L2 Cache : %d ko\n", record.memory_kb,
+               record.l1_data_kb, record.l2_kb);
+    log_printf(log, " MMX : %s\n SSE : %s\n 3DNow! : %s\n\n", yes_no(record.mmx),
+               yes_no(record.sse), yes_no(record.has_3dnow));
+}
+
 namespace {
 
 // glGetString of GL_VENDOR, GL_RENDERER, GL_VERSION or GL_EXTENSIONS; null for any other code.
@@ -185,8 +206,8 @@ const char* gl_string(unsigned code) {
     }
 }
 
-} // namespace
-
+// Copies the name at the cursor (cut to extension_name_size - 1 characters) and moves the cursor
+// past it; 0 at the end of the text, where the cursor goes back to 0.
 int next_extension_name(const char* extensions, std::size_t& cursor, char* buffer) {
     const std::size_t n = extensions ? std::strlen(extensions) : 0;
     if (cursor >= n) {
@@ -202,8 +223,6 @@ int next_extension_name(const char* extensions, std::size_t& cursor, char* buffe
     cursor += length + (space ? 1 : 0);
     return 1;
 }
-
-namespace {
 
 // Copies the next extension name into a buffer of extension_name_size characters and returns
 // 1, or returns 0 once the list is exhausted (and starts over on the next call).

@@ -19,10 +19,10 @@ csample* sample_voice = nullptr;
 csample* sample_apply = nullptr;
 std::int32_t medal_shown = 0;
 std::int32_t medal_kind = medal_none;
-std::int32_t rally_hits = 0;
 
 namespace {
 
+std::int32_t rally_hits = 0; // paddle hits since the last point
 std::int32_t serve_ready = 0; // a launch is allowed
 os::timer_id serve_timer = 0;
 os::timer_id medal_timer = 0;
@@ -253,6 +253,8 @@ void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_righ
 }
 
 bool cgame::serve_is_ready() const { return serve_ready != 0; }
+
+std::int32_t cgame::hits_since_point() const { return rally_hits; }
 
 int cgame::init() {
     zero_game_wide_state();

@@ -89,6 +89,8 @@ public:
     void shutdown();
     // A serve is allowed: the delay after the last point or the intro is over.
     bool serve_is_ready() const;
+    // Paddle hits since the last point; none at a point makes it an ace.
+    std::int32_t hits_since_point() const;
 
     cpaddle* left;
     cpaddle* right;
@@ -116,7 +118,6 @@ extern csample* sample_voice;
 extern csample* sample_apply;
 extern std::int32_t medal_shown; // a medal is on show
 extern std::int32_t medal_kind;
-extern std::int32_t rally_hits; // paddle hits since the last point
 
 // Plays a sample when it was loaded.
 void play_sample(csample* sample);

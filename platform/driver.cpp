@@ -32,21 +32,9 @@ template <typename step> bool logged_step(const char* head, step&& run) {
     return ok;
 }
 
-int apply_fullscreen_mode() {
-    log_printf(main_log, " (driver) enumerating display modes for fullscreen : ");
-    int count = 0;
-    const os::devmode chosen = choose_display_mode(count);
-    log_printf(main_log, "found %d modes and choosed %dx%dx%dbits [%dHz]\n", count,
-               static_cast<int>(chosen.pels_width), static_cast<int>(chosen.pels_height),
-               static_cast<int>(chosen.bits_per_pel), static_cast<int>(chosen.display_frequency));
-    return logged_step(" (driver) trying to apply the mode : ", [&] {
-        return os::change_display_settings(&chosen, os::CDS_FULLSCREEN) ==
-               os::DISP_CHANGE_SUCCESSFUL;
-    });
-}
-
-} // namespace
-
+// The fullscreen mode for the cvars "width" and "height": the highest refresh rate not above
+// 100 Hz, the later of equal rates; all zero but the depth and fields when none has the size.
+// `count` is how many modes the display enumerated.
 os::devmode choose_display_mode(int& count) {
     os::devmode chosen{};
     os::devmode mode{};
@@ -66,6 +54,21 @@ os::devmode choose_display_mode(int& count) {
         os::DM_BITSPERPEL | os::DM_PELSWIDTH | os::DM_PELSHEIGHT | os::DM_DISPLAYFREQUENCY;
     return chosen;
 }
+
+int apply_fullscreen_mode() {
+    log_printf(main_log, " (driver) enumerating display modes for fullscreen : ");
+    int count = 0;
+    const os::devmode chosen = choose_display_mode(count);
+    log_printf(main_log, "found %d modes and choosed %dx%dx%dbits [%dHz]\n", count,
+               static_cast<int>(chosen.pels_width), static_cast<int>(chosen.pels_height),
+               static_cast<int>(chosen.bits_per_pel), static_cast<int>(chosen.display_frequency));
+    return logged_step(" (driver) trying to apply the mode : ", [&] {
+        return os::change_display_settings(&chosen, os::CDS_FULLSCREEN) ==
+               os::DISP_CHANGE_SUCCESSFUL;
+    });
+}
+
+} // namespace
 
 int cdriver::init() {
     log_printf(main_log, " (driver) initializing OpenGL driver\n");

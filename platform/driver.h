@@ -23,8 +23,3 @@ public:
 private:
     void give_back_contexts();
 };
-
-// The fullscreen mode for the cvars "width" and "height": the highest refresh rate not above
-// 100 Hz, the later of equal rates; all zero but the depth and fields when none has the size.
-// `count` is how many modes the display enumerated.
-os::devmode choose_display_mode(int& count);

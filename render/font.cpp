@@ -29,6 +29,24 @@ void glyph_quad(float s0, float t0, float s1, float t1, float x, float y, float 
 
 bool is_colour_digit(char c) { return c >= '0' && c <= '7'; }
 
+// Colour, shadow and arrow codes in a text ("^c" and newlines are not counted).
+int count_codes(const char* text) {
+    const std::size_t n = std::strlen(text);
+    int count = 0;
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (text[i] != '^')
+            continue;
+        if (is_colour_digit(text[i + 1]) || text[i + 1] == 's') {
+            ++count;
+            i += 1;
+        } else if (text[i + 1] == '-' && i + 2 < n && (text[i + 2] == '>' || text[i + 2] == '<')) {
+            ++count;
+            i += 2;
+        }
+    }
+    return count;
+}
+
 } // namespace
 
 cfont::cfont(const char* name) : texture(0), size(default_size), shadow(0), color(white) {
@@ -49,27 +67,6 @@ void set_color(std::int32_t index) {
     glColor4f((index & 4) ? 1.0f : 0.0f, (index & 2) ? 1.0f : 0.0f, (index & 1) ? 1.0f : 0.0f,
               1.0f);
 }
-
-} // namespace
-
-int count_codes(const char* text) {
-    const std::size_t n = std::strlen(text);
-    int count = 0;
-    for (std::size_t i = 0; i + 1 < n; ++i) {
-        if (text[i] != '^')
-            continue;
-        if (is_colour_digit(text[i + 1]) || text[i + 1] == 's') {
-            ++count;
-            i += 1;
-        } else if (text[i + 1] == '-' && i + 2 < n && (text[i + 2] == '>' || text[i + 2] == '<')) {
-            ++count;
-            i += 2;
-        }
-    }
-    return count;
-}
-
-namespace {
 
 // One glyph with its lower-left corner at (x, y).
 void draw_char(cfont* font, float x, float y, std::uint8_t code) {

@@ -27,8 +27,6 @@ public:
     std::int32_t color;  // index of the last colour code, used again after each shadow
 };
 
-// Colour, shadow and arrow codes in a text ("^c" and newlines are not counted).
-int count_codes(const char* text);
 // Formats with the printf rules (at most 1023 characters) and draws the result. Without "^c",
 // (x, y) is the lower-left corner of the first glyph; with it, the text is centred on x / 2.
 // A newline starts the next line at x, one glyph higher. Leaves the colour white, no texture

@@ -16,10 +16,12 @@
 
 crender* main_render = nullptr;
 cfont* main_font = nullptr;
-std::uint32_t fps_elapsed_ms = 0;
-std::int32_t fps_shown = 0;
 
 namespace {
+
+// The frame-rate display's sum of frame lengths and the rate it shows; both outlive restarts.
+std::uint32_t fps_elapsed_ms = 0;
+std::int32_t fps_shown = 0;
 
 // The pictures and the ball's disc belong to one OpenGL context: each video restart frees and
 // loads them again.

@@ -35,8 +35,6 @@ public:
 // The renderer, owned by the main loop; replaced by every video restart.
 extern crender* main_render;
 
-// Shared with the renderer's users. The font belongs to one OpenGL context: each video restart
-// frees and loads it again. The frame-rate counters go on.
-extern cfont* main_font; // also used by the menu
-extern std::uint32_t fps_elapsed_ms;
-extern std::int32_t fps_shown;
+// The font, also used by the menu. It belongs to one OpenGL context: each video restart frees
+// and loads it again.
+extern cfont* main_font;

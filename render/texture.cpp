@@ -26,8 +26,6 @@ const char* file_extension(const char* name);
 // 0 when the texts match, letters regardless of case; 1 otherwise.
 int str_differ(const char* a, const char* b);
 
-bool power_of_two_only = false;
-
 GLint max_texture_size() {
     GLint size = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &size);
@@ -46,8 +44,6 @@ bool has_extension(const char* name) {
 }
 
 bool non_power_of_two_supported() {
-    if (power_of_two_only)
-        return false;
     const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
     if (version && version[0] >= '2' && version[0] <= '9')
         return true;
@@ -124,14 +120,6 @@ int load_file(const char* kind, image_reader reader, const char* name, std::int3
     }
     return upload(image, filter, texture);
 }
-
-} // namespace
-
-namespace texture_seam {
-void force_power_of_two_sizes(bool on) { power_of_two_only = on; }
-} // namespace texture_seam
-
-namespace {
 
 std::uint32_t str_length(const char* text) {
     if (!text)

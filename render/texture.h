@@ -21,7 +21,3 @@ struct texture_format {
 // Every operation returns 1 on success and 0 on failure.
 int load_texture(const char* name, std::int32_t filter, GLuint* texture);
 
-namespace texture_seam {
-// Uploads as a context without non-power-of-two textures must: rescaled to powers of two.
-void force_power_of_two_sizes(bool on);
-} // namespace texture_seam

@@ -13,6 +13,13 @@ namespace {
 // The sound thread's other messages; lParam is always 0.
 constexpr std::uint32_t dxplay_msg_end = os::WM_USER + 1;   // the thread ends
 constexpr std::uint32_t dxplay_msg_count = os::WM_USER + 2; // wParam: the state; take its count
+// Has the thread ignore a slot (wParam, or dxplay_no_slot for none); lParam is 0.
+constexpr std::uint32_t dxplay_msg_ignore = os::WM_USER + 3;
+constexpr os::wparam dxplay_no_slot = 0xFFFFFFFF;
+
+// A registration fills at most this many slots: the thread waits on two events per sample, and
+// one wait takes at most 63 objects besides its queue.
+constexpr std::int32_t dxplay_max_samples = 31;
 
 // The sound thread's body; `record` is the player's state.
 std::uint32_t dxplay_thread(void* record);

@@ -16,14 +16,6 @@
 #include <cstdint>
 #include <mutex>
 
-// The sound thread's message that has it ignore a slot (wParam, or -1 for none); lParam is 0.
-// Its other messages (dxplay.cpp) come before it.
-constexpr std::uint32_t dxplay_msg_ignore = os::WM_USER + 3;
-constexpr os::wparam dxplay_no_slot = 0xFFFFFFFF;
-
-// A registration fills at most this many slots: the thread waits on two events per sample, and
-// one wait takes at most 63 objects besides its queue.
-constexpr std::int32_t dxplay_max_samples = 31;
 constexpr int dxplay_blocks = 16;
 
 class csample : public cwavefile {

@@ -127,12 +127,12 @@ TEST_F(game_test, PaddleHitsFollowTheWayThePaddleMoves) {
         // Friction takes 0.8 off in the frame itself, before the ball moves.
         const float v = c.paddle_velocity;
         paddle.velocity = v > 0 ? v + 0.8f : v < 0 ? v - 0.8f : 0;
-        rally_hits = 0;
+        const std::int32_t hits = game->hits_since_point();
         frame();
         EXPECT_FLOAT_EQ(game->ball->vx, c.expect_vx);
         EXPECT_FLOAT_EQ(game->ball->vy, c.expect_vy);
         EXPECT_EQ(game->ball->heading, right ? 0 : 1);
-        EXPECT_EQ(rally_hits, 1);
+        EXPECT_EQ(game->hits_since_point(), hits + 1);
     }
 }
 
@@ -149,13 +149,13 @@ TEST_F(game_test, ABallThatJumpsTheHitBandIsReturnedByAPaddleInItsWay) {
             ball_in_play(right ? 616 : 24, 240, right ? 8 : -8, 0, right ? 1 : 0);
             cpaddle& paddle = right ? *game->right : *game->left;
             paddle.y = in_the_way ? 240 : 400;
-            rally_hits = 0;
+            const std::int32_t hits = game->hits_since_point();
             frame(); // 15 ms at speed 10: one step
-            EXPECT_EQ(rally_hits, 0) << "still in front of the band";
+            EXPECT_EQ(game->hits_since_point(), hits) << "still in front of the band";
             frame();
             EXPECT_EQ(game->ball->x, right ? 632.0f : 8.0f) << "the ball is not moved back";
             EXPECT_EQ(game->ball->heading, in_the_way == right ? 0 : 1);
-            EXPECT_EQ(rally_hits, in_the_way ? 1 : 0);
+            EXPECT_EQ(game->hits_since_point(), hits + (in_the_way ? 1 : 0));
             frame();
             EXPECT_EQ(game->state, in_the_way ? game_in_play : game_point);
         }
@@ -186,7 +186,7 @@ TEST_F(game_test, TheBallBouncesOffTheWallsAndScoresAtTheEdge) {
 
 struct medal_case {
     const char* name;
-    std::int32_t hits;
+    bool touched; // a paddle returned the ball since the serve
     float vx, vy;
     std::int32_t kind;
 };
@@ -199,14 +199,19 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     ASSERT_TRUE(sample_ace && sample_fastball && sample_slowball && sample_voice);
     const float fast_vy = 1.6583124f; // 64 + vy² rounds to 66.75
     const float slow_vy = 1.6870547f; // 1 + vy² rounds to 3.8461537
-    auto point = [&](float vx, float vy, std::int32_t hits) {
+    auto point = [&](float vx, float vy, bool touched) {
+        if (touched) { // the right paddle returns a level ball
+            ball_in_play(616, 240, 8, 0, 1);
+            game->right->y = 240;
+            frame();
+            frame();
+        }
         ball_in_play(700, 240, vx, vy, 1);
         game->state = game_point;
         game->ball->scorer = 2;
-        rally_hits = hits;
         frame();
     };
-    point(1, 0, 0); // an ace, on show for three seconds
+    point(1, 0, false); // an ace, on show for three seconds
     EXPECT_EQ(medal_shown, 1);
     frame(2900);
     EXPECT_EQ(medal_shown, 1);
@@ -214,20 +219,20 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     EXPECT_EQ(medal_shown, 0);
 
     const medal_case cases[] = {
-        {"untouched: ace, however fast", 0, 8, fast_vy, medal_ace},
-        {"untouched: ace, however slow", 0, 1, 0, medal_ace},
-        {"fast at the limit", 3, 8, fast_vy, medal_fast},
-        {"just below fast", 3, 8, 1.6583f, medal_none},
-        {"just above slow", 1, 1, 1.6871f, medal_none},
-        {"slow at the limit", 1, 1, slow_vy, medal_slow},
+        {"untouched: ace, however fast", false, 8, fast_vy, medal_ace},
+        {"untouched: ace, however slow", false, 1, 0, medal_ace},
+        {"fast at the limit", true, 8, fast_vy, medal_fast},
+        {"just below fast", true, 8, 1.6583f, medal_none},
+        {"just above slow", true, 1, 1.6871f, medal_none},
+        {"slow at the limit", true, 1, slow_vy, medal_slow},
     };
     csample* const sample_of[] = {nullptr, sample_ace, sample_fastball, sample_slowball};
     for (const medal_case& c : cases) {
         SCOPED_TRACE(c.name);
-        point(c.vx, c.vy, c.hits);
+        point(c.vx, c.vy, c.touched);
         EXPECT_EQ(medal_kind, c.kind);
         EXPECT_EQ(medal_shown, c.kind == medal_none ? 0 : 1);
-        EXPECT_EQ(rally_hits, 0);
+        EXPECT_EQ(game->hits_since_point(), 0);
         for (csample* each : {sample_ace, sample_fastball, sample_slowball, sample_voice}) {
             std::uint32_t status = 0;
             os::sound_buffer_get_status(each->buffer, status);
@@ -265,7 +270,7 @@ TEST_F(game_test, TheServeWaitsForItsTimerAndAlternates) {
     // Without a timer the serve is ready at once and no medal stays on show for ever.
     game->state = game_point;
     game->ball->scorer = 1;
-    rally_hits = 0; // an ace
+    ASSERT_EQ(game->hits_since_point(), 0); // an ace
     os::seam::fail_call("set_timer", 0, 2);
     frame();
     EXPECT_EQ(std::pair(medal_shown, game->serve_is_ready()), std::pair(0, true));

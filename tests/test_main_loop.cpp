@@ -206,7 +206,10 @@ protected:
         brevox_test::TearDown();
     }
 
+    // The whole program; its exit status.
     static int run() { return WinMain(os::module_instance(), 0, "", 1); }
+    static constexpr int ended_by_players = 0;
+    static constexpr int failed = 1;
 
     // Timer callbacks standing in for the menu's quit action and for a change of the cap.
     static void request_quit(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
@@ -265,7 +268,7 @@ TEST_F(program_run_test, FramesRunBackToBackUntilAQuitRequestEndsTheRunInOrder) 
     ASSERT_NE(os::set_timer(0, 0, 1, lift_the_cap), 0u);
     ASSERT_NE(os::set_timer(0, 0, 25, request_quit), 0u);
     const int presents_before = presents;
-    EXPECT_EQ(run(), exit_played);
+    EXPECT_EQ(run(), ended_by_players);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("quit"));
     // Without a cap a frame takes 0.1 ms, one reading of the clock. From the lifted cap (at
     // 10 ms, the shortest timer) to the quit at 25 ms nothing is queued: the loop must not wait
@@ -302,7 +305,7 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
     register_program_resources();
     ASSERT_NE(os::set_timer(0, 0, 30, play_script), 0u);
     const int textures_before = live_textures;
-    EXPECT_EQ(run(), exit_played);
+    EXPECT_EQ(run(), ended_by_players);
     EXPECT_EQ(live_textures, textures_before) << "every texture name made is deleted";
 
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("f1_twice_then_close"));
@@ -319,7 +322,7 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
 
 TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
     test_support::fail_nothrow_allocations(1); // the log is made, the cvar list is not
-    EXPECT_EQ(run(), exit_failed);
+    EXPECT_EQ(run(), failed);
     EXPECT_EQ(log_from("+ creating cvar list"),
               "+ creating cvar list\n"
               "\n+ creating main objects\n"
@@ -332,18 +335,18 @@ TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
 }
 
 TEST_F(program_run_test, WithoutALogTheProgramStillRunsAndEnds) {
-    std::filesystem::create_directory(log_file_name);
+    std::filesystem::create_directory(test_support::log_file);
     os::post_quit_message(0);
-    EXPECT_EQ(run(), exit_played);
+    EXPECT_EQ(run(), ended_by_players);
     test_support::fail_nothrow_allocations(0); // the log object itself
     os::post_quit_message(0);
-    EXPECT_EQ(run(), exit_played);
+    EXPECT_EQ(run(), ended_by_players);
 }
 
 TEST_F(program_run_test, AFullscreenSwitchWithoutAUsableModeEndsTheRunAsAFailure) {
     os::seam::use_synthetic_display_modes({{148, 0, 32, 1024, 768, 60}});
     ASSERT_NE(os::set_timer(0, 0, 30, press_f1), 0u);
-    EXPECT_EQ(run(), exit_failed);
+    EXPECT_EQ(run(), failed);
     EXPECT_NE(read_log().find("+ loop quit requested..\n"), std::string::npos);
 }
 

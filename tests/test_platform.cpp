@@ -445,14 +445,17 @@ protected:
         main_cvars->set_int("height", height);
     }
 
-    // The mode chosen among these, as "640x480@75".
+    // The mode chosen among these, as the driver's start logs it: "640x480x16bits [75Hz]".
     static std::string choice_for(const std::vector<os::devmode>& modes) {
         os::seam::use_synthetic_display_modes(modes);
-        int count = -1;
-        const os::devmode chosen = choose_display_mode(count);
-        EXPECT_EQ(count, static_cast<int>(modes.size()));
-        return std::to_string(chosen.pels_width) + "x" + std::to_string(chosen.pels_height) + "@" +
-               std::to_string(chosen.display_frequency);
+        cdriver starting;
+        starting.init();
+        starting.release();
+        const std::string log = read_log();
+        const std::string head = "found " + std::to_string(modes.size()) + " modes and choosed ";
+        const std::size_t at = log.rfind(head);
+        return at == std::string::npos ? "" : log.substr(at + head.size(),
+                                                          log.find('\n', at) - at - head.size());
     }
 };
 
@@ -490,14 +493,14 @@ TEST_F(driver_test, EachFailingStepEndsItsLine) {
 TEST_F(driver_test, TheFullscreenModeIsTheWantedSizeAtTheBestRateUpTo100Hz) {
     fullscreen_at(640, 480);
     EXPECT_EQ(choice_for({mode(640, 480, 60), mode(640, 480, 75), mode(640, 480, 120)}),
-              "640x480@75");
-    EXPECT_EQ(choice_for({mode(640, 480, 100), mode(800, 600, 85)}), "640x480@100");
+              "640x480x16bits [75Hz]");
+    EXPECT_EQ(choice_for({mode(640, 480, 100), mode(800, 600, 85)}), "640x480x16bits [100Hz]");
     // The hardware's default rate (0 or 1) counts only while nothing better was found.
-    EXPECT_EQ(choice_for({mode(640, 480, 0), mode(640, 480, 60), mode(640, 480, 1)}), "640x480@60");
-    EXPECT_EQ(choice_for({mode(640, 480, 1)}), "640x480@1");
+    EXPECT_EQ(choice_for({mode(640, 480, 0), mode(640, 480, 60), mode(640, 480, 1)}), "640x480x16bits [60Hz]");
+    EXPECT_EQ(choice_for({mode(640, 480, 1)}), "640x480x16bits [1Hz]");
     fullscreen_at(1024, 768);
     EXPECT_EQ(choice_for({mode(640, 480, 60), mode(1024, 768, 70), mode(1024, 768, 60)}),
-              "1024x768@70");
+              "1024x768x16bits [70Hz]");
 }
 
 // 800x600 at 120 Hz: refused where it would switch the display, taken at the display's default

@@ -16,6 +16,7 @@
 #include <GL/gl.h>
 
 #include <array>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -123,8 +124,6 @@ protected:
         });
         main_render = new crender;
         ASSERT_EQ(main_render->init(), 1);
-        fps_elapsed_ms = 0;
-        fps_shown = 0;
     }
 
     // Frames of a steady length, as the timer measured the one before.
@@ -237,10 +236,9 @@ TEST_F(texture_test, TheFilterDecidesTheMipmapsAndFilter3UploadsNothing) {
         EXPECT_EQ(texels(2).size(), filter == 1 || filter == 2 ? 4u : 0u); // 1 x 1 mipmap
     }
     // Without non-power-of-two textures, sizes are scaled up to powers of two: 3 x 5 to 4 x 8.
-    texture_seam::force_power_of_two_sizes(true);
+    test_support::fake_gl_strings("1.1 Mesa", "GL_EXT_texture");
     load("a.tga", 1, 1, tga_file(2, 3, 5, 32, bytes(60, 200)));
     EXPECT_EQ(texels(), bytes(4 * 8 * 4, 200));
-    texture_seam::force_power_of_two_sizes(false);
 }
 
 // On a driver whose largest texture is 32768, the byte count of a large TGA would not fit the
@@ -282,7 +280,6 @@ TEST_F(font_test, CodesCentreColourShadowAndDrawArrowsAndPrintRestoresTheState) 
               "^9x^c^-x^a\x8d"
               "b\x88\xe9"
               "abcdabc.g");
-    EXPECT_EQ(count_codes("^c^1^s^-<^-^8^"), 3);
 
     // Print leaves texturing and blending as they were (on and off), no texture bound, the
     // blend function its own and the model-view matrix at identity.
@@ -307,20 +304,29 @@ TEST_F(font_test, CodesCentreColourShadowAndDrawArrowsAndPrintRestoresTheState) 
 }
 
 TEST_F(render_test, TheFrameRateGoesIntoTheTitleTwiceASecondOrOnTheFrameThreeTimes) {
-    frames_of(16, 31); // 496 ms
-    EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]");
-    frames_of(16, 1); // 512 ms
-    EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]  [62 FPS]");
+    const os::hwnd window = main_window->hwnd;
+    // The sum outlives every renderer: the first title brings it back to 0.
+    for (int i = 0; i < 32 && !std::strstr(os::window_text(window), "FPS"); ++i)
+        frames_of(16, 1);
+    frames_of(20, 24); // 480 ms
+    EXPECT_STREQ(os::window_text(window), "brevox [build 0.7a]  [62 FPS]");
+    frames_of(20, 1); // 500 ms
+    EXPECT_STREQ(os::window_text(window), "brevox [build 0.7a]  [50 FPS]");
 
     main_cvars->set_int("fullscreen", 1);
-    frames_of(5, 64); // 320 ms
-    EXPECT_EQ(fps_shown, 0) << "nothing was shown on the frame yet";
+    frames_of(5, 66);                    // 330 ms
     os::seam::fail_call("swap_buffers"); // the last frame stays in the back buffer to be read
-    frames_of(16, 1);                    // 336 ms
-    ASSERT_EQ(fps_shown, 62);
-    EXPECT_STREQ(os::window_text(main_window->hwnd), "brevox [build 0.7a]  [62 FPS]")
+    frames_of(5, 1);                     // 335 ms
+    EXPECT_EQ(glyphs(296, 470, 8, 6), "200fps") << "centred on 320 at y = 470";
+    frames_of(16, 19);
+    os::seam::fail_call("swap_buffers");
+    frames_of(16, 1); // 320 ms
+    EXPECT_EQ(glyphs(296, 470, 8, 6), "200fps");
+    os::seam::fail_call("swap_buffers");
+    frames_of(16, 1); // 336 ms
+    EXPECT_EQ(seen(299, 474) + glyphs(300, 470, 8, 5), "#62fps");
+    EXPECT_STREQ(os::window_text(window), "brevox [build 0.7a]  [50 FPS]")
         << "the title keeps the last windowed rate";
-    EXPECT_EQ(seen(299, 474) + glyphs(300, 470, 8, 5), "#62fps") << "centred on 320 at y = 470";
     main_render->release();
     EXPECT_EQ(os::seam::live_gl_objects(), 0) << "the release leaves no OpenGL object behind";
 }

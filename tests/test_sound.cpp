@@ -365,12 +365,14 @@ TEST_F(dxplay_test, RestartsRefillFirstAndSurviveFailedFillsIgnoredSlotsAndLostB
     os::seam::fail_call("mmio_advance", -1, 2);
     stream(2);
     ASSERT_EQ(sample->play(), 1) << "nor may a failed refill leave it locked";
-    // The thread leaves the slot it is told to ignore alone until told otherwise.
-    ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, dxplay_msg_ignore, 0, 0));
+    // The thread leaves the slot it is told to ignore alone until told otherwise: its message
+    // is WM_USER + 3, with the slot or -1 for none.
+    constexpr std::uint32_t ignore_slot = os::WM_USER + 3;
+    ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, ignore_slot, 0, 0));
     ASSERT_EQ(os::wait_for_single_object(dxplay.ack_event, os::INFINITE), os::WAIT_OBJECT_0);
     stream(1);
     EXPECT_EQ(sample->write_pos, 0u) << "refilled while ignored";
-    ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, dxplay_msg_ignore, dxplay_no_slot, 0));
+    ASSERT_TRUE(os::post_thread_message(dxplay.thread_id, ignore_slot, 0xFFFFFFFF, 0));
     os::set_event(sample->position_event);
     ASSERT_TRUE(os::seam::settle_threads());
     EXPECT_EQ(sample->write_pos, sample->block);
@@ -419,10 +421,11 @@ TEST_F(dxplay_test, LoadsThatFailRegisterNothingOthersGrowTheArraysAndUnloadsClo
     ASSERT_EQ(sample->play(), 1);
     EXPECT_EQ(stream(4), expected(stereo16, data, 4));
     EXPECT_FALSE(playing());
-    for (int i = dxplay.count; i < dxplay_max_samples; ++i)
+    // The thread waits on two events per sample, and a wait takes at most 63 besides its queue.
+    for (int i = dxplay.count; i < 31; ++i)
         ASSERT_TRUE(load(wav(stereo16, noise(64)))) << i;
     EXPECT_FALSE(load(wav(stereo16, noise(64)))) << "one more than the thread can wait on";
-    EXPECT_EQ(dxplay.count, dxplay_max_samples);
+    EXPECT_EQ(dxplay.count, 31);
 }
 
 TEST_F(dxplay_test, OpenFailsCleanlyWithoutADeviceAndPlaysOnSdlsDummyDriver) {

@@ -15,6 +15,8 @@
 #include "platform/window.h"
 #include "sound/dxplay.h"
 
+#include <GL/gl.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -28,6 +30,9 @@ namespace {
 
 std::atomic<int> to_skip{0};
 std::atomic<int> to_fail{0};
+
+const char* fake_gl_version = nullptr;
+const char* fake_gl_extensions = nullptr;
 
 // The ordinary operator's heap, so that a plain delete frees what the nothrow form returns.
 template <void* (*allocate)(std::size_t)> void* allocate_unless_failing(std::size_t size) noexcept {
@@ -69,9 +74,24 @@ void reset_shared_state() {
     os::seam::clear_faults();
     os::seam::reset_messages();
     os::seam::use_real_machine();
+    test_support::fake_gl_strings(nullptr, nullptr);
 }
 
 } // namespace
+
+// Taken before the driver's own, by the program and by GLU alike.
+const GLubyte* glGetString(GLenum name) {
+    static const auto real = reinterpret_cast<decltype(&glGetString)>(dlsym(RTLD_NEXT, __func__));
+    const char* fake = name == GL_VERSION      ? fake_gl_version
+                       : name == GL_EXTENSIONS ? fake_gl_extensions
+                                               : nullptr;
+    return fake ? reinterpret_cast<const GLubyte*>(fake) : real(name);
+}
+
+void test_support::fake_gl_strings(const char* version, const char* extensions) {
+    fake_gl_version = version;
+    fake_gl_extensions = extensions;
+}
 
 void brevox_test::SetUp() {
     // The tests draw on X11; SDL's Wayland driver is played by the end-to-end test.
@@ -97,7 +117,7 @@ void brevox_test::TearDown() {
 }
 
 std::string brevox_test::read_log() {
-    std::ifstream file(log_file_name, std::ios::binary);
+    std::ifstream file(test_support::log_file, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), {}};
 }
 

@@ -48,6 +48,13 @@ private:
 
 namespace test_support {
 
+// The program's log, in the working directory.
+inline constexpr const char* log_file = "brevox.log";
+
+// From now until the test ends, glGetString answers GL_VERSION and GL_EXTENSIONS with these
+// texts (a null leaves the driver's own), as an older driver would.
+void fake_gl_strings(const char* version, const char* extensions);
+
 // Makes the program's own allocations fail on demand. The program allocates with
 // `new (std::nothrow)` and treats a null as a failure; only those allocations are counted, so the
 // test framework's own allocations are never touched. Not in ThreadSanitizer builds, whose
