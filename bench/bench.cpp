@@ -9,6 +9,10 @@
 //   brevox_bench restart W H N        N video restarts with the log and N without; the time of
 //                                     the log's start with its machine report
 //   brevox_bench sound W H SECONDS    play() to the device, and the sound thread's work
+//   brevox_bench input W H N          N presses of the left paddle's key at random moments of
+//                                     the real main loop at the default cap: the time from
+//                                     each press reaching the program to the first present
+//                                     that shows the paddle moving
 //
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
 // The frames and pace modes take their orders line by line, so that tools/bench_table.py can
@@ -25,6 +29,8 @@
 #include "os/threads.h"
 #include "sound/dxplay.h"
 
+#include <SDL2/SDL.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -34,7 +40,9 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -241,6 +249,71 @@ void sound(double seconds) {
                 (pace.last_present - pace.first_present) / 1e6, pace.intervals_us.size());
 }
 
+// A press comes from another thread at a random moment while the left paddle stands still; the
+// main loop's presents look for its effect and let the key go. Up and down take turns, so the
+// paddle stays near the middle.
+struct {
+    std::atomic<double> pressed_at{0}; // 0: no press is waiting for its effect
+    std::atomic<bool> still{false};    // the last present showed the paddle at rest
+    std::atomic<bool> done{false};
+    std::atomic<bool> up{false};
+    Uint32 window_id = 0;
+    std::vector<double> delays_us;
+    std::size_t wanted = 0;
+} presses;
+
+void push_key(bool down) {
+    SDL_Event event{};
+    event.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.windowID = presses.window_id;
+    event.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    event.key.keysym.scancode = presses.up ? SDL_SCANCODE_LSHIFT : SDL_SCANCODE_LCTRL;
+    event.key.keysym.sym = presses.up ? SDLK_LSHIFT : SDLK_LCTRL;
+    SDL_PushEvent(&event);
+}
+
+void watch_the_left_paddle() {
+    const float velocity = main_game->left->velocity;
+    if (presses.pressed_at != 0 && (presses.up ? velocity > 0 : velocity < 0)) {
+        presses.delays_us.push_back(now_us() - presses.pressed_at);
+        push_key(false);
+        presses.pressed_at = 0;
+    }
+    presses.still = presses.pressed_at == 0 && velocity == 0;
+    if (presses.delays_us.size() >= presses.wanted)
+        loop_request = loop_quit;
+}
+
+void press_now_and_then() {
+    std::mt19937 random(1);
+    std::uniform_int_distribution<int> wait_us(0, 10'000);
+    while (!presses.done) {
+        if (!presses.still) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(wait_us(random)));
+        presses.still = false;
+        presses.up = !presses.up;
+        presses.pressed_at = now_us();
+        push_key(true);
+        while (presses.pressed_at != 0 && !presses.done)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+void input_delay(int count) {
+    presses.wanted = static_cast<std::size_t>(count);
+    presses.window_id = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+    pace.each_frame = watch_the_left_paddle;
+    shown = &states[2];
+    std::thread presser(press_now_and_then);
+    run_paced(3600);
+    presses.done = true;
+    presser.join();
+    print_row("input key", presses.delays_us);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -266,6 +339,8 @@ int main(int argc, char** argv) {
         take_orders(pace_state);
     if (mode == "restart")
         restarts(arg(4));
+    if (mode == "input")
+        input_delay(arg(4));
     print_row("report", {report_us});
     if (mode == "sound")
         sound(arg(4));

@@ -44,6 +44,7 @@ STARTS = 5  # start-ups of each program; the median counts
 RESTARTS = 5
 MEMORY_PRESENTS = 400  # the peak memory is read at this present
 SOUND_SECONDS = 10
+PRESSES = 400  # presses of a key, each at a random moment of a frame
 MIB = 1024
 
 
@@ -298,6 +299,8 @@ def paced(turns):
 
 
 def pacing_rows(run, table, traces):
+    """Returns the bare program's median paced frame in the 640x480 rally (ms)."""
+    bare_frame_ms = None
     for (width, height), least in zip(SIZES, (199, 195)):
         size = f"{width}x{height}"
         game = Orders(run, f"{run.bin}/brevox_bench", "pace", str(width), str(height))
@@ -317,6 +320,24 @@ def pacing_rows(run, table, traces):
                       f"{game_fps / bare_fps:.2f}", f">= {least}", game_fps >= least)
             table.row(f"pace {size} {state} frame p99 (ms)", f"{game_p99:.1f}",
                       f"{bare_p99:.1f}", f"{game_p99 / bare_p99:.2f}", "-")
+        if size == "640x480":
+            bare_frame_ms = statistics.median(
+                ms / 1000 for _, frames in bare.turns["rally"] for ms in frames)
+    return bare_frame_ms
+
+
+def input_rows(run, table, bare_frame_ms):
+    """From a press reaching the program to the first present that shows it, beside the bare
+    program's paced frame: at most one frame and the cap's wait."""
+    rows = run.rows(f"{run.bin}/brevox_bench", "input", "640", "480", str(PRESSES))
+    limit = 2 * 1000 / MAX_FPS
+    for name in sorted(name for name in rows if name.startswith("input ")):
+        delays = [v / 1000 for v in rows[name]]
+        for label, value in (("median", statistics.median(delays)),
+                             ("p99", percentile(delays, 0.99))):
+            table.row(f"{name} to present, {label} of {len(delays)} (ms)", f"{value:.1f}",
+                      f"{bare_frame_ms:.1f}", f"{value / bare_frame_ms:.2f}",
+                      f"<= {limit:.0f}", value <= limit)
 
 
 def start_rows(run, table, traces):
@@ -378,9 +399,10 @@ def main():
     table = Table()
     traces = {}
     frame_rows(run, table, traces)
-    pacing_rows(run, table, traces)
+    bare_frame_ms = pacing_rows(run, table, traces)
     start_rows(run, table, traces)
     sound_rows(run, table)
+    input_rows(run, table, bare_frame_ms)
     minutes, seconds = divmod(round(time.monotonic() - began), 60)
     table.note(f"llvmpipe threads: {LLVMPIPE_THREADS} (LP_NUM_THREADS) in both programs;"
                f" bootstrap of {RESAMPLES} resamples; {minutes} min {seconds} s")
