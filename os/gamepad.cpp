@@ -61,13 +61,20 @@ void open_device(int device_index) {
     if (!started || !SDL_IsGameController(device_index) ||
         pad_of(SDL_JoystickGetDeviceInstanceID(device_index)))
         return;
-    const auto free_slot =
-        std::find_if(slots.begin(), slots.end(), [](const open_pad& pad) { return !pad.controller; });
+    const auto free_slot = std::find_if(slots.begin(), slots.end(),
+                                        [](const open_pad& pad) { return !pad.controller; });
     if (free_slot == slots.end())
-        return; // a fifth controller is left alone until a slot frees
+        return; // a fifth controller waits until a slot frees
     free_slot->controller = SDL_GameControllerOpen(device_index);
     if (free_slot->controller)
-        free_slot->id = SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(free_slot->controller));
+        free_slot->id =
+            SDL_JoystickInstanceID(SDL_GameControllerGetJoystick(free_slot->controller));
+}
+
+// Those plugged in at the start, a new one, or one that waited for a free slot.
+void open_every_device() {
+    for (int i = 0; i < SDL_NumJoysticks(); ++i)
+        open_device(i);
 }
 
 void close_pad(open_pad& pad) {
@@ -75,7 +82,10 @@ void close_pad(open_pad& pad) {
     pad = {};
 }
 
-os::lparam key_flags(bool repeat) { return static_cast<os::lparam>(1u | (repeat ? 1u << 30 : 0u)); }
+// As a key message's: the repeat count, and whether the key was down before.
+os::lparam key_flags(std::uint32_t count, bool repeat) {
+    return static_cast<os::lparam>(count | (repeat ? 1u << 30 : 0u));
+}
 
 void button_event(const SDL_ControllerButtonEvent& event) {
     open_pad* pad = pad_of(event.which);
@@ -86,10 +96,11 @@ void button_event(const SDL_ControllerButtonEvent& event) {
     const bool was_held =
         std::erase_if(pad->held, [&](const held_key& key) { return key.vk == button->vk; }) != 0;
     if (event.type == SDL_CONTROLLERBUTTONDOWN) {
-        pad->held.push_back({button->vk, os::detail::tick_count_now() + os::gamepad_repeat_delay_ms});
-        os::post_message(window, os::WM_KEYDOWN, button->vk, key_flags(false));
+        pad->held.push_back(
+            {button->vk, os::detail::tick_count_now() + os::gamepad_repeat_delay_ms});
+        os::post_message(window, os::WM_KEYDOWN, button->vk, key_flags(1, false));
     } else if (was_held) { // only a press we told of is let go of
-        os::post_message(window, os::WM_KEYUP, button->vk, key_flags(false));
+        os::post_message(window, os::WM_KEYUP, button->vk, key_flags(1, false));
     }
 }
 
@@ -112,8 +123,7 @@ bool gamepads_start() {
     if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0)
         return false;
     started = true;
-    for (int i = 0; i < SDL_NumJoysticks(); ++i)
-        open_device(i);
+    open_every_device();
     return true;
 }
 
@@ -138,13 +148,15 @@ std::uint32_t gamepad_get_state(std::uint32_t slot, gamepad_state& state) {
     for (const pad_button& button : pad_buttons)
         if (SDL_GameControllerGetButton(pad.controller, button.sdl))
             state.buttons |= button.bit;
-    state.left_thumb_y = flipped(SDL_GameControllerGetAxis(pad.controller, SDL_CONTROLLER_AXIS_LEFTY));
+    state.left_thumb_y =
+        flipped(SDL_GameControllerGetAxis(pad.controller, SDL_CONTROLLER_AXIS_LEFTY));
     return ERROR_SUCCESS;
 }
 
 const char* gamepad_name(std::uint32_t slot) {
-    const char* name =
-        slot < XUSER_MAX_COUNT && slots[slot].controller ? SDL_GameControllerName(slots[slot].controller) : "";
+    const char* name = slot < XUSER_MAX_COUNT && slots[slot].controller
+                           ? SDL_GameControllerName(slots[slot].controller)
+                           : "";
     return name ? name : "";
 }
 
@@ -155,11 +167,12 @@ namespace os::detail {
 void gamepad_event(const SDL_Event& event) {
     switch (event.type) {
     case SDL_CONTROLLERDEVICEADDED:
-        open_device(event.cdevice.which);
+        open_every_device();
         break;
     case SDL_CONTROLLERDEVICEREMOVED:
         if (open_pad* pad = pad_of(event.cdevice.which))
             close_pad(*pad);
+        open_every_device();
         break;
     case SDL_CONTROLLERBUTTONDOWN:
     case SDL_CONTROLLERBUTTONUP:
@@ -175,11 +188,13 @@ void repeat_gamepad_keys() {
     const std::uint32_t now = tick_count_now();
     for (open_pad& pad : slots) {
         for (held_key& key : pad.held) {
-            // Signed: the tick count wraps.
-            while (window != 0 && static_cast<std::int32_t>(now - key.next_repeat) >= 0) {
-                post_message(window, WM_KEYDOWN, key.vk, key_flags(true));
+            // Signed: the tick count wraps. Repeats due together make one message with their
+            // count, so that a long frame does not let them pile up.
+            std::uint32_t count = 0;
+            for (; static_cast<std::int32_t>(now - key.next_repeat) >= 0; ++count)
                 key.next_repeat += gamepad_repeat_period_ms;
-            }
+            if (count != 0 && window != 0)
+                post_message(window, WM_KEYDOWN, key.vk, key_flags(std::min(count, 0xFFFFu), true));
         }
     }
 }
@@ -197,7 +212,7 @@ void gamepad_focus_changed(bool focused) {
 namespace {
 
 struct virtual_pad {
-    int id;              // SDL's instance id
+    int id; // SDL's instance id
     SDL_Joystick* joystick;
 };
 

@@ -41,8 +41,8 @@ constexpr std::uint32_t ERROR_SUCCESS = 0;
 constexpr std::uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
 
 struct gamepad_state {
-    std::uint32_t device;     // never 0 and never the same for two connections
-    std::uint16_t buttons;    // XINPUT_GAMEPAD_*
+    std::uint32_t device;      // never 0 and never the same for two connections
+    std::uint16_t buttons;     // XINPUT_GAMEPAD_*
     std::int16_t left_thumb_y; // -32768 to 32767, upward positive
 };
 

@@ -15,7 +15,9 @@ const char* side_name(std::int32_t side) {
     return side == 0 ? "the left paddle" : side == 1 ? "the right paddle" : "no paddle";
 }
 
-void hold(std::uint8_t (&keys)[256], std::int32_t code) { keys[static_cast<std::uint8_t>(code)] = 0x80; }
+void hold(std::uint8_t (&keys)[256], std::int32_t code) {
+    keys[static_cast<std::uint8_t>(code)] = 0x80;
+}
 
 } // namespace
 
@@ -63,18 +65,20 @@ void cgamepads::note_connection(std::uint32_t i, std::uint32_t device) {
         return;
     if (s.device != 0)
         log_printf(main_log, " (input) gamepad removed: %s, played %s\n", s.name.c_str(),
-                   side_name(side_of(i)));
-    s = {device, os::gamepad_name(i), false, false};
+                   side_name(s.side));
+    s = {device, os::gamepad_name(i), side_of(i), false, false};
     if (device != 0)
         log_printf(main_log, " (input) gamepad connected: %s, plays %s\n", s.name.c_str(),
-                   side_name(side_of(i)));
+                   side_name(s.side));
 }
 
 void cgamepads::hold_pad_keys(std::uint32_t i, std::uint16_t buttons, std::int16_t stick_y,
                               std::uint8_t (&keys)[256]) {
     slot& s = slots[i];
-    const std::int32_t side = side_of(i);
-    cpaddle* paddle = !main_game || side < 0 ? nullptr : side == 0 ? main_game->left : main_game->right;
+    s.side = side_of(i);
+    cpaddle* paddle = !main_game || s.side < 0 ? nullptr
+                      : s.side == 0            ? main_game->left
+                                               : main_game->right;
     if (paddle && ((buttons & os::XINPUT_GAMEPAD_DPAD_UP) || stick_y > half_travel))
         hold(keys, paddle->up_key);
     if (paddle && ((buttons & os::XINPUT_GAMEPAD_DPAD_DOWN) || stick_y < -half_travel))

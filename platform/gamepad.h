@@ -32,6 +32,7 @@ private:
     struct slot {
         std::uint32_t device; // 0: nothing plugged in
         std::string name;
+        std::int32_t side; // the paddle it played at the last frame
         bool a_down;
         bool a_used; // this press of A was the menu's Enter, not a serve
     };
