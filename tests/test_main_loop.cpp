@@ -260,14 +260,14 @@ protected:
 };
 
 TEST_F(init_test, AFailedAllocationEndsTheStartInOrderOrIsPassedOver) {
-    // The first nine: the timer, the menu, the window, the renderer, the game, the menu's items
-    // and its three arrays of choices. Later ones (driver, font, game objects, sound) either
-    // fail the start or are only logged, never a crash.
+    // The first ten: the timer, the menu, the window, the renderer, the game, the controllers,
+    // the menu's items and its three arrays of choices. Later ones (driver, font, game objects,
+    // sound) either fail the start or are only logged, never a crash.
     for (int which = 0; which < 30; ++which) {
         test_support::fail_nothrow_allocations(which);
         const int started = init_main_objects();
         test_support::stop_failing_allocations();
-        if (which < 9) {
+        if (which < 10) {
             EXPECT_EQ(started, 0) << which;
         }
         const std::string ending =
