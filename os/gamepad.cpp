@@ -104,6 +104,14 @@ void button_event(const SDL_ControllerButtonEvent& event) {
     }
 }
 
+// SDL's own rule drops controller events while it thinks no window of ours is in front, so a
+// button let go meanwhile would stay down in its state. We take every event and decide by the
+// focus ourselves. Counted: the program and each virtual controller hold the subsystem.
+bool start_subsystem() {
+    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    return SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) == 0;
+}
+
 // SDL's vertical axes point down, XInput's up.
 std::int16_t flipped(std::int16_t y) { return static_cast<std::int16_t>(y == -32768 ? 32767 : -y); }
 
@@ -116,11 +124,7 @@ bool gamepads_start() {
         return true;
     if (detail::injected_fault("gamepads_start"))
         return false;
-    // SDL's own rule drops controller events while it thinks no window of ours is in front, so a
-    // button let go meanwhile would stay down in its state. We take every event and decide by the
-    // focus ourselves.
-    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0)
+    if (!start_subsystem())
         return false;
     started = true;
     open_every_device();
@@ -237,7 +241,7 @@ namespace os::seam {
 
 std::uint32_t attach_virtual_gamepad(const char* name) {
     // Each virtual controller holds the subsystem, so it outlives the program's own stop.
-    if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0)
+    if (!start_subsystem())
         return 0;
     SDL_VirtualJoystickDesc desc{};
     desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
