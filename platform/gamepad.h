@@ -7,6 +7,7 @@
 // out, and nothing else of them, so that a game without one logs as before.
 #pragma once
 
+#include "os/gamepad.h"
 #include "platform/input.h"
 
 #include <cstdint>
@@ -43,8 +44,8 @@ private:
     void hold_pad_keys(std::uint32_t slot, std::uint16_t buttons, std::int16_t stick_y,
                        std::uint8_t (&keys)[256]);
 
-    std::int32_t last_state; // the game's state at the last frame
-    slot slots[4];
+    std::int32_t last_state; // the game's state at the last frame; the game starts in its menu
+    slot slots[os::XUSER_MAX_COUNT];
 };
 
 // The keyboard's virtual key that a controller button's key message stands for; any other key
