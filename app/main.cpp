@@ -25,6 +25,11 @@ Keys:
   In the menu: Up and Down choose an item, Left and Right change an option,
   Enter continues, applies or quits.
 
+Game controllers: the first plays the left paddle, the second the right one.
+  D-pad or left stick    paddle up, down (in the menu: Up, Down, Left, Right)
+  A                      serve (in the menu: Enter)
+  Start, Back            open the game menu, pause and resume
+
 Files:
   The game reads its pictures and sounds from data/ in the working directory
   and writes its log there, brevox.log, emptied at every start: look there first

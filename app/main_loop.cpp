@@ -9,6 +9,7 @@
 #include "game/menu.h"
 #include "os/messages.h"
 #include "os/process.h"
+#include "platform/gamepad.h"
 #include "platform/window.h"
 #include "render/render.h"
 
@@ -20,6 +21,7 @@ ctimer* main_timer = nullptr;
 cwindow* main_window = nullptr;
 cgame* main_game = nullptr;
 cmenu* main_menu = nullptr;
+cgamepads* main_gamepads = nullptr;
 std::int32_t loop_request = loop_run;
 
 namespace {
@@ -44,7 +46,8 @@ void register_startup_cvars(os::hinstance instance) {
 
 // A main object whose allocation failed counts as a failed initialisation.
 bool main_objects_allocated() {
-    return main_cvars && main_timer && main_menu && main_window && main_render && main_game;
+    return main_cvars && main_timer && main_menu && main_window && main_render && main_game &&
+           main_gamepads;
 }
 
 void run_frame() {
@@ -68,6 +71,14 @@ void free_game() {
     main_game->shutdown();
     delete main_game;
     main_game = nullptr;
+}
+
+void free_gamepads() {
+    if (!main_gamepads)
+        return;
+    main_gamepads->release();
+    delete main_gamepads;
+    main_gamepads = nullptr;
 }
 
 void free_window() {
@@ -156,12 +167,14 @@ int init_main_objects() {
     main_window = new (std::nothrow) cwindow;
     main_render = new (std::nothrow) crender;
     main_game = new (std::nothrow) cgame;
+    main_gamepads = new (std::nothrow) cgamepads;
 
     if (!main_objects_allocated() || !main_menu->init() || !main_window->create() ||
         !main_render->init() || !main_game->init()) {
         log_printf(main_log, "\n+ initialization abnormal\n");
         return 0;
     }
+    main_gamepads->init(); // a failure is in the log; the keyboard still plays
     log_printf(main_log, "\n+ initialization successfull!\n");
     log_printf(main_log, "\n+ entering main loop..\n");
     loop_request = loop_run;
@@ -205,6 +218,7 @@ int vid_restart() {
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
+    free_gamepads(); // silent, so that a game without a controller logs as before
     free_game();
     free_renderer();
     free_window();

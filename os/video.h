@@ -31,6 +31,8 @@ void pump_system_events();
 // The polled keyboard: bit 7 set for each scan code that is down.
 void copy_polled_keys(std::uint8_t keys[256]);
 bool window_has_focus(hwnd window);
+// The window of ours that has the keyboard focus; 0 when another program's is in front.
+hwnd focused_window();
 
 // Told by the window part before a window is destroyed: the OpenGL part forgets its pixel format
 // and, when the window is the fullscreen one, gives the display back its desktop mode.
@@ -38,8 +40,14 @@ void forget_window_gl(hwnd window, SDL_Window* sdl);
 // Drop what the OpenGL and keyboard parts hold (the tests' clean slate).
 void drop_gl_objects();
 void drop_input_objects();
+void drop_gamepads();
+
+// The controllers' part of the pump: their system events, then the repeats of held buttons.
+void gamepad_event(const SDL_Event& event);
+void repeat_gamepad_keys();
 
 // Told by the window part when a window gains or loses the keyboard focus.
 void keyboard_focus_changed(hwnd window, bool focused);
+void gamepad_focus_changed(bool focused);
 
 } // namespace os::detail

@@ -113,6 +113,7 @@ void focus_event(os::hwnd window, bool focused, bool from_test = false) {
     if (!focused)
         std::memset(polled_keys, 0, sizeof polled_keys);
     os::detail::keyboard_focus_changed(window, focused);
+    os::detail::gamepad_focus_changed(focused);
 }
 
 void translate_event(const SDL_Event& event) {
@@ -136,7 +137,9 @@ void translate_event(const SDL_Event& event) {
         break;
     }
     default:
-        // SDL's own quit request follows the last window's close request: the close is enough.
+        // The controllers' events are theirs. SDL's own quit request follows the last window's
+        // close request: the close is enough.
+        os::detail::gamepad_event(event);
         break;
     }
 }
@@ -429,6 +432,7 @@ void pump_system_events() {
     SDL_Event event;
     while (SDL_PollEvent(&event))
         translate_event(event);
+    repeat_gamepad_keys();
 }
 
 void copy_polled_keys(std::uint8_t keys[256]) { std::memcpy(keys, polled_keys, 256); }
@@ -436,6 +440,13 @@ void copy_polled_keys(std::uint8_t keys[256]) { std::memcpy(keys, polled_keys, 2
 bool window_has_focus(hwnd window) {
     const window_record* record = find_window(window);
     return record && record->focused;
+}
+
+hwnd focused_window() {
+    for (const auto& [handle, record] : windows)
+        if (record.focused)
+            return handle;
+    return 0;
 }
 
 } // namespace os::detail
@@ -460,6 +471,7 @@ void reset_video() {
     focus_new_windows_by_test = false;
     detail::drop_gl_objects();
     detail::drop_input_objects();
+    detail::drop_gamepads();
     while (!windows.empty()) {
         const hwnd window = windows.begin()->first;
         detail::unbind_window(window);

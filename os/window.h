@@ -101,8 +101,9 @@ void set_focus(hwnd window, bool focused);
 // From now on every new window has the focus by a test's word (whole runs of the program that
 // must not depend on which window the X server focuses while other tests run beside them).
 void focus_new_windows(bool focused);
-// Destroys every window, class, rendering context and keyboard device a test left behind, and
-// goes back to the real display modes: a clean slate for the next test.
+// Destroys every window, class, rendering context, keyboard device and game controller (virtual
+// ones unplugged) a test left behind, and goes back to the real display modes: a clean slate
+// for the next test.
 void reset_video();
 
 } // namespace os::seam

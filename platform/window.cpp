@@ -7,6 +7,7 @@
 #include "game/menu.h"
 #include "os/keys.h"
 #include "os/window.h"
+#include "platform/gamepad.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -130,7 +131,8 @@ os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os
         os::post_quit_message(0);
         return 1;
     case os::WM_KEYDOWN:
-        return key_down(static_cast<std::uint32_t>(w));
+        // A controller's buttons act as the keys they stand for.
+        return key_down(keyboard_key_of(static_cast<std::uint32_t>(w)));
     default:
         return os::def_window_proc(window, message, w, l);
     }

@@ -8,6 +8,7 @@
 #include "game/menu.h"
 #include "os/clock.h"
 #include "os/fault.h"
+#include "os/gamepad.h"
 #include "os/gl.h"
 #include "os/keys.h"
 #include "os/messages.h"
@@ -16,6 +17,8 @@
 #include "os/sysinfo.h"
 #include "os/timers.h"
 #include "os/window.h"
+#include "platform/gamepad.h"
+#include "platform/input.h"
 #include "platform/window.h"
 #include "render/render.h"
 #include "support/test_env.h"
@@ -141,6 +144,113 @@ TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
     EXPECT_EQ(main_timer->frame_ms, 8u);
 }
 
+// A player with a controller, through the main loop's passes on the manual clock.
+class gamepad_play_test : public loop_step_test {
+protected:
+    void SetUp() override {
+        loop_step_test::SetUp();
+        os::seam::set_clock_step_per_read(100); // the frame cap's wait makes a frame 5 ms
+    }
+
+    // The loop's passes for `ms`: the message pump, then a frame. False once the loop ends.
+    static bool play_for(std::uint32_t ms) {
+        const std::uint64_t end = os::seam::manual_clock_us() + ms * 1000ull;
+        while (os::seam::manual_clock_us() < end) {
+            dispatch_waiting_messages();
+            if (!main_loop_step())
+                return false;
+        }
+        return true;
+    }
+    void press(std::uint16_t button, std::uint32_t hold_ms = 20) {
+        os::seam::press_virtual_button(pad, button, true);
+        play_for(hold_ms);
+        os::seam::press_virtual_button(pad, button, false);
+        play_for(20);
+    }
+    static bool held(std::int32_t key) {
+        return main_game->input->key_down(static_cast<std::uint8_t>(key)) != 0;
+    }
+
+    std::uint32_t pad = 0;
+};
+
+TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
+    pad = os::seam::attach_virtual_gamepad("Test Pad");
+    play_for(20);
+    // Held, the D-pad moves the menu on as a key does: at once, then after the repeat's delay.
+    press(os::XINPUT_GAMEPAD_DPAD_DOWN, os::gamepad_repeat_delay_ms + 60);
+    EXPECT_EQ(main_menu->selected, 3) << "on \"continue\"";
+    os::seam::press_virtual_button(pad, os::XINPUT_GAMEPAD_A, true);
+    play_for(100);
+    EXPECT_EQ(main_game->state, game_intro) << "the press that continued does not serve too";
+    os::seam::press_virtual_button(pad, os::XINPUT_GAMEPAD_A, false);
+    play_for(20);
+    press(os::XINPUT_GAMEPAD_A);
+    EXPECT_EQ(main_game->state, game_serve_wait);
+    play_for(500);
+    press(os::XINPUT_GAMEPAD_A);
+    EXPECT_EQ(main_game->state, game_in_play) << "served";
+
+    cpaddle& left = *main_game->left;
+    os::seam::press_virtual_button(pad, os::XINPUT_GAMEPAD_DPAD_UP, true);
+    play_for(50);
+    EXPECT_GT(left.velocity, 0.0f);
+    os::seam::press_virtual_button(pad, os::XINPUT_GAMEPAD_DPAD_UP, false);
+    for (const std::int16_t y : {-13000, -20000}) { // up to half its travel, the stick is still
+        os::seam::tilt_virtual_stick(pad, y);
+        play_for(10);
+        EXPECT_EQ(held(left.down_key), y == -20000) << y;
+    }
+    press(os::XINPUT_GAMEPAD_BACK);
+    EXPECT_EQ(main_game->state, game_paused);
+    press(os::XINPUT_GAMEPAD_BACK);
+    press(os::XINPUT_GAMEPAD_START);
+    EXPECT_EQ(main_game->state, game_menu);
+    press(os::XINPUT_GAMEPAD_A);
+    EXPECT_NE(main_game->state, game_menu);
+
+    // Unplugged with the stick down: nothing holds the paddle, which glides to a stop.
+    ASSERT_TRUE(held(left.down_key));
+    os::seam::detach_virtual_gamepad(pad);
+    play_for(1000);
+    EXPECT_FALSE(held(left.down_key));
+    EXPECT_EQ(left.velocity, 0.0f);
+
+    // Plugged in again with a second one: it plays the right paddle at once, and nothing of
+    // either holds on behind another window.
+    pad = os::seam::attach_virtual_gamepad("Test Pad");
+    const std::uint32_t second = os::seam::attach_virtual_gamepad("Other Pad");
+    play_for(20);
+    os::seam::tilt_virtual_stick(pad, 32767);
+    os::seam::press_virtual_button(second, os::XINPUT_GAMEPAD_DPAD_DOWN, true);
+    play_for(10);
+    EXPECT_TRUE(held(left.up_key) && held(main_game->right->down_key));
+    os::seam::set_focus(main_window->hwnd, false);
+    play_for(10);
+    EXPECT_FALSE(held(left.up_key) || held(main_game->right->down_key));
+    os::seam::set_focus(main_window->hwnd, true);
+    os::seam::detach_virtual_gamepad(second);
+    main_gamepads->play_paddles(0, 1); // the computer plays the left paddle
+    os::seam::tilt_virtual_stick(pad, 32767);
+    play_for(10);
+    EXPECT_TRUE(held(main_game->right->up_key) && !held(left.up_key));
+    os::seam::tilt_virtual_stick(pad, 0);
+
+    press(os::XINPUT_GAMEPAD_START);
+    press(os::XINPUT_GAMEPAD_DPAD_DOWN);
+    press(os::XINPUT_GAMEPAD_DPAD_DOWN);
+    os::seam::press_virtual_button(pad, os::XINPUT_GAMEPAD_A, true);
+    EXPECT_FALSE(play_for(100)) << "\"quit\" ends the loop";
+    EXPECT_EQ(log_from(" (input) gamepad"),
+              " (input) gamepad connected: Test Pad, plays the left paddle\n"
+              " (input) gamepad removed: Test Pad, played the left paddle\n"
+              " (input) gamepad connected: Test Pad, plays the left paddle\n"
+              " (input) gamepad connected: Other Pad, plays the right paddle\n"
+              " (input) gamepad removed: Other Pad, played the right paddle\n"
+              "+ loop quit requested..\n");
+}
+
 class init_test : public brevox_test {
 protected:
     void SetUp() override {
@@ -150,14 +260,14 @@ protected:
 };
 
 TEST_F(init_test, AFailedAllocationEndsTheStartInOrderOrIsPassedOver) {
-    // The first nine: the timer, the menu, the window, the renderer, the game, the menu's items
-    // and its three arrays of choices. Later ones (driver, font, game objects, sound) either
-    // fail the start or are only logged, never a crash.
+    // The first ten: the timer, the menu, the window, the renderer, the game, the controllers,
+    // the menu's items and its three arrays of choices. Later ones (driver, font, game objects,
+    // sound) either fail the start or are only logged, never a crash.
     for (int which = 0; which < 30; ++which) {
         test_support::fail_nothrow_allocations(which);
         const int started = init_main_objects();
         test_support::stop_failing_allocations();
-        if (which < 9) {
+        if (which < 10) {
             EXPECT_EQ(started, 0) << which;
         }
         const std::string ending =

@@ -9,6 +9,7 @@
 #include "game/menu.h"
 #include "os/clock.h"
 #include "os/fault.h"
+#include "os/gamepad.h"
 #include "os/gl.h"
 #include "os/keyboard.h"
 #include "os/keys.h"
@@ -399,6 +400,65 @@ TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
     key(SDL_SCANCODE_F1, true);
     key(SDL_SCANCODE_F10, true);
     EXPECT_EQ(pumped(), "down 70, sysdown 79, 59 68 208 ");
+}
+
+// Controllers plugged in and out through SDL's own events: slots, states and key messages.
+class gamepad_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
+        os::seam::set_focus(main_window->hwnd, true);
+        ASSERT_TRUE(os::gamepads_start()); // stopped by the clean slate
+    }
+
+    // The key messages the pump made, as "down CB x1, " (the repeat count, with "repeat" for
+    // a repeat), then slot 0's buttons and stick.
+    static std::string pumped() {
+        std::string text;
+        char item[48];
+        for (os::msg m; os::peek_message(m, 0, os::WM_KEYDOWN, os::WM_KEYUP, os::PM_REMOVE);) {
+            std::snprintf(item, sizeof item, "%s %X x%d%s, ",
+                          m.message == os::WM_KEYUP ? "up" : "down", static_cast<unsigned>(m.w),
+                          static_cast<int>(m.l & 0xFFFF), m.l & 1 << 30 ? " repeat" : "");
+            text += item;
+        }
+        os::gamepad_state state;
+        os::gamepad_get_state(0, state);
+        std::snprintf(item, sizeof item, "%X %d", state.buttons, state.left_thumb_y);
+        return text + item;
+    }
+};
+
+TEST_F(gamepad_test, ButtonsRepeatWhileHeldAndNothingStaysHeldBehindAnotherWindow) {
+    const std::uint32_t first = os::seam::attach_virtual_gamepad("first");
+    os::seam::attach_virtual_gamepad("second");
+    EXPECT_EQ(pumped(), "0 0");
+    os::seam::press_virtual_button(first, os::XINPUT_GAMEPAD_DPAD_UP, true);
+    os::seam::tilt_virtual_stick(first, -20000);
+    EXPECT_EQ(pumped(), "down CB x1, 1 -20000");
+    EXPECT_STREQ(os::gamepad_name(1), "second");
+    os::seam::advance_clock_ms(os::gamepad_repeat_delay_ms + os::gamepad_repeat_period_ms);
+    EXPECT_EQ(pumped(), "down CB x2 repeat, 1 -20000") << "two repeats due, one message";
+    // Behind another window: connected, nothing held, no message; back in front, a button held
+    // meanwhile reads down but repeats only when pressed anew.
+    os::seam::set_focus(main_window->hwnd, false);
+    os::seam::press_virtual_button(first, os::XINPUT_GAMEPAD_START, true);
+    os::seam::advance_clock_ms(1000);
+    EXPECT_EQ(pumped(), "0 0");
+    os::seam::set_focus(main_window->hwnd, true);
+    os::seam::advance_clock_ms(1000);
+    os::seam::press_virtual_button(first, os::XINPUT_GAMEPAD_DPAD_UP, false);
+    EXPECT_EQ(pumped(), "10 -20000");
+    // Unplugged, its slot empties; the second keeps its own, a third takes the free one.
+    os::seam::detach_virtual_gamepad(first);
+    os::gamepad_state state;
+    EXPECT_EQ(pumped(), "0 0");
+    EXPECT_EQ(os::gamepad_get_state(0, state), os::ERROR_DEVICE_NOT_CONNECTED);
+    os::seam::attach_virtual_gamepad("third");
+    pumped();
+    EXPECT_STREQ(os::gamepad_name(0), "third");
+    EXPECT_STREQ(os::gamepad_name(1), "second");
 }
 
 using display_mode_test = brevox_test;
