@@ -9,10 +9,11 @@
 //   brevox_bench restart W H N        N video restarts with the log and N without; the time of
 //                                     the log's start with its machine report
 //   brevox_bench sound W H SECONDS    play() to the device, and the sound thread's work
-//   brevox_bench input W H N          N presses of the left paddle's key at random moments of
-//                                     the real main loop at the default cap: the time from
-//                                     each press reaching the program to the first present
-//                                     that shows the paddle moving
+//   brevox_bench input W H N          N presses of the left paddle's key, then N of a virtual
+//                                     controller's D-pad, at random moments of the real main
+//                                     loop at the default cap: the time from each press
+//                                     reaching the program to the first present that shows
+//                                     the paddle moving
 //
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
 // The frames and pace modes take their orders line by line, so that tools/bench_table.py can
@@ -24,6 +25,7 @@
 #include "base/timer.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
+#include "os/gamepad.h"
 #include "os/process.h"
 #include "os/sound.h"
 #include "os/threads.h"
@@ -257,7 +259,9 @@ struct {
     std::atomic<bool> still{false};    // the last present showed the paddle at rest
     std::atomic<bool> done{false};
     std::atomic<bool> up{false};
+    void (*push)(bool down) = nullptr;
     Uint32 window_id = 0;
+    std::uint32_t pad = 0;
     std::vector<double> delays_us;
     std::size_t wanted = 0;
 } presses;
@@ -272,11 +276,16 @@ void push_key(bool down) {
     SDL_PushEvent(&event);
 }
 
+void push_button(bool down) {
+    os::seam::press_virtual_button(
+        presses.pad, presses.up ? os::XINPUT_GAMEPAD_DPAD_UP : os::XINPUT_GAMEPAD_DPAD_DOWN, down);
+}
+
 void watch_the_left_paddle() {
     const float velocity = main_game->left->velocity;
     if (presses.pressed_at != 0 && (presses.up ? velocity > 0 : velocity < 0)) {
         presses.delays_us.push_back(now_us() - presses.pressed_at);
-        push_key(false);
+        presses.push(false);
         presses.pressed_at = 0;
     }
     presses.still = presses.pressed_at == 0 && velocity == 0;
@@ -296,10 +305,22 @@ void press_now_and_then() {
         presses.still = false;
         presses.up = !presses.up;
         presses.pressed_at = now_us();
-        push_key(true);
+        presses.push(true);
         while (presses.pressed_at != 0 && !presses.done)
             std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+}
+
+void measure_presses(const char* row, void (*push)(bool down)) {
+    presses.push = push;
+    presses.delays_us.clear();
+    presses.done = false;
+    std::thread presser(press_now_and_then);
+    loop_request = loop_run;
+    run_paced(3600);
+    presses.done = true;
+    presser.join();
+    print_row(row, presses.delays_us);
 }
 
 void input_delay(int count) {
@@ -307,11 +328,11 @@ void input_delay(int count) {
     presses.window_id = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
     pace.each_frame = watch_the_left_paddle;
     shown = &states[2];
-    std::thread presser(press_now_and_then);
-    run_paced(3600);
-    presses.done = true;
-    presser.join();
-    print_row("input key", presses.delays_us);
+    measure_presses("input key", push_key);
+    presses.pad = os::seam::attach_virtual_gamepad("brevox_bench controller");
+    if (presses.pad != 0) // plugged in at the next pump, it plays the left paddle
+        measure_presses("input button", push_button);
+    os::seam::detach_virtual_gamepad(presses.pad);
 }
 
 } // namespace
