@@ -1,4 +1,5 @@
 #include "cvar/cvars.h"
+#include "game/computer.h"
 #include "game/game.h"
 #include "game/menu.h"
 #include "os/clock.h"
@@ -21,6 +22,15 @@
 #include <string>
 
 namespace {
+
+struct soak_record;
+struct computer_figures;
+
+// A soak's length or seed from the environment, for tools/run-soak.
+std::uint64_t soak_setting(const char* name, std::uint64_t otherwise) {
+    const char* text = std::getenv(name);
+    return text ? std::strtoull(text, nullptr, 10) : otherwise;
+}
 
 // The game on a 640 x 480 client area, driven frame by frame on the manual clock.
 class game_test : public brevox_test {
@@ -58,6 +68,12 @@ protected:
         game->ball->heading = heading;
         game->state = game_in_play;
     }
+
+    // One pass of the main loop (time, key messages, update) checked against every invariant:
+    // null, or what broke.
+    const char* checked_frame(std::uint32_t ms, soak_record& record);
+    void play_computer(bool both, std::uint32_t fps, float speed, std::uint64_t frames,
+                       computer_figures& figures);
 
     cgame* game = nullptr;
 };
@@ -344,12 +360,44 @@ const char* broken_invariant(const cgame& game, const cpaddle (&was)[2], const c
     return nullptr;
 }
 
+// What a soak keeps between frames: the time, when the next serve is due, how many serves there
+// were, and the game as it stood before the last update.
+struct soak_record {
+    std::uint64_t now_ms = 0, serve_due_ms = 0, serves = 0;
+    std::int32_t before = game_menu;
+    cball ball_was;
+};
+
+const char* game_test::checked_frame(std::uint32_t ms, soak_record& record) {
+    os::seam::advance_clock_ms(ms);
+    record.now_ms += ms;
+    for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE);) {
+        const std::int32_t before = game->state;
+        os::dispatch_message(m);
+        if (before != game->state && !by_key.contains({before, game->state}))
+            return "a key takes only a designed transition";
+    }
+    record.before = game->state;
+    const cpaddle was[] = {*game->left, *game->right};
+    record.ball_was = *game->ball;
+    game->update(ms);
+    if (const char* broken = broken_invariant(*game, was, record.ball_was, record.before))
+        return broken;
+    if (record.before != game_serve_wait && game->state == game_serve_wait)
+        record.serve_due_ms = record.now_ms + (record.before == game_intro ? 500 : 1000);
+    if (record.before == game_serve_wait && game->state == game_in_play) {
+        if (record.now_ms < record.serve_due_ms)
+            return "a serve waits for its delay";
+        if (game->ball->heading != (record.serves++ % 2 == 0 ? 1 : 0))
+            return "left and right serve in turn";
+    }
+    return nullptr;
+}
+
 // Random players on the real update, timers and keyboard; tools/run-soak plays ten million frames.
 TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
-    const char* seed_text = std::getenv("BREVOX_SOAK_SEED");
-    const char* frames_text = std::getenv("BREVOX_SOAK_FRAMES");
-    const std::uint64_t seed = seed_text ? std::strtoull(seed_text, nullptr, 10) : 1;
-    const std::uint64_t frames = frames_text ? std::strtoull(frames_text, nullptr, 10) : 200'000;
+    const std::uint64_t seed = soak_setting("BREVOX_SOAK_SEED", 1);
+    const std::uint64_t frames = soak_setting("BREVOX_SOAK_FRAMES", 200'000);
     std::mt19937_64 random(seed);
     ASSERT_EQ((main_menu = new cmenu)->init(), 1); // ESCAPE and "continue" need it
     // Each key goes down or up once in so many frames, on average.
@@ -357,11 +405,9 @@ TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
         {os::DIK_UP, 8},     {os::DIK_DOWN, 8},     {os::DIK_LSHIFT, 8}, {os::DIK_LCONTROL, 8},
         {os::DIK_SPACE, 20}, {os::DIK_ESCAPE, 900}, {os::DIK_P, 900},    {os::DIK_RETURN, 60}};
     bool held[std::size(keys)] = {};
-    std::uint64_t now_ms = 0, serve_due_ms = 0, serves = 0, seen[game_point + 1] = {};
+    soak_record record;
+    std::uint64_t seen[game_point + 1] = {};
     for (std::uint64_t n = 0; n < frames; ++n) {
-        const auto where = [&] {
-            return "seed " + std::to_string(seed) + ", frame " + std::to_string(n) + ": ";
-        };
         for (std::size_t k = 0; k < std::size(keys); ++k)
             if (random() % keys[k].second == 0)
                 (held[k] = !held[k]) ? hold(keys[k].first) : let_go(keys[k].first);
@@ -369,30 +415,118 @@ TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
             game->speed = 10.0f + 2.0f * static_cast<float>(random() % 3);
         // Mostly 1 to 30 ms, now and then a hitch of up to half a second.
         const auto ms = static_cast<std::uint32_t>(1 + random() % (random() % 100 ? 30 : 500));
-        os::seam::advance_clock_ms(ms);
-        now_ms += ms;
-        for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE);) {
-            const std::int32_t before = game->state;
-            os::dispatch_message(m);
-            ASSERT_TRUE(before == game->state || by_key.contains({before, game->state}))
-                << where() << "a key took " << before << " to " << game->state;
-        }
-        const std::int32_t before = game->state;
-        const cpaddle was[] = {*game->left, *game->right};
-        const cball ball_was = *game->ball;
-        game->update(ms);
-        const char* broken = broken_invariant(*game, was, ball_was, before);
-        ASSERT_EQ(broken, nullptr) << where() << broken;
-        if (before != game_serve_wait && game->state == game_serve_wait)
-            serve_due_ms = now_ms + (before == game_intro ? 500 : 1000);
-        if (before == game_serve_wait && game->state == game_in_play) {
-            ASSERT_GE(now_ms, serve_due_ms) << where() << "a serve waits for its delay";
-            ASSERT_EQ(game->ball->heading, serves++ % 2 == 0 ? 1 : 0)
-                << where() << "left and right serve in turn";
-        }
-        ++seen[before];
+        const char* broken = checked_frame(ms, record);
+        ASSERT_EQ(broken, nullptr) << "seed " << seed << ", frame " << n << ": " << broken;
+        ++seen[record.before];
     }
     EXPECT_EQ(std::ranges::count(seen, 0u), 0) << "random play reaches every state";
+}
+
+// Sees the key picture after every other source: in the menu, the intro and the pause it must be
+// the keyboard's own.
+struct key_probe final : ckey_source {
+    void hold_keys(std::uint8_t (&keys)[256]) override {
+        if (main_game->state < game_serve_wait)
+            for (int k = 0; k < 256; ++k)
+                touched += (keys[k] != 0) != held[k];
+    }
+    bool held[256] = {};
+    std::uint64_t touched = 0;
+};
+
+// Returns by the speed of the arriving ball, sqrt(vx² + vy²) in units per step, in three bands;
+// paddle hits and points of the computer against itself.
+struct computer_figures {
+    std::uint64_t arrived[3] = {}, returned[3] = {}, hits = 0, points = 0;
+    double rate(int band) const { return 100.0 * double(returned[band]) / double(arrived[band]); }
+    double rally() const { return double(hits) / double(points); }
+};
+
+// The computer against itself (both), or its right paddle against a person who serves but never
+// moves. The people hold the computer's paddle keys and SPACE at random all along: they must
+// change nothing. A few hundred frames in the menu, the intro by SPACE, then pauses with P.
+void game_test::play_computer(bool both, std::uint32_t fps, float speed, std::uint64_t frames,
+                              computer_figures& figures) {
+    game->shutdown();
+    ASSERT_EQ(game->init(), 1);
+    game->speed = speed;
+    std::mt19937_64 random(fps + static_cast<std::uint64_t>(speed) + both);
+    ccomputer right(*game, 1, static_cast<std::uint32_t>(random()));
+    ccomputer left(*game, 0, static_cast<std::uint32_t>(random()));
+    key_probe probe;
+    if (both)
+        add_key_source(&left);
+    add_key_source(&right);
+    add_key_source(&probe);
+    const std::uint8_t mashed[] = {os::DIK_UP, os::DIK_DOWN, os::DIK_SPACE, os::DIK_LSHIFT,
+                                   os::DIK_LCONTROL};
+    for (const std::uint8_t key : mashed)
+        let_go(key);
+    soak_record record;
+    record.serves = static_cast<std::uint64_t>(game->server); // even: the left one serves
+    for (std::uint64_t n = 0; n < frames && !HasFatalFailure(); ++n) {
+        if (n == 300)
+            game->resume_from(*main_menu); // "continue": the intro
+        for (std::size_t k = 0; k < (both ? 5u : 3u); ++k) {
+            if (random() % 8 != 0)
+                continue;
+            const bool down = k == 2 && game->state == game_intro ? true : random() % 2 == 0;
+            down ? hold(mashed[k]) : let_go(mashed[k]);
+            probe.held[mashed[k]] = down;
+        }
+        const bool playing = game->state == game_in_play, paused = game->state == game_paused;
+        if ((playing && random() % 4000 == 0) || (paused && random() % 100 == 0)) {
+            hold(os::DIK_P);
+            let_go(os::DIK_P);
+        }
+        const auto ms = fps == 200 ? 5u : 16u + (n % 3 != 0);
+        const char* broken = checked_frame(ms, record);
+        ASSERT_EQ(broken, nullptr) << "frame " << n << ": " << broken;
+        if (record.before != game_in_play || (record.ball_was.heading == 0 && !both))
+            continue;
+        const bool returned = game->state == game_in_play &&
+                              game->ball->heading != record.ball_was.heading;
+        const float vx = record.ball_was.vx, vy = record.ball_was.vy;
+        const float speed_was = std::sqrt(vx * vx + vy * vy);
+        const int band = speed_was < 3 ? 0 : speed_was <= 7 ? 1 : 2;
+        if (returned || game->state == game_point) {
+            ++figures.arrived[band];
+            figures.returned[band] += returned;
+        }
+        if (both) {
+            figures.hits += returned;
+            figures.points += game->state == game_point;
+        }
+    }
+    for (ckey_source* source : {static_cast<ckey_source*>(&left), static_cast<ckey_source*>(&right),
+                                static_cast<ckey_source*>(&probe)})
+        remove_key_source(source);
+    EXPECT_EQ(probe.touched, 0u) << "the computer touched a key in the menu, intro or pause";
+}
+
+TEST_F(game_test, TheComputerReturnsSlowBallsMissesFastOnesAndKeepsOffTheMenuIntroAndPause) {
+    // Game time in seconds at each frame rate and speed, for each of the two matches.
+    const std::uint64_t seconds = soak_setting("BREVOX_COMPUTER_SOAK_SECONDS", 1200);
+    ASSERT_EQ((main_menu = new cmenu)->init(), 1);
+    for (const std::uint32_t fps : {200u, 60u}) {
+        for (const float speed : {10.0f, 12.0f, 14.0f}) {
+            computer_figures figures;
+            for (const bool both : {true, false})
+                ASSERT_NO_FATAL_FAILURE(play_computer(both, fps, speed, seconds * fps, figures));
+            std::printf("computer at %3u fps, speed %2.0f: returns %5.1f %% of %5llu below 3, "
+                        "%5.1f %% of %5llu from 3 to 7, %5.1f %% of %5llu above 7; "
+                        "rally %4.1f hits over %llu points\n",
+                        fps, double(speed), figures.rate(0),
+                        static_cast<unsigned long long>(figures.arrived[0]), figures.rate(1),
+                        static_cast<unsigned long long>(figures.arrived[1]), figures.rate(2),
+                        static_cast<unsigned long long>(figures.arrived[2]), figures.rally(),
+                        static_cast<unsigned long long>(figures.points));
+            EXPECT_GE(figures.rate(0), 95.0) << fps << " fps, speed " << speed;
+            EXPECT_LE(figures.rate(2), 80.0) << fps << " fps, speed " << speed;
+            EXPECT_GE(figures.rally(), 4.0) << fps << " fps, speed " << speed;
+            EXPECT_LE(figures.rally(), 15.0) << fps << " fps, speed " << speed;
+        }
+    }
 }
 
 } // namespace
