@@ -4,14 +4,26 @@
 
 #include "os/types.h"
 
-// The process's exit status: the players ended the game, or its start or a video restart failed.
+#include <cstdint>
+
+// The process's exit status: the players ended the game, or its start or a video restart failed,
+// or the command line asked for something the game does not know (nothing started then).
 // A run ended in order by an interrupt or termination signal returns 128 + its number.
 inline constexpr int exit_played = 0;
 inline constexpr int exit_failed = 1;
+inline constexpr int exit_usage = 2;
 
-// The program's entry point; only the instance handle is used. Returns the exit status.
+// The program's entry point; the instance handle and the command line (the arguments after the
+// program's name, separated by spaces) are used. Returns the exit status.
 int WinMain(os::hinstance instance, os::hinstance previous, const char* command_line,
             int show_command);
+
+// The paddles a command line gives the computer with "--computer left|right|both" (or
+// "--computer=..."; the last one counts), as game/computer.h numbers them: computer_none without
+// the option, -1 when a value is missing or unknown.
+std::int32_t computer_option(const char* command_line);
+// The paddles the computer plays in this run; people_play() (game/computer.h) tells the others.
+std::int32_t computer_paddles();
 
 // The entry point's first and last steps: the log with its report and the cvar list with the
 // start-up cvars; and their end.
