@@ -482,6 +482,11 @@ void game_test::play_computer(bool both, std::uint32_t fps, float speed, std::ui
         const auto ms = fps == 200 ? 5u : 16u + (n % 3 != 0);
         const char* broken = checked_frame(ms, record);
         ASSERT_EQ(broken, nullptr) << "frame " << n << ": " << broken;
+        // Its serve comes after a pause of its own, never at once at the people's SPACE.
+        if (record.before == game_serve_wait && game->state == game_in_play &&
+            (both || game->ball->heading == 0)) {
+            ASSERT_GE(record.now_ms, record.serve_due_ms + 300) << "frame " << n;
+        }
         if (record.before != game_in_play || (record.ball_was.heading == 0 && !both))
             continue;
         const bool returned = game->state == game_in_play &&
