@@ -41,7 +41,8 @@ ccomputer* computers[2] = {};
 int start_computer() {
     if (computer_sides == computer_none)
         return 1;
-    static const char* const paddles[] = {"", "the left paddle", "the right paddle", "both paddles"};
+    static const char* const paddles[] = {"", "the left paddle", "the right paddle",
+                                          "both paddles"};
     log_printf(main_log, " (computer) taking %s : ", paddles[computer_sides]);
     const auto seed = static_cast<std::uint32_t>(os::calendar_seconds());
     for (std::int32_t side = 0; side < 2; ++side) {

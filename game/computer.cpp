@@ -13,8 +13,9 @@ namespace {
 constexpr float half_paddle = 50.0f;
 constexpr float ball_radius = 10.0f;
 constexpr float max_ball_move = 10.0f; // per frame, on each axis
-constexpr float hit_depth = 15.0f; // the paddle meets the ball once its centre is this far from the line
-constexpr float friction = 0.8f;       // per step, while no key is held
+// The paddle meets the ball once the ball's centre is this far from the paddle's line.
+constexpr float hit_depth = 15.0f;
+constexpr float friction = 0.8f; // per step, while no key is held
 constexpr float steps_per_ms_and_speed = 0.006666667f;
 
 // How it plays: slower to react and less sure of its aim the faster the ball comes.
@@ -40,8 +41,12 @@ constexpr float dead_zone = 5.0f;
 
 cvar_handle clheight("clheight");
 
-void hold(std::uint8_t (&keys)[256], std::int32_t code) { keys[static_cast<std::uint8_t>(code)] = 0x80; }
-void clear(std::uint8_t (&keys)[256], std::int32_t code) { keys[static_cast<std::uint8_t>(code)] = 0; }
+void hold(std::uint8_t (&keys)[256], std::int32_t code) {
+    keys[static_cast<std::uint8_t>(code)] = 0x80;
+}
+void clear(std::uint8_t (&keys)[256], std::int32_t code) {
+    keys[static_cast<std::uint8_t>(code)] = 0;
+}
 
 float clamped(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : v; }
 
@@ -114,7 +119,8 @@ void ccomputer::plan_serve(const cpaddle& paddle) {
     if (uniform(0, 1) < 0.5f) {
         serve_way = uniform(0, 1) < 0.5f ? 1 : -1;
         // Towards an edge it would stop dead and serve level: the other way.
-        if (serve_way > 0 ? paddle.y > field_height() - 2 * half_paddle : paddle.y < 2 * half_paddle)
+        if (serve_way > 0 ? paddle.y > field_height() - 2 * half_paddle
+                          : paddle.y < 2 * half_paddle)
             serve_way = -serve_way;
     }
 }
@@ -135,7 +141,8 @@ std::int32_t ccomputer::in_play(const cpaddle& paddle, std::uint32_t ms) {
     float steps_left = 0;
     std::int32_t ball_way = 0;
     const float meet = predicted_y(paddle, steps_left, ball_way) + aim_error;
-    const std::int32_t swing = swing_with_ball_way && ball_way != 0 ? ball_way * swing_way : swing_way;
+    const std::int32_t swing =
+        swing_with_ball_way && ball_way != 0 ? ball_way * swing_way : swing_way;
     if (swing != 0 && steps_left <= swing_steps)
         return swing;
     // A swing covers about steps² + steps · step units from a standstill: start that far back.
@@ -157,8 +164,10 @@ void ccomputer::plan_return() {
     aim_error = bell * (aim_error_base + aim_error_per_speed2 * speed2 +
                         aim_error_per_fast_speed2 * fast * fast);
     // A swing goes with the ball or against it, as the ball comes; a level ball any way.
-    const bool slow = speed < slow_ball_speed, fast_ball = speed > fast_ball_speed;
-    const float with_ball = slow ? swing_with_slow_ball : fast_ball ? swing_with_fast_ball : swing_with_ball;
+    const bool slow = speed<slow_ball_speed, fast_ball = speed> fast_ball_speed;
+    const float with_ball = slow        ? swing_with_slow_ball
+                            : fast_ball ? swing_with_fast_ball
+                                        : swing_with_ball;
     swing_way = 0;
     if (uniform(0, 1) < (slow ? swing_chance_slow : swing_chance))
         swing_way = uniform(0, 1) < with_ball ? 1 : -1;

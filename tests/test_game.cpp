@@ -23,15 +23,6 @@
 
 namespace {
 
-struct soak_record;
-struct computer_figures;
-
-// A soak's length or seed from the environment, for tools/run-soak.
-std::uint64_t soak_setting(const char* name, std::uint64_t otherwise) {
-    const char* text = std::getenv(name);
-    return text ? std::strtoull(text, nullptr, 10) : otherwise;
-}
-
 // The game on a 640 x 480 client area, driven frame by frame on the manual clock.
 class game_test : public brevox_test {
 protected:
@@ -68,12 +59,6 @@ protected:
         game->ball->heading = heading;
         game->state = game_in_play;
     }
-
-    // One pass of the main loop (time, key messages, update) checked against every invariant:
-    // null, or what broke.
-    const char* checked_frame(std::uint32_t ms, soak_record& record);
-    void play_computer(bool both, std::uint32_t fps, float speed, std::uint64_t frames,
-                       computer_figures& figures);
 
     cgame* game = nullptr;
 };
@@ -368,7 +353,9 @@ struct soak_record {
     cball ball_was;
 };
 
-const char* game_test::checked_frame(std::uint32_t ms, soak_record& record) {
+// One pass of the main loop (time, key messages, update) checked against every invariant: null,
+// or what broke.
+const char* checked_frame(cgame* game, std::uint32_t ms, soak_record& record) {
     os::seam::advance_clock_ms(ms);
     record.now_ms += ms;
     for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE);) {
@@ -396,8 +383,10 @@ const char* game_test::checked_frame(std::uint32_t ms, soak_record& record) {
 
 // Random players on the real update, timers and keyboard; tools/run-soak plays ten million frames.
 TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
-    const std::uint64_t seed = soak_setting("BREVOX_SOAK_SEED", 1);
-    const std::uint64_t frames = soak_setting("BREVOX_SOAK_FRAMES", 200'000);
+    const char* seed_text = std::getenv("BREVOX_SOAK_SEED");
+    const char* frames_text = std::getenv("BREVOX_SOAK_FRAMES");
+    const std::uint64_t seed = seed_text ? std::strtoull(seed_text, nullptr, 10) : 1;
+    const std::uint64_t frames = frames_text ? std::strtoull(frames_text, nullptr, 10) : 200'000;
     std::mt19937_64 random(seed);
     ASSERT_EQ((main_menu = new cmenu)->init(), 1); // ESCAPE and "continue" need it
     // Each key goes down or up once in so many frames, on average.
@@ -415,24 +404,12 @@ TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
             game->speed = 10.0f + 2.0f * static_cast<float>(random() % 3);
         // Mostly 1 to 30 ms, now and then a hitch of up to half a second.
         const auto ms = static_cast<std::uint32_t>(1 + random() % (random() % 100 ? 30 : 500));
-        const char* broken = checked_frame(ms, record);
+        const char* broken = checked_frame(game, ms, record);
         ASSERT_EQ(broken, nullptr) << "seed " << seed << ", frame " << n << ": " << broken;
         ++seen[record.before];
     }
     EXPECT_EQ(std::ranges::count(seen, 0u), 0) << "random play reaches every state";
 }
-
-// Sees the key picture after every other source: in the menu, the intro and the pause it must be
-// the keyboard's own.
-struct key_probe final : ckey_source {
-    void hold_keys(std::uint8_t (&keys)[256]) override {
-        if (main_game->state < game_serve_wait)
-            for (int k = 0; k < 256; ++k)
-                touched += (keys[k] != 0) != held[k];
-    }
-    bool held[256] = {};
-    std::uint64_t touched = 0;
-};
 
 // Returns by the speed of the arriving ball, sqrt(vx² + vy²) in units per step, in three bands;
 // paddle hits and points of the computer against itself.
@@ -445,26 +422,27 @@ struct computer_figures {
 // The computer against itself (both), or its right paddle against a person who serves but never
 // moves. The people hold the computer's paddle keys and SPACE at random all along: they must
 // change nothing. A few hundred frames in the menu, the intro by SPACE, then pauses with P.
-void game_test::play_computer(bool both, std::uint32_t fps, float speed, std::uint64_t frames,
-                              computer_figures& figures) {
+void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::uint64_t frames,
+                   computer_figures& figures) {
+    const auto hold = [](std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); };
+    const auto let_go = [](std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); };
     game->shutdown();
     ASSERT_EQ(game->init(), 1);
     game->speed = speed;
     std::mt19937_64 random(fps + static_cast<std::uint64_t>(speed) + both);
     ccomputer right(*game, 1, static_cast<std::uint32_t>(random()));
     ccomputer left(*game, 0, static_cast<std::uint32_t>(random()));
-    key_probe probe;
     if (both)
         add_key_source(&left);
     add_key_source(&right);
-    add_key_source(&probe);
+    bool held[256] = {};
     const std::uint8_t mashed[] = {os::DIK_UP, os::DIK_DOWN, os::DIK_SPACE, os::DIK_LSHIFT,
                                    os::DIK_LCONTROL};
     for (const std::uint8_t key : mashed)
         let_go(key);
     soak_record record;
     record.serves = static_cast<std::uint64_t>(game->server); // even: the left one serves
-    for (std::uint64_t n = 0; n < frames && !HasFatalFailure(); ++n) {
+    for (std::uint64_t n = 0; n < frames && !testing::Test::HasFatalFailure(); ++n) {
         if (n == 300)
             game->resume_from(*main_menu); // "continue": the intro
         for (std::size_t k = 0; k < (both ? 5u : 3u); ++k) {
@@ -472,16 +450,18 @@ void game_test::play_computer(bool both, std::uint32_t fps, float speed, std::ui
                 continue;
             const bool down = k == 2 && game->state == game_intro ? true : random() % 2 == 0;
             down ? hold(mashed[k]) : let_go(mashed[k]);
-            probe.held[mashed[k]] = down;
+            held[mashed[k]] = down;
         }
-        const bool playing = game->state == game_in_play, paused = game->state == game_paused;
-        if ((playing && random() % 4000 == 0) || (paused && random() % 100 == 0)) {
-            hold(os::DIK_P);
-            let_go(os::DIK_P);
-        }
+        const bool pausing = game->state == game_in_play || game->state == game_paused;
+        if (pausing && random() % (game->state == game_paused ? 100 : 4000) == 0)
+            (hold(os::DIK_P), let_go(os::DIK_P)); // into the pause, or out of it
         const auto ms = fps == 200 ? 5u : 16u + (n % 3 != 0);
-        const char* broken = checked_frame(ms, record);
+        const char* broken = checked_frame(game, ms, record);
         ASSERT_EQ(broken, nullptr) << "frame " << n << ": " << broken;
+        // In the menu, the intro and the pause the key picture is the keyboard's own.
+        const bool hands_off = record.before < game_serve_wait && game->state == record.before;
+        for (int k = 0; hands_off && k < 256; ++k)
+            ASSERT_EQ(game->input->keys[k] != 0, held[k]) << "frame " << n << ", key " << k;
         // Its serve comes after a pause of its own, never at once at the people's SPACE.
         if (record.before == game_serve_wait && game->state == game_in_play &&
             (both || game->ball->heading == 0)) {
@@ -489,8 +469,8 @@ void game_test::play_computer(bool both, std::uint32_t fps, float speed, std::ui
         }
         if (record.before != game_in_play || (record.ball_was.heading == 0 && !both))
             continue;
-        const bool returned = game->state == game_in_play &&
-                              game->ball->heading != record.ball_was.heading;
+        const bool returned =
+            game->state == game_in_play && game->ball->heading != record.ball_was.heading;
         const float speed_was = std::hypot(record.ball_was.vx, record.ball_was.vy);
         const int band = speed_was < 3 ? 0 : speed_was <= 7 ? 1 : 2;
         if (returned || game->state == game_point) {
@@ -502,10 +482,8 @@ void game_test::play_computer(bool both, std::uint32_t fps, float speed, std::ui
             figures.points += game->state == game_point;
         }
     }
-    for (ckey_source* source : {static_cast<ckey_source*>(&left), static_cast<ckey_source*>(&right),
-                                static_cast<ckey_source*>(&probe)})
-        remove_key_source(source);
-    EXPECT_EQ(probe.touched, 0u) << "the computer touched a key in the menu, intro or pause";
+    remove_key_source(&left);
+    remove_key_source(&right);
 }
 
 // A ball that comes down off the top wall: the computer waits where it will meet the line, near
@@ -527,13 +505,15 @@ TEST_F(game_test, TheComputerWaitsWhereTheBallComesAfterItsBounce) {
 
 TEST_F(game_test, TheComputerReturnsSlowBallsMissesFastOnesAndKeepsOffTheMenuIntroAndPause) {
     // Game time in seconds at each frame rate and speed, for each of the two matches.
-    const std::uint64_t seconds = soak_setting("BREVOX_COMPUTER_SOAK_SECONDS", 1200);
+    const char* seconds_text = std::getenv("BREVOX_COMPUTER_SOAK_SECONDS");
+    const std::uint64_t seconds = seconds_text ? std::strtoull(seconds_text, nullptr, 10) : 1200;
     ASSERT_EQ((main_menu = new cmenu)->init(), 1);
     for (const std::uint32_t fps : {200u, 60u}) {
         for (const float speed : {10.0f, 12.0f, 14.0f}) {
             computer_figures figures;
             for (const bool both : {true, false})
-                ASSERT_NO_FATAL_FAILURE(play_computer(both, fps, speed, seconds * fps, figures));
+                ASSERT_NO_FATAL_FAILURE(
+                    play_computer(game, both, fps, speed, seconds * fps, figures));
             const auto& [arrived, returned, hits, points] = figures;
             std::printf("computer at %3u fps, speed %2.0f: returns %5.1f %% of %5llu below 3, "
                         "%5.1f %% of %5llu from 3 to 7, %5.1f %% of %5llu above 7; "
