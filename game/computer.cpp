@@ -104,8 +104,9 @@ std::int32_t ccomputer::before_serve(const cpaddle& paddle, std::uint32_t ms, bo
         return steer(paddle, target);
     }
     if (!serve_planned)
-        plan_serve(paddle);
-    serve_pause_ms = serve_pause_ms > ms ? serve_pause_ms - ms : 0;
+        plan_serve(paddle); // the pause counts from this frame on
+    else
+        serve_pause_ms = serve_pause_ms > ms ? serve_pause_ms - ms : 0;
     space = serve_pause_ms == 0;
     if (serve_way != 0 && serve_pause_ms <= serve_run_up_ms)
         return serve_way;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Plays the built game against the computer, on a virtual X server of its own (640x480):
 #   1. --computer right: the person sets the quickest game speed, continues from the menu,
-#      enters the field, serves whenever the prompt shows and never moves; the computer returns
-#      the ball and wins three points while the person wins at most one;
+#      enters the field, switches to fullscreen and back with F1, then serves whenever the prompt
+#      shows and never moves; the computer returns the ball and wins three points while the
+#      person wins at most one;
 #   2. --computer both: after the intro the game plays on its own until both sides have scored
 #      and SECONDS (default 0) have passed, the people touching nothing; then "quit".
 # The points are read from the score at the bottom of the field: each change of a side's number
@@ -94,6 +95,14 @@ person_serves_until() {
     return 1
 }
 enter_field --computer right
+# The computer stays through two video restarts: F1 into fullscreen and back.
+restarts() { [[ $(grep -c -F -- "+ vid_restart successfull!" brevox.log) -ge $1 ]]; }
+xdotool key F1
+wait_for "the restart into fullscreen" restarts 1
+wait_for "the score in fullscreen" read_score
+xdotool key F1
+wait_for "the restart back into a window" restarts 2
+wait_for "the frame rate in the new window's title" title_has_rate
 poll_until 180 person_serves_until 3 || fail "the computer did not win three points"
 quit_and_check "the right paddle"
 echo "computer: right paddle won $right_points points, the person $left_points"
