@@ -142,8 +142,8 @@ std::int32_t ccomputer::in_play(const cpaddle& paddle, std::uint32_t ms) {
     float steps_left = 0;
     std::int32_t ball_way = 0;
     const float meet = predicted_y(paddle, steps_left, ball_way) + aim_error;
-    const std::int32_t swing =
-        swing_with_ball_way && ball_way != 0 ? ball_way * swing_way : swing_way;
+    // With or against the ball's way up or down; a level ball has none, and any way will do.
+    const std::int32_t swing = ball_way != 0 ? ball_way * swing_way : swing_way;
     if (swing != 0 && steps_left <= swing_steps)
         return swing;
     // A swing covers about steps² + steps · step units from a standstill: start that far back.
@@ -165,14 +165,14 @@ void ccomputer::plan_return() {
     aim_error = bell * (aim_error_base + aim_error_per_speed2 * speed2 +
                         aim_error_per_fast_speed2 * fast * fast);
     // A swing goes with the ball or against it, as the ball comes; a level ball any way.
-    const bool slow = speed<slow_ball_speed, fast_ball = speed> fast_ball_speed;
+    const bool slow = speed < slow_ball_speed;
+    const bool fast_ball = speed > fast_ball_speed;
     const float with_ball = slow        ? swing_with_slow_ball
                             : fast_ball ? swing_with_fast_ball
                                         : swing_with_ball;
     swing_way = 0;
     if (uniform(0, 1) < (slow ? swing_chance_slow : swing_chance))
         swing_way = uniform(0, 1) < with_ball ? 1 : -1;
-    swing_with_ball_way = true;
     swing_steps = uniform(2, 4);
 }
 

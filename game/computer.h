@@ -58,7 +58,6 @@ private:
     float aim_error = 0;
     // The paddle's way as it meets the ball: 1 with the ball's, -1 against it, 0 standing.
     std::int32_t swing_way = 0;
-    bool swing_with_ball_way = true;
     float swing_steps = 0;
     float target = 0; // where the paddle goes while it has not reacted yet
 
