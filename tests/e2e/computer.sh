@@ -2,8 +2,8 @@
 # Plays the built game against the computer, on a virtual X server of its own (640x480):
 #   1. --computer right: the person sets the quickest game speed, continues from the menu,
 #      enters the field, switches to fullscreen and back with F1, then serves whenever the prompt
-#      shows and never moves; the computer returns the ball and wins three points while the
-#      person wins at most one;
+#      shows and never moves; the computer returns the ball and wins three points before the
+#      person wins three (a point now and then goes to the person: a fast serve beats it);
 #   2. --computer both: after the intro the game plays on its own until both sides have scored
 #      and SECONDS (default 0) have passed, the people touching nothing; then "quit".
 # The points are read from the score at the bottom of the field: each change of a side's number
@@ -82,10 +82,12 @@ quit_and_check() {
 menu_over_field() { rgb_at 640x60+0+400 && ((rgb[0] + rgb[1] + rgb[2] < 6)); }
 
 # 1. Against the computer: the person serves whenever the prompt shows (the computer serves
-# its own balls whatever SPACE does) and never moves.
+# its own balls whatever SPACE does) and never moves. The serve alternates, the person's first:
+# of the first five points the computer's three cannot all follow its own two serves, so it has
+# returned a serve of the person's and won the rally.
 person_serves_until() {
     read_score || true
-    ((left_points < 2)) || fail "the person won $left_points points against the computer"
+    ((left_points < 3)) || fail "the person won $left_points points against the computer"
     ((right_points < $1)) || return 0
     if serve_prompt_shown; then
         xdotool keydown space
