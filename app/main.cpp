@@ -1,19 +1,28 @@
-// The process's entry point: answers --help and --version, or hands over to the program's own
-// entry, whose result is the exit code.
+// The process's entry point: answers --help and --version, checks the game's own options, and
+// hands over to the program's own entry with the command line, whose result is the exit code.
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "base/log.h"
 #include "os/process.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace {
 
-constexpr const char* help_text = R"(usage: brevox [--help | --version]
+constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both]
 
-A paddle-and-ball game for two players on one keyboard.
-Any other argument is ignored.
+A paddle-and-ball game for two players on one keyboard, or one against the
+computer.
+
+Options:
+  --computer left|right|both
+                         the computer plays that paddle (both: it plays itself);
+                         the keyboard's keys of that paddle then do nothing, and
+                         it serves for itself
+Any other argument is ignored. A --computer without left, right or both ends
+the game at once with status 2.
 
 Keys:
   Left Shift, Left Ctrl  left paddle up, down
@@ -25,7 +34,8 @@ Keys:
   In the menu: Up and Down choose an item, Left and Right change an option,
   Enter continues, applies or quits.
 
-Game controllers: the first plays the left paddle, the second the right one.
+Game controllers: the first plays the left paddle, the second the right one;
+with --computer, the first plays the people's paddle.
   D-pad or left stick    paddle up, down (in the menu: Up, Down, Left, Right)
   A                      serve (in the menu: Enter)
   Start, Back            open the game menu, pause and resume
@@ -55,15 +65,28 @@ int answer_info_option(int argc, char** argv) {
     return -1;
 }
 
+// The arguments after the program's name, one space between each, as WinMain takes them.
+std::string command_line_of(int argc, char** argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i)
+        line.append(i > 1 ? " " : "").append(argv[i]);
+    return line;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     // Answered before anything starts: no log, no window.
     if (const int exit_code = answer_info_option(argc, argv); exit_code >= 0)
         return exit_code;
+    const std::string command_line = command_line_of(argc, argv);
+    if (computer_option(command_line.c_str()) < 0) {
+        std::fputs("brevox: --computer wants left, right or both\n", stderr);
+        return exit_usage;
+    }
     os::startup();
     register_program_resources();
-    const int exit_code = WinMain(os::module_instance(), 0, "", 1);
+    const int exit_code = WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();
     return exit_code;
 }

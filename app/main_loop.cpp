@@ -5,15 +5,19 @@
 #include "base/timer.h"
 #include "base/version.h"
 #include "cvar/cvars.h"
+#include "game/computer.h"
 #include "game/game.h"
 #include "game/menu.h"
+#include "os/clock.h"
 #include "os/messages.h"
 #include "os/process.h"
 #include "platform/gamepad.h"
+#include "platform/input.h"
 #include "platform/window.h"
 #include "render/render.h"
 
 #include <new>
+#include <string_view>
 
 clog* main_log = nullptr;
 cvars* main_cvars = nullptr;
@@ -33,6 +37,49 @@ constexpr int exit_failed = 1;
 // Set when a video restart (F1 or the menu's) failed, which ends the loop: the run did not end
 // as the players wished.
 bool restart_failed = false;
+
+// The paddles --computer gave the computer, and its hands on each (by side) while the game exists.
+std::int32_t computer_sides = computer_none;
+ccomputer* computers[2] = {};
+
+// The computer takes its paddles once the game has started; it reads the game, which must
+// exist as long as it plays.
+int start_computer() {
+    if (computer_sides == computer_none)
+        return 1;
+    static const char* const paddles[] = {"", "the left paddle", "the right paddle",
+                                          "both paddles"};
+    log_printf(main_log, " (computer) taking %s : ", paddles[computer_sides]);
+    const auto seed = static_cast<std::uint32_t>(os::calendar_seconds());
+    for (std::int32_t side = 0; side < 2; ++side) {
+        if (people_play(computer_sides, side))
+            continue;
+        computers[side] = new (std::nothrow) ccomputer(*main_game, side, seed + side);
+        if (!computers[side]) {
+            log_printf(main_log, "FAILED\n");
+            return 0;
+        }
+        add_key_source(computers[side]);
+    }
+    log_printf(main_log, "OK\n");
+    return 1;
+}
+
+// The other hands on the keys, in the order they hold them: the controllers play the people's
+// paddles, then the computer takes its paddles' keys from everybody else.
+int start_other_hands() {
+    main_gamepads->play_paddles(people_play(computer_sides, 0), people_play(computer_sides, 1));
+    main_gamepads->init(); // a failure is in the log; the keyboard still plays
+    return start_computer();
+}
+
+void stop_computer() {
+    for (ccomputer*& computer : computers) {
+        remove_key_source(computer);
+        delete computer;
+        computer = nullptr;
+    }
+}
 
 void register_startup_cvars(os::hinstance instance) {
     main_cvars->register_string("windowname", window_title);
@@ -131,7 +178,38 @@ int exit_status(bool failed) {
 
 } // namespace
 
-int WinMain(os::hinstance instance, os::hinstance, const char*, int) {
+std::int32_t computer_option(const char* command_line) {
+    std::string_view rest = command_line ? command_line : "";
+    std::int32_t sides = computer_none;
+    bool value_due = false; // the last word was "--computer"
+    for (;;) {
+        const std::size_t start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos)
+            return value_due ? -1 : sides;
+        rest.remove_prefix(start);
+        const std::string_view word = rest.substr(0, rest.find(' '));
+        rest.remove_prefix(word.size());
+        std::string_view value;
+        if (value_due)
+            value = word;
+        else if (word.starts_with("--computer="))
+            value = word.substr(11);
+        value_due = word == "--computer" && !value_due;
+        if (value_due || (value.empty() && !word.starts_with("--computer")))
+            continue;
+        sides = value == "left"    ? computer_left
+                : value == "right" ? computer_right
+                : value == "both"  ? computer_both
+                                   : -1;
+        if (sides < 0)
+            return -1;
+    }
+}
+
+int WinMain(os::hinstance instance, os::hinstance, const char* command_line, int) {
+    computer_sides = computer_option(command_line);
+    if (computer_sides < 0)
+        return exit_usage; // nothing started: no log, no window
     create_log_and_cvars(instance);
     restart_failed = false;
     const bool started = init_main_objects();
@@ -170,11 +248,10 @@ int init_main_objects() {
     main_gamepads = new (std::nothrow) cgamepads;
 
     if (!main_objects_allocated() || !main_menu->init() || !main_window->create() ||
-        !main_render->init() || !main_game->init()) {
+        !main_render->init() || !main_game->init() || !start_other_hands()) {
         log_printf(main_log, "\n+ initialization abnormal\n");
         return 0;
     }
-    main_gamepads->init(); // a failure is in the log; the keyboard still plays
     log_printf(main_log, "\n+ initialization successfull!\n");
     log_printf(main_log, "\n+ entering main loop..\n");
     loop_request = loop_run;
@@ -218,6 +295,7 @@ int vid_restart() {
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
+    stop_computer(); // before the game it reads
     free_gamepads(); // silent, so that a game without a controller logs as before
     free_game();
     free_renderer();

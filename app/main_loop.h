@@ -4,11 +4,23 @@
 
 #include "os/types.h"
 
-// The program's entry point; only the instance handle is used. Returns the exit status: 0 when
-// the players ended the game, 1 when its start or a video restart failed, 128 + n when signal n
-// ended it in order.
+#include <cstdint>
+
+// The exit status when the command line asks for something the game does not know: nothing
+// started.
+inline constexpr int exit_usage = 2;
+
+// The program's entry point; the instance handle and the command line (the arguments after the
+// program's name, separated by spaces) are used. Returns the exit status: 0 when the players
+// ended the game, 1 when its start or a video restart failed, exit_usage for a command line it
+// does not take, 128 + n when signal n ended it in order.
 int WinMain(os::hinstance instance, os::hinstance previous, const char* command_line,
             int show_command);
+
+// The paddles a command line gives the computer with "--computer left|right|both" (or
+// "--computer=..."; the last one counts), as game/computer.h numbers them: computer_none without
+// the option, -1 when a value is missing or unknown.
+std::int32_t computer_option(const char* command_line);
 
 // The entry point's first and last steps: the log with its report and the cvar list with the
 // start-up cvars; and their end.

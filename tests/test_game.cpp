@@ -1,4 +1,5 @@
 #include "cvar/cvars.h"
+#include "game/computer.h"
 #include "game/game.h"
 #include "game/menu.h"
 #include "os/clock.h"
@@ -349,6 +350,42 @@ const char* broken_invariant(const cgame& game, const cpaddle (&was)[2], const c
     return nullptr;
 }
 
+// What a soak keeps between frames: the time, when the next serve is due, how many serves there
+// were, and the game as it stood before the last update.
+struct soak_record {
+    std::uint64_t now_ms = 0, serve_due_ms = 0, serves = 0;
+    std::int32_t before = game_menu;
+    cball ball_was;
+};
+
+// One pass of the main loop (time, key messages, update) checked against every invariant: null,
+// or what broke.
+const char* checked_frame(cgame* game, std::uint32_t ms, soak_record& record) {
+    os::seam::advance_clock_ms(ms);
+    record.now_ms += ms;
+    for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE);) {
+        const std::int32_t before = game->state;
+        os::dispatch_message(m);
+        if (before != game->state && !by_key.contains({before, game->state}))
+            return "a key takes only a designed transition";
+    }
+    record.before = game->state;
+    const cpaddle was[] = {*game->left, *game->right};
+    record.ball_was = *game->ball;
+    game->update(ms);
+    if (const char* broken = broken_invariant(*game, was, record.ball_was, record.before))
+        return broken;
+    if (record.before != game_serve_wait && game->state == game_serve_wait)
+        record.serve_due_ms = record.now_ms + (record.before == game_intro ? 500 : 1000);
+    if (record.before == game_serve_wait && game->state == game_in_play) {
+        if (record.now_ms < record.serve_due_ms)
+            return "a serve waits for its delay";
+        if (game->ball->heading != (record.serves++ % 2 == 0 ? 1 : 0))
+            return "left and right serve in turn";
+    }
+    return nullptr;
+}
+
 // Random players on the real update, timers and keyboard; tools/run-soak plays ten million frames.
 TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
     const char* seed_text = std::getenv("BREVOX_SOAK_SEED");
@@ -362,11 +399,9 @@ TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
         {os::DIK_UP, 8},     {os::DIK_DOWN, 8},     {os::DIK_LSHIFT, 8}, {os::DIK_LCONTROL, 8},
         {os::DIK_SPACE, 20}, {os::DIK_ESCAPE, 900}, {os::DIK_P, 900},    {os::DIK_RETURN, 60}};
     bool held[std::size(keys)] = {};
-    std::uint64_t now_ms = 0, serve_due_ms = 0, serves = 0, seen[game_point + 1] = {};
+    soak_record record;
+    std::uint64_t seen[game_point + 1] = {};
     for (std::uint64_t n = 0; n < frames; ++n) {
-        const auto where = [&] {
-            return "seed " + std::to_string(seed) + ", frame " + std::to_string(n) + ": ";
-        };
         for (std::size_t k = 0; k < std::size(keys); ++k)
             if (random() % keys[k].second == 0)
                 (held[k] = !held[k]) ? hold(keys[k].first) : let_go(keys[k].first);
@@ -374,30 +409,127 @@ TEST_F(game_test, RandomPlayKeepsEveryInvariantAfterEveryFrame) {
             game->speed = 10.0f + 2.0f * static_cast<float>(random() % 3);
         // Mostly 1 to 30 ms, now and then a hitch of up to half a second.
         const auto ms = static_cast<std::uint32_t>(1 + random() % (random() % 100 ? 30 : 500));
-        os::seam::advance_clock_ms(ms);
-        now_ms += ms;
-        for (os::msg m; os::peek_message(m, 0, 0, 0, os::PM_REMOVE);) {
-            const std::int32_t before = game->state;
-            os::dispatch_message(m);
-            ASSERT_TRUE(before == game->state || by_key.contains({before, game->state}))
-                << where() << "a key took " << before << " to " << game->state;
-        }
-        const std::int32_t before = game->state;
-        const cpaddle was[] = {*game->left, *game->right};
-        const cball ball_was = *game->ball;
-        game->update(ms);
-        const char* broken = broken_invariant(*game, was, ball_was, before);
-        ASSERT_EQ(broken, nullptr) << where() << broken;
-        if (before != game_serve_wait && game->state == game_serve_wait)
-            serve_due_ms = now_ms + (before == game_intro ? 500 : 1000);
-        if (before == game_serve_wait && game->state == game_in_play) {
-            ASSERT_GE(now_ms, serve_due_ms) << where() << "a serve waits for its delay";
-            ASSERT_EQ(game->ball->heading, serves++ % 2 == 0 ? 1 : 0)
-                << where() << "left and right serve in turn";
-        }
-        ++seen[before];
+        const char* broken = checked_frame(game, ms, record);
+        ASSERT_EQ(broken, nullptr) << "seed " << seed << ", frame " << n << ": " << broken;
+        ++seen[record.before];
     }
     EXPECT_EQ(std::ranges::count(seen, 0u), 0) << "random play reaches every state";
+}
+
+// Returns by the speed of the arriving ball, sqrt(vx² + vy²) in units per step, in three bands;
+// paddle hits and points of the computer against itself.
+struct computer_figures {
+    unsigned long long arrived[3] = {}, returned[3] = {}, hits = 0, points = 0;
+    double rate(int band) const { return 100.0 * double(returned[band]) / double(arrived[band]); }
+    double rally() const { return double(hits) / double(points); }
+};
+
+// The computer against itself (both), or its right paddle against a person who serves but never
+// moves. The people hold the computer's paddle keys and SPACE at random all along: they must
+// change nothing. A few hundred frames in the menu, the intro by SPACE, then pauses with P.
+void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::uint64_t frames,
+                   computer_figures& figures) {
+    const auto hold = [](std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); };
+    const auto let_go = [](std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); };
+    game->shutdown();
+    ASSERT_EQ(game->init(), 1);
+    game->speed = speed;
+    std::mt19937_64 random(fps + static_cast<std::uint64_t>(speed) + both);
+    ccomputer right(*game, 1, static_cast<std::uint32_t>(random()));
+    ccomputer left(*game, 0, static_cast<std::uint32_t>(random()));
+    if (both)
+        add_key_source(&left);
+    add_key_source(&right);
+    bool held[256] = {};
+    const std::uint8_t mashed[] = {os::DIK_UP, os::DIK_DOWN, os::DIK_SPACE, os::DIK_LSHIFT,
+                                   os::DIK_LCONTROL};
+    for (const std::uint8_t key : mashed)
+        let_go(key);
+    soak_record record;
+    record.serves = static_cast<std::uint64_t>(game->server); // even: the left one serves
+    for (std::uint64_t n = 0; n < frames && !testing::Test::HasFatalFailure(); ++n) {
+        if (n == 300)
+            game->resume_from(*main_menu); // "continue": the intro
+        for (std::size_t k = 0; k < (both ? 5u : 3u); ++k) {
+            if (random() % 8 != 0)
+                continue;
+            const bool down = k == 2 && game->state == game_intro ? true : random() % 2 == 0;
+            down ? hold(mashed[k]) : let_go(mashed[k]);
+            held[mashed[k]] = down;
+        }
+        const bool pausing = game->state == game_in_play || game->state == game_paused;
+        if (pausing && random() % (game->state == game_paused ? 100 : 4000) == 0)
+            (hold(os::DIK_P), let_go(os::DIK_P)); // into the pause, or out of it
+        const auto ms = fps == 200 ? 5u : 16u + (n % 3 != 0);
+        const char* broken = checked_frame(game, ms, record);
+        ASSERT_EQ(broken, nullptr) << "frame " << n << ": " << broken;
+        // In the menu, the intro and the pause the key picture is the keyboard's own.
+        const bool hands_off = record.before < game_serve_wait && game->state == record.before;
+        for (int k = 0; hands_off && k < 256; ++k)
+            ASSERT_EQ(game->input->keys[k] != 0, held[k]) << "frame " << n << ", key " << k;
+        // Its serve comes after a pause of its own, never at once at the people's SPACE.
+        if (record.before == game_serve_wait && game->state == game_in_play &&
+            (both || game->ball->heading == 0)) {
+            ASSERT_GE(record.now_ms, record.serve_due_ms + 300) << "frame " << n;
+        }
+        if (record.before != game_in_play || (record.ball_was.heading == 0 && !both))
+            continue;
+        const bool returned =
+            game->state == game_in_play && game->ball->heading != record.ball_was.heading;
+        const float speed_was = std::hypot(record.ball_was.vx, record.ball_was.vy);
+        const int band = speed_was < 3 ? 0 : speed_was <= 7 ? 1 : 2;
+        if (returned || game->state == game_point) {
+            ++figures.arrived[band];
+            figures.returned[band] += returned;
+        }
+        if (both) {
+            figures.hits += returned;
+            figures.points += game->state == game_point;
+        }
+    }
+    remove_key_source(&left);
+    remove_key_source(&right);
+}
+
+// A ball that comes down off the top wall: the computer waits where it will meet the line, near
+// the bottom, and returns it; it is never drawn to the top.
+TEST_F(game_test, TheComputerWaitsWhereTheBallComesAfterItsBounce) {
+    ball_in_play(100, 400, 3, 2.5f, 1); // up 437.5 on its way across: off the top, down to 102
+    game->right->y = 102;
+    ccomputer computer(*game, 1, 7);
+    add_key_source(&computer);
+    float farthest = 0;
+    while (game->state == game_in_play && game->ball->heading == 1) {
+        frame();
+        farthest = std::max(farthest, std::abs(game->right->y - 102));
+    }
+    remove_key_source(&computer);
+    EXPECT_LT(farthest, 120.0f);
+    EXPECT_TRUE(game->state == game_in_play && game->ball->heading == 0) << "returned";
+}
+
+TEST_F(game_test, TheComputerReturnsSlowBallsMissesFastOnesAndKeepsOffTheMenuIntroAndPause) {
+    // Game time in seconds at each frame rate and speed, for each of the two matches.
+    const char* seconds_text = std::getenv("BREVOX_COMPUTER_SOAK_SECONDS");
+    const std::uint64_t seconds = seconds_text ? std::strtoull(seconds_text, nullptr, 10) : 1200;
+    ASSERT_EQ((main_menu = new cmenu)->init(), 1);
+    for (const std::uint32_t fps : {200u, 60u}) {
+        for (const float speed : {10.0f, 12.0f, 14.0f}) {
+            computer_figures figures;
+            for (const bool both : {true, false})
+                ASSERT_NO_FATAL_FAILURE(
+                    play_computer(game, both, fps, speed, seconds * fps, figures));
+            const auto& [arrived, returned, hits, points] = figures;
+            std::printf("computer at %3u fps, speed %2.0f: returns %5.1f %% of %5llu below 3, "
+                        "%5.1f %% of %5llu from 3 to 7, %5.1f %% of %5llu above 7; "
+                        "rally %4.1f hits over %llu points\n",
+                        fps, double(speed), figures.rate(0), arrived[0], figures.rate(1),
+                        arrived[1], figures.rate(2), arrived[2], figures.rally(), points);
+            EXPECT_TRUE(figures.rate(0) >= 95 && figures.rate(2) <= 80 && figures.rally() >= 4 &&
+                        figures.rally() <= 15)
+                << fps << " fps, speed " << speed; // NaN, a band never seen, fails too
+        }
+    }
 }
 
 } // namespace

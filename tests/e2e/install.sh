@@ -2,10 +2,13 @@
 # Installs the built game into a fresh prefix with cmake --install and checks what a desktop
 # sees of it: the desktop entry (desktop-file-validate), its icons, the manual page (rendered
 # by man without a warning), --help and --version through the installed launcher (no window,
-# no log, nothing made in the user's directories), and two starts of the launcher from another
-# directory on a virtual X server of its own, each until the menu shows, then "quit":
+# no log, nothing made in the user's directories), a bad --computer (status 2), and starts of the
+# launcher from another directory on a virtual X server of its own, each until the menu shows,
+# then "quit":
 #   1. XDG_STATE_HOME unset: the game runs in $HOME/.local/state/brevox;
-#   2. the prefix moved elsewhere and XDG_STATE_HOME set, its brevox/data a link to the old
+#   2. the desktop entry's action "Play against the computer", by its Exec line: the computer's
+#      paddle goes to the middle of the field on its own before the serve;
+#   3. the prefix moved elsewhere and XDG_STATE_HOME set, its brevox/data a link to the old
 #      place: the launcher finds the game from where it lies and points the link anew.
 #
 #   install.sh BUILD_DIR
@@ -26,7 +29,9 @@ cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install 
 entry=$prefix/share/applications/brevox.desktop
 out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [[ -z $out ]] || fail "desktop-file-validate: $out"
-[[ -x $prefix/bin/$(sed -n 's/^Exec=//p' "$entry") ]] || fail "the entry's Exec is not the launcher"
+[[ -x $prefix/bin/$(sed -n '1,/^$/s/^Exec=//p' "$entry") ]] || fail "the entry's Exec is not the launcher"
+action=$(sed -n '/^\[Desktop Action computer\]$/,/^\[/s/^Exec=//p' "$entry")
+[[ $action == "brevox --computer right" ]] || fail "the computer action runs '$action'"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 for size in 48x48 256x256; do
     png=$prefix/share/icons/hicolor/$size/apps/$icon.png
@@ -49,6 +54,10 @@ grep -q -F "brevox.log" <<<"$help" || fail "--help says nothing of the log"
 grep -q -F "Left Shift, Left Ctrl" <<<"$help" || fail "--help lists no keys"
 [[ $("$prefix/bin/brevox" --version) == "brevox 0.7a" ]] || fail "--version is wrong"
 [[ -z $(ls -A) && -z $(ls -A "$HOME") ]] || fail "--help or --version left files behind"
+status=0
+"$prefix/bin/brevox" --computer sideways 2>"$work/bad.err" || status=$?
+[[ $status -eq 2 && $(<"$work/bad.err") == "brevox: --computer wants left, right or both" ]] ||
+    fail "--computer sideways: status $status, $(cat "$work/bad.err")"
 
 start_xvfb 640x480
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/sound.raw
@@ -82,6 +91,26 @@ play_from() {
 
 state=$HOME/.local/state/brevox
 play_from "$prefix"
+
+# The action's Exec line, as a desktop runs it: the right paddle, the computer's, leaves the
+# bottom for the middle of the field while the person's stays down.
+computer_paddle_in_middle() {
+    rgb_at 6x40+632+220 && ((rgb[0] > 40)) && rgb_at 6x40+2+220 && ((rgb[0] < 20))
+}
+read -r -a words <<<"$action"
+"$prefix/bin/${words[0]}" "${words[@]:1}" &
+game_pid=$!
+wait_for "the menu" menu_on_show
+xdotool key --delay 60 Down Down Down Return
+wait_for "the intro picture" intro_shown
+hold_key space "the prompt to serve" serve_prompt_shown
+wait_for "the computer's paddle in the middle" computer_paddle_in_middle
+xdotool key Escape
+wait_for "the menu" menu_on_show
+xdotool key --delay 60 Down Down Return
+game_exit 0
+grep -q -F -x " (computer) taking the right paddle : OK" "$state/brevox.log" ||
+    fail "the action did not start the computer"
 
 mkdir -p "$work/xdg/brevox"
 ln -s "$prefix/share/brevox/data" "$work/xdg/brevox/data"
