@@ -13,7 +13,8 @@
 //                                     controller's D-pad, at random moments of the real main
 //                                     loop at the default cap: the time from each press
 //                                     reaching the program to the first present that shows
-//                                     the paddle moving
+//                                     the paddle moving; meanwhile the computer plays the
+//                                     right paddle, and each frame's work of it is timed
 //
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
 // The frames and pace modes take their orders line by line, so that tools/bench_table.py can
@@ -24,11 +25,13 @@
 #include "base/loop_request.h"
 #include "base/timer.h"
 #include "cvar/cvars.h"
+#include "game/computer.h"
 #include "game/game.h"
 #include "os/gamepad.h"
 #include "os/process.h"
 #include "os/sound.h"
 #include "os/threads.h"
+#include "platform/input.h"
 #include "sound/dxplay.h"
 
 #include <SDL2/SDL.h>
@@ -311,6 +314,20 @@ void press_now_and_then() {
     }
 }
 
+// The computer on the right paddle, each frame's call timed.
+class timed_computer final : public ckey_source {
+public:
+    timed_computer() : computer(*main_game, 1, 1) {}
+    void hold_keys(std::uint8_t (&keys)[256]) override {
+        const double start = now_us();
+        computer.hold_keys(keys);
+        times_us.push_back(now_us() - start);
+    }
+
+    ccomputer computer;
+    std::vector<double> times_us;
+};
+
 void measure_presses(const char* row, void (*push)(bool down)) {
     presses.push = push;
     presses.delays_us.clear();
@@ -328,11 +345,15 @@ void input_delay(int count) {
     presses.window_id = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
     pace.each_frame = watch_the_left_paddle;
     shown = &states[2];
+    timed_computer computer;
+    add_key_source(&computer);
     measure_presses("input key", push_key);
     presses.pad = os::seam::attach_virtual_gamepad("brevox_bench controller");
     if (presses.pad != 0) // plugged in at the next pump, it plays the left paddle
         measure_presses("input button", push_button);
     os::seam::detach_virtual_gamepad(presses.pad);
+    remove_key_source(&computer);
+    print_row("computer us", computer.times_us);
 }
 
 } // namespace

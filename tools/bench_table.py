@@ -2,7 +2,9 @@
 """Runs the benchmarks of build-bench/bench/ and prints one table; tools/run-bench starts it
 with a display and a sound server ready.
 
-    tools/bench_table.py ROOT SCRATCH
+    tools/bench_table.py ROOT SCRATCH [SECTION...]
+
+SECTION is frames, pace, start, sound or input (all of them when none is named), in that order.
 
 Each row is one figure: the game's value, the bare program's value measured in the same run,
 their ratio or difference, the target, and whether it was met. The programs run in SCRATCH,
@@ -326,10 +328,30 @@ def pacing_rows(run, table, traces):
     return bare_frame_ms
 
 
+def bare_rally_frame_ms(run):
+    """The bare program's median paced frame in the 640x480 rally, from a trace of its own."""
+    trace = os.path.join(run.scratch, "input.trace")
+    game = Orders(run, f"{run.bin}/brevox_bench", "frames", "640", "480", trace,
+                  first_row="recorded")
+    game.close()
+    bare = Orders(run, f"{run.bin}/brevox_bare", "pace", "640", "480", str(MAX_FPS), trace)
+    _, *frames = bare.ask(f"rally {PACE_SECONDS / PACE_TURNS}")
+    bare.close()
+    return statistics.median(frames) / 1000
+
+
 def input_rows(run, table, bare_frame_ms):
     """From a press reaching the program to the first present that shows it, beside the bare
-    program's paced frame: at most one frame and the cap's wait."""
+    program's paced frame: at most one frame and the cap's wait. The computer's work in those
+    frames, against the frame at the cap."""
+    bare_frame_ms = bare_frame_ms or bare_rally_frame_ms(run)
     rows = run.rows(f"{run.bin}/brevox_bench", "input", "640", "480", str(PRESSES))
+    frame_us = 1e6 / MAX_FPS
+    work = rows["computer us"]
+    for label, value in (("median", statistics.median(work)), ("p99", percentile(work, 0.99))):
+        table.row(f"computer's work per frame, {label} of {len(work)} (us)", f"{value:.2f}",
+                  f"{frame_us:.0f}", f"{100 * value / frame_us:.3f} %", "< 1 % of the frame",
+                  value < frame_us / 100)
     limit = 2 * 1000 / MAX_FPS
     for name in sorted(name for name in rows if name.startswith("input ")):
         delays = [v / 1000 for v in rows[name]]
@@ -398,11 +420,18 @@ def main():
     run = Runner(sys.argv[1], sys.argv[2])
     table = Table()
     traces = {}
-    frame_rows(run, table, traces)
-    bare_frame_ms = pacing_rows(run, table, traces)
-    start_rows(run, table, traces)
-    sound_rows(run, table)
-    input_rows(run, table, bare_frame_ms)
+    sections = sys.argv[3:] or ["frames", "pace", "start", "sound", "input"]
+    bare_frame_ms = None
+    if "frames" in sections or "pace" in sections or "start" in sections:
+        frame_rows(run, table, traces)  # the traces for the other two
+    if "pace" in sections:
+        bare_frame_ms = pacing_rows(run, table, traces)
+    if "start" in sections:
+        start_rows(run, table, traces)
+    if "sound" in sections:
+        sound_rows(run, table)
+    if "input" in sections:
+        input_rows(run, table, bare_frame_ms)
     minutes, seconds = divmod(round(time.monotonic() - began), 60)
     table.note(f"llvmpipe threads: {LLVMPIPE_THREADS} (LP_NUM_THREADS) in both programs;"
                f" bootstrap of {RESAMPLES} resamples; {minutes} min {seconds} s")
