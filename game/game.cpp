@@ -22,7 +22,7 @@ std::int32_t medal_kind = medal_none;
 
 namespace {
 
-std::int32_t rally_hits = 0; // paddle hits since the last point
+std::int32_t rally_hits = 0;  // paddle hits since the last point
 std::int32_t serve_ready = 0; // a launch is allowed
 os::timer_id serve_timer = 0;
 os::timer_id medal_timer = 0;

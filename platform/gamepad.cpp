@@ -77,8 +77,8 @@ void cgamepads::hold_pad_keys(std::uint32_t i, std::uint16_t buttons, std::int16
     slot& s = slots[i];
     s.side = side_of(i);
     const cpaddle* paddle = !main_game || s.side < 0 ? nullptr
-                      : s.side == 0            ? main_game->left
-                                               : main_game->right;
+                            : s.side == 0            ? main_game->left
+                                                     : main_game->right;
     if (paddle && ((buttons & os::XINPUT_GAMEPAD_DPAD_UP) || stick_y > half_travel))
         hold(keys, paddle->up_key);
     if (paddle && ((buttons & os::XINPUT_GAMEPAD_DPAD_DOWN) || stick_y < -half_travel))
