@@ -80,37 +80,28 @@ TEST_F(messages_test, PostedMessagesComeInOrderThenTheQuitThenTheTimers) {
     EXPECT_EQ(pump(), std::vector<std::uint32_t>{os::WM_TIMER}) << "one quit, taken once";
 }
 
-TEST_F(messages_test, OneShotTimersCallBackOnceEachAndAKilledOnesMessageCallsNothing) {
+constexpr os::hwnd test_window = 0x1234;
+
+// The id set_timer returns names the timer in its messages and kills it, also a window's timer 0.
+TEST_F(messages_test, TimersAreNamedAndKilledByTheirIdsAndAKilledOnesMessageCallsNothing) {
     calls.clear();
     const os::timer_id killed = os::set_timer(0, 0, 5, record_timer);
+    const os::timer_id window_timer = os::set_timer(test_window, 0, 5, record_timer);
     const os::timer_id serve = os::set_timer(0, 0, 10, one_shot_timer);
     const os::timer_id medal = os::set_timer(0, 0, 20, one_shot_timer);
     os::seam::advance_clock_ms(1'000);
     os::msg m{};
     ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE));
     ASSERT_EQ(m.w, killed);
-    os::kill_timer(0, killed);
+    EXPECT_TRUE(os::kill_timer(0, killed));
     os::dispatch_message(m);
+    ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE));
+    EXPECT_EQ(m.message + m.window + m.w, os::WM_TIMER + test_window + window_timer);
+    EXPECT_TRUE(os::kill_timer(test_window, window_timer));
     pump();
     EXPECT_EQ(calls, (std::vector<std::uint32_t>{serve, medal}));
+    os::seam::advance_clock_ms(1'000);
     EXPECT_TRUE(pump().empty());
-}
-
-constexpr os::hwnd test_window = 0x1234;
-
-// The id set_timer returns names the timer in its messages and kills it, also a window's timer 0.
-TEST_F(messages_test, TheIdReturnedByEveryTimerKillsIt) {
-    for (const os::hwnd window : {os::hwnd{0}, test_window}) {
-        const os::timer_id id = os::set_timer(window, 0, 10, record_timer);
-        ASSERT_NE(id, 0u) << window;
-        os::seam::advance_clock_ms(10);
-        os::msg m{};
-        ASSERT_TRUE(os::peek_message(m, 0, 0, 0, os::PM_REMOVE)) << window;
-        EXPECT_EQ(m.message + m.window + m.w, os::WM_TIMER + window + id);
-        EXPECT_TRUE(os::kill_timer(window, id)) << window;
-        os::seam::advance_clock_ms(10);
-        EXPECT_TRUE(pump().empty()) << window;
-    }
 }
 
 TEST_F(messages_test, AWindowDestroyedInsideItsOwnMessageLosesItsOtherMessages) {
@@ -224,41 +215,28 @@ TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
 
 using no_display_test = brevox_test;
 
-void forget_every_display() {
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    unsetenv("SDL_VIDEODRIVER");
-}
-
-// The program says so on standard error, the OS layer only gives the reason.
-TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnStandardError) {
-    // Each run in a process of its own, since SDL's video starts once per process.
-    const auto create_window_without_display = [] {
-        forget_every_display();
-        std::freopen("stderr.txt", "w", stderr); // SDL's drivers may have their own say there
-        const os::window_class wc{48, 0, os::def_window_proc, 0, 0, 0, 0, 0, 0, nullptr, "t", 0};
-        const bool created = os::register_class(wc) &&
-                             os::create_window(0, "t", "", 0, 0, 0, 64, 64, 0, 0, 0, nullptr);
-        std::fclose(stderr);
-        std::ifstream said("stderr.txt");
-        const std::string text{std::istreambuf_iterator<char>(said), {}};
-        const bool reason = !created && os::last_window_failure() == os::window_failure::no_display;
-        const bool quiet = text.find("no display") == std::string::npos;
-        std::exit(!reason ? 4 : quiet ? 3 : 5);
-    };
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(create_window_without_display(), testing::ExitedWithCode(3), "");
+// The program says so on standard error, once: the OS layer only gives the reason.
+TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnceOnStandardError) {
+    // In a process of its own, since SDL's video starts once per process.
     const auto run_without_display = [] {
-        forget_every_display();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"})
+            unsetenv(name);
+        std::freopen("stderr.txt", "w", stderr); // SDL's drivers may have their own say there
         os::post_quit_message(0); // a run that wrongly gets going ends at once all the same
         const int code = WinMain(os::module_instance(), 0, "", 1);
-        std::fputs(read_log().c_str(), stderr);
-        std::exit(code);
+        std::fclose(stderr);
+        std::ifstream said("stderr.txt");
+        const std::string text{std::istreambuf_iterator<char>(said), {}}, log = read_log();
+        std::printf("status %d, standard error:\n%s\nlog:\n%s", code, text.c_str(), log.c_str());
+        const auto said_at = text.find(": no display available (is DISPLAY set?)\n");
+        const bool once = said_at != std::string::npos && text.rfind("no display") == said_at + 2;
+        const bool logged = log.find(" (window) creating main window : FAILED\n\n+ initialization "
+                                     "abnormal\n") != std::string::npos &&
+                            log.ends_with("---- brevox ended ----\n\n");
+        std::exit(code == 1 && once && logged ? 3 : 4);
     };
-    EXPECT_EXIT(run_without_display(), testing::ExitedWithCode(1),
-                ": no display available \\(is DISPLAY set\\?\\)\n.*"
-                " \\(window\\) creating main window : FAILED\n\n\\+ initialization abnormal\n"
-                ".*---- brevox ended ----");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(run_without_display(), testing::ExitedWithCode(3), "");
 }
 
 using wayland_probe_test = brevox_test;
@@ -377,13 +355,11 @@ TEST_F(keyboard_test, TheGameKeysArriveAsMessagesAndPolledKeys) {
 // A read into a buffer of the wrong size is refused before a byte of it is written.
 TEST_F(keyboard_test, AReadOfAnyOtherSizeThan256WritesNothing) {
     std::uint8_t keys[300];
-    for (const std::uint32_t size : {0u, 4u, 255u, 257u, 300u}) {
+    for (const std::uint32_t size : {0u, 255u, 257u}) {
         std::memset(keys, 0xAA, sizeof keys);
         EXPECT_EQ(os::keyboard_get_state(keyboard.device, size, keys), os::DIERR_INVALIDPARAM);
         EXPECT_EQ(std::count(keys, keys + sizeof keys, 0xAA), 300) << size;
     }
-    EXPECT_EQ(os::keyboard_get_state(keyboard.device, 256, keys), os::DI_OK);
-    EXPECT_EQ(std::count(keys, keys + 256, 0), 256) << "no key is down";
 }
 
 TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
