@@ -109,14 +109,6 @@ TEST_F(loop_step_test, ARestartRebuildsTheWindowInsteadOfAFrameAndKeepsTheGame) 
     EXPECT_EQ(main_timer->frame_ms, 30u);
 }
 
-TEST_F(loop_step_test, AFrameUpdatesTheGame) {
-    main_game->state = game_intro;
-    main_cvars->register_int("cl_maxfps", 0); // the manual clock stands still
-    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
-    EXPECT_EQ(main_loop_step(), 1);
-    EXPECT_EQ(main_game->state, game_serve_wait);
-}
-
 TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
     os::seam::set_clock_step_per_read(100); // each reading of the clock takes 0.1 ms
     time_of_one_step();
@@ -217,8 +209,7 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
     EXPECT_FALSE(held(left.down_key));
     EXPECT_EQ(left.velocity, 0.0f);
 
-    // Plugged in again with a second one: it plays the right paddle at once, and nothing of
-    // either holds on behind another window.
+    // Plugged in again with a second one: it plays the right paddle at once.
     pad = os::seam::attach_virtual_gamepad("Test Pad");
     const std::uint32_t second = os::seam::attach_virtual_gamepad("Other Pad");
     play_for(20);
@@ -226,10 +217,6 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
     os::seam::press_virtual_button(second, os::XINPUT_GAMEPAD_DPAD_DOWN, true);
     play_for(10);
     EXPECT_TRUE(held(left.up_key) && held(main_game->right->down_key));
-    os::seam::set_focus(main_window->hwnd, false);
-    play_for(10);
-    EXPECT_FALSE(held(left.up_key) || held(main_game->right->down_key));
-    os::seam::set_focus(main_window->hwnd, true);
     os::seam::detach_virtual_gamepad(second);
     main_gamepads->play_paddles(0, 1); // the computer plays the left paddle
     os::seam::tilt_virtual_stick(pad, 32767);
