@@ -258,6 +258,21 @@ TEST_F(wayland_probe_test, ACompositorThatNeverAnswersIsGivenUp) {
     close(listener);
 }
 
+// The key messages the pump made, taken, as "down 26 x1 repeat, ": the key, its repeat count and
+// whether it repeats; Alt and F10 make "sysdown" and "sysup".
+std::string key_messages() {
+    static const char* const names[] = {"down", "up", "", "", "sysdown", "sysup"};
+    std::string text;
+    char item[48];
+    for (os::msg m; os::peek_message(m, 0, os::WM_KEYDOWN, os::WM_SYSKEYUP, os::PM_REMOVE);) {
+        std::snprintf(item, sizeof item, "%s %X x%d%s, ", names[m.message - os::WM_KEYDOWN],
+                      static_cast<unsigned>(m.w), static_cast<int>(m.l & 0xFFFF),
+                      m.l & 1 << 30 ? " repeat" : "");
+        text += item;
+    }
+    return text;
+}
+
 // The keyboard of a window in front, fed with SDL's own key and focus events through the OS
 // layer's pump, as a player's keyboard sends them.
 class keyboard_test : public window_test {
@@ -279,17 +294,9 @@ protected:
     }
     static void push(SDL_Event event) { ASSERT_EQ(SDL_PushEvent(&event), 1); }
 
-    // What the pump makes of the events: key messages as "down 26 repeat", the scan codes down.
+    // What the pump makes of the events: the key messages, then the scan codes down.
     std::string pumped() {
-        static const char* const names[] = {"down", "up", "", "", "sysdown", "sysup"};
-        std::string text;
-        os::msg m;
-        char item[32];
-        while (os::peek_message(m, 0, os::WM_KEYDOWN, os::WM_SYSKEYUP, os::PM_REMOVE)) {
-            std::snprintf(item, sizeof item, "%s %X%s, ", names[m.message - os::WM_KEYDOWN],
-                          static_cast<unsigned>(m.w), m.l & 1 << 30 ? " repeat" : "");
-            text += item;
-        }
+        std::string text = key_messages();
         keyboard.read_state();
         for (int dik = 0; dik < 256; ++dik)
             if (keyboard.key_down(static_cast<std::uint8_t>(dik)))
@@ -345,10 +352,10 @@ TEST_F(keyboard_test, TheGameKeysArriveAsMessagesAndPolledKeys) {
         key(scancode, true);
         key(scancode, true, true);
         const std::string down = std::to_string(dik) + " ";
-        EXPECT_EQ(pumped(), std::string("down ") + vk + ", down " + vk + " repeat, " + down);
+        EXPECT_EQ(pumped(), std::string("down ") + vk + " x1, down " + vk + " x1 repeat, " + down);
         EXPECT_EQ(pumped(), down) << "held, it reads down on every frame";
         key(scancode, false);
-        EXPECT_EQ(pumped(), std::string("up ") + vk + ", ");
+        EXPECT_EQ(pumped(), std::string("up ") + vk + " x1, ");
     }
 }
 
@@ -367,15 +374,15 @@ TEST_F(keyboard_test, AltAndF10AreSystemKeysAndAFocusLossLetsEveryKeyGo) {
     key(SDL_SCANCODE_F1, true);
     key(SDL_SCANCODE_F1, false);
     key(SDL_SCANCODE_P, true);
-    EXPECT_EQ(pumped(), "sysdown 12, sysdown 70, sysup 70, sysdown 50, 25 56 ");
+    EXPECT_EQ(pumped(), "sysdown 12 x1, sysdown 70 x1, sysup 70 x1, sysdown 50 x1, 25 56 ");
     // Behind another window nothing reads down, and keys let go of there never stay down.
     focus(SDL_WINDOWEVENT_FOCUS_LOST);
     key(SDL_SCANCODE_DOWN, true);
-    EXPECT_EQ(pumped(), "down 28, ");
+    EXPECT_EQ(pumped(), "down 28 x1, ");
     focus(SDL_WINDOWEVENT_FOCUS_GAINED);
     key(SDL_SCANCODE_F1, true);
     key(SDL_SCANCODE_F10, true);
-    EXPECT_EQ(pumped(), "down 70, sysdown 79, 59 68 208 ");
+    EXPECT_EQ(pumped(), "down 70 x1, sysdown 79 x1, 59 68 208 ");
 }
 
 // Controllers plugged in and out through SDL's own events: slots, states and key messages.
@@ -388,19 +395,12 @@ protected:
         ASSERT_TRUE(os::gamepads_start()); // stopped by the clean slate
     }
 
-    // The key messages the pump made, as "down CB x1, " (the repeat count, with "repeat" for
-    // a repeat), then slot 0's buttons and stick.
+    // The key messages the pump made, then slot 0's buttons and stick.
     static std::string pumped() {
-        std::string text;
-        char item[48];
-        for (os::msg m; os::peek_message(m, 0, os::WM_KEYDOWN, os::WM_KEYUP, os::PM_REMOVE);) {
-            std::snprintf(item, sizeof item, "%s %X x%d%s, ",
-                          m.message == os::WM_KEYUP ? "up" : "down", static_cast<unsigned>(m.w),
-                          static_cast<int>(m.l & 0xFFFF), m.l & 1 << 30 ? " repeat" : "");
-            text += item;
-        }
+        const std::string text = key_messages();
         os::gamepad_state state;
         os::gamepad_get_state(0, state);
+        char item[24];
         std::snprintf(item, sizeof item, "%X %d", state.buttons, state.left_thumb_y);
         return text + item;
     }
@@ -435,37 +435,6 @@ TEST_F(gamepad_test, ButtonsRepeatWhileHeldAndNothingStaysHeldBehindAnotherWindo
     pumped();
     EXPECT_STREQ(os::gamepad_name(0), "third");
     EXPECT_STREQ(os::gamepad_name(1), "second");
-}
-
-using display_mode_test = brevox_test;
-
-// Whatever the order of the program's calls, nothing of a destroyed window is used or kept: its
-// display mode goes with it (SDL would be handed the freed window by the way back to the
-// desktop's mode, which AddressSanitizer builds see), and so does its pixel format.
-TEST_F(display_mode_test, DestroyingTheFullscreenWindowFirstGivesTheDesktopItsModeBack) {
-    const os::window_class wc{48, 0, os::def_window_proc, 0, 0, 0, 0, 0, 0, nullptr, "t", 0};
-    ASSERT_NE(os::register_class(wc), 0);
-    os::devmode desktop{};
-    ASSERT_TRUE(os::enum_display_settings(nullptr, 0, desktop));
-    const os::hwnd window = os::create_window(
-        0, "t", "", os::WS_POPUP | os::WS_VISIBLE, 0, 0, static_cast<int>(desktop.pels_width),
-        static_cast<int>(desktop.pels_height), 0, 0, 0, nullptr);
-    ASSERT_NE(window, 0u);
-    const os::handle dc = os::get_dc(window);
-    os::pixel_format_descriptor pfd{};
-    pfd.flags = os::PFD_DRAW_TO_WINDOW | os::PFD_SUPPORT_OPENGL | os::PFD_DOUBLEBUFFER;
-    ASSERT_TRUE(os::set_pixel_format(dc, os::choose_pixel_format(dc, pfd), pfd));
-    EXPECT_EQ(os::release_dc(window, dc), 1);
-    ASSERT_EQ(os::change_display_settings(&desktop, os::CDS_FULLSCREEN),
-              os::DISP_CHANGE_SUCCESSFUL);
-    os::devmode in_force{};
-    ASSERT_TRUE(os::seam::changed_display_mode(in_force));
-    EXPECT_EQ(os::seam::pixel_format_records(), 1);
-
-    ASSERT_TRUE(os::destroy_window(window));
-    EXPECT_FALSE(os::seam::changed_display_mode(in_force)) << "the desktop's mode is back";
-    EXPECT_EQ(os::seam::pixel_format_records(), 0);
-    EXPECT_EQ(os::change_display_settings(nullptr, 0), os::DISP_CHANGE_SUCCESSFUL);
 }
 
 os::devmode mode(std::uint32_t width, std::uint32_t height, std::uint32_t hz) {
@@ -524,6 +493,27 @@ TEST_F(driver_test, EachFailingStepEndsItsLine) {
         EXPECT_TRUE(read_log().ends_with(std::string(step[1]) + "FAILED\n")) << step[0];
         EXPECT_EQ(os::seam::live_gl_objects(), live_before) << step[0];
     }
+}
+
+// Whatever the order of the program's calls, nothing of a destroyed window is used or kept: its
+// display mode goes with it (SDL would be handed the freed window by the way back to the
+// desktop's mode, which AddressSanitizer builds see), and so does its pixel format.
+TEST_F(driver_test, DestroyingTheFullscreenWindowFirstGivesTheDesktopItsModeBack) {
+    os::devmode desktop{};
+    ASSERT_TRUE(os::enum_display_settings(nullptr, 0, desktop));
+    fullscreen_at(static_cast<std::int32_t>(desktop.pels_width),
+                  static_cast<std::int32_t>(desktop.pels_height));
+    main_window->destroy();
+    ASSERT_EQ(main_window->create(), 1); // a window of the desktop's size, to go fullscreen
+    cdriver driver;
+    ASSERT_EQ(driver.init(), 1);
+    os::devmode in_force{};
+    ASSERT_TRUE(os::seam::changed_display_mode(in_force));
+    EXPECT_EQ(os::seam::pixel_format_records(), 1);
+    main_window->destroy();
+    EXPECT_FALSE(os::seam::changed_display_mode(in_force)) << "the desktop's mode is back";
+    EXPECT_EQ(os::seam::pixel_format_records(), 0);
+    driver.release();
 }
 
 TEST_F(driver_test, TheFullscreenModeIsTheWantedSizeAtTheBestRateUpTo100Hz) {
