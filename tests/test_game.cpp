@@ -23,6 +23,9 @@
 
 namespace {
 
+void hold(std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); }
+void let_go(std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); }
+
 // The game on a 640 x 480 client area, driven frame by frame on the manual clock.
 class game_test : public brevox_test {
 protected:
@@ -44,8 +47,6 @@ protected:
         dispatch_waiting_messages();
         game->update(ms);
     }
-    void hold(std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); }
-    void let_go(std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); }
 
     // Both paddles at the bottom, still, the ball in play as given.
     void ball_in_play(float x, float y, float vx, float vy, std::int32_t heading) {
@@ -90,16 +91,12 @@ TEST_F(game_test, PaddlesAccelerateBrakeToExactlyZeroAndStopAtTheBottom) {
     EXPECT_FLOAT_EQ(game->left->velocity, 2.8f);
 }
 
-struct hit_case {
+// The paddle stands level with the ball, which reaches the hit band in this frame (one step).
+const struct {
     const char* name;
     std::int32_t heading; // 1: at the right paddle
-    float vx, vy;
-    float paddle_velocity; // at the moment of the hit
-    float expect_vx, expect_vy;
-};
-
-// The paddle stands level with the ball, which reaches the hit band in this frame (one step).
-const hit_case hit_cases[] = {
+    float vx, vy, paddle_velocity /* at the moment of the hit */, expect_vx, expect_vy;
+} hit_cases[] = {
     {"right, same way", 1, 3, 2, 4, -7, 4},
     {"left, same way", 0, -3, 2, 4, 5, 4},
     {"right, opposite way", 1, 3, 2, -4, -1, 0.4f},
@@ -112,7 +109,7 @@ const hit_case hit_cases[] = {
 };
 
 TEST_F(game_test, PaddleHitsFollowTheWayThePaddleMoves) {
-    for (const hit_case& c : hit_cases) {
+    for (const auto& c : hit_cases) {
         SCOPED_TRACE(c.name);
         const bool right = c.heading == 1;
         // Band: centre x + 5 within 630..635 on the right, x - 5 within 5..10 on the left.
@@ -176,13 +173,6 @@ TEST_F(game_test, TheBallBouncesOffTheWallsAndItsVerticalSpeedIsHalvedOrDropped)
     EXPECT_EQ(game->ball->vy, 0.0f);
 }
 
-struct medal_case {
-    const char* name;
-    bool touched; // a paddle returned the ball since the serve
-    float vx, vy;
-    std::int32_t kind;
-};
-
 TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     game->shutdown(); // to start again with the samples on a sound device
     std::filesystem::copy(std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data");
@@ -210,7 +200,12 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     frame(200);
     EXPECT_EQ(medal_shown, 0);
 
-    const medal_case cases[] = {
+    const struct {
+        const char* name;
+        bool touched; // a paddle returned the ball since the serve
+        float vx, vy;
+        std::int32_t kind;
+    } cases[] = {
         {"untouched: ace, however fast", false, 8, fast_vy, medal_ace},
         {"untouched: ace, however slow", false, 1, 0, medal_ace},
         {"fast at the limit", true, 8, fast_vy, medal_fast},
@@ -219,7 +214,7 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
         {"slow at the limit", true, 1, slow_vy, medal_slow},
     };
     csample* const sample_of[] = {nullptr, sample_ace, sample_fastball, sample_slowball};
-    for (const medal_case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         point(c.vx, c.vy, c.touched);
         EXPECT_EQ(medal_kind, c.kind);
@@ -406,8 +401,6 @@ struct computer_figures {
 // change nothing. A few hundred frames in the menu, the intro by SPACE, then pauses with P.
 void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::uint64_t frames,
                    computer_figures& figures) {
-    const auto hold = [](std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); };
-    const auto let_go = [](std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); };
     game->shutdown();
     ASSERT_EQ(game->init(), 1);
     game->speed = speed;
