@@ -14,7 +14,6 @@
 #include <fstream>
 #include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
