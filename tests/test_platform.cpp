@@ -3,7 +3,6 @@
 // and its keys, the keyboard on SDL's own events, and the OpenGL driver and its choice of a
 // display mode. (The sound player's tests run threads, their messages and their priority.)
 #include "app/main_loop.h"
-#include "base/loop_request.h"
 #include "cvar/cvars.h"
 #include "game/game.h"
 #include "game/menu.h"
@@ -168,11 +167,8 @@ protected:
         brevox_test::TearDown();
     }
 
-    void press(std::uint8_t dik) { last_result = press_and_dispatch(dik); }
-
     cgame game;
     cmenu menu;
-    os::lresult last_result = -1;
 };
 
 TEST_F(window_test, FailuresAreLoggedWithTheirVerdict) {
@@ -190,27 +186,6 @@ TEST_F(window_test, FailuresAreLoggedWithTheirVerdict) {
               " (window) registring class : OK\n"
               " (window) creating main window : FAILED\n"
               " (window) registring class : FAILED\n");
-}
-
-// The open menu takes every key; else ESCAPE opens it from play or serve, P pauses play.
-TEST_F(window_test, EscapeAndPActOnlyInTheirStates) {
-    // The state, after P, after ESCAPE.
-    const std::int32_t cases[][3] = {
-        {game_intro, game_intro, game_intro},          {game_paused, game_in_play, game_paused},
-        {game_serve_wait, game_serve_wait, game_menu}, {game_in_play, game_paused, game_menu},
-        {game_point, game_point, game_point},          {game_menu, game_menu, game_menu}};
-    for (const auto [state, after_p, after_escape] : cases) {
-        game.state = state;
-        press(os::DIK_P);
-        EXPECT_EQ(game.state, after_p) << "P in state " << state;
-        game.state = state;
-        menu.resume_state = -1;
-        press(os::DIK_ESCAPE);
-        EXPECT_EQ(game.state, after_escape) << "ESCAPE in state " << state;
-        EXPECT_EQ(menu.resume_state, after_escape == game_menu && state != game_menu ? state : -1);
-        EXPECT_EQ(last_result, state == game_menu ? 0 : 1) << "the menu's own answer comes back";
-    }
-    EXPECT_EQ(loop_request, loop_run);
 }
 
 using no_display_test = brevox_test;
