@@ -92,15 +92,13 @@ TEST_F(report_test, TheExtensionListNamesEveryExtensionOnceAndCutsLongOnes) {
 
 using log_test = brevox_test;
 
-TEST_F(log_test, ANewRunStartsWithAnEmptyLogAndTheBanner) {
+// A new run starts with an empty log and the banner; text reaches the file as formatted, once,
+// cut to the line buffer.
+TEST_F(log_test, ANewRunStartsAnEmptyLogAndTextReachesItAsFormattedOnceAndCutToTheLine) {
     std::ofstream(test_support::log_file) << "a line of the previous run\n";
     open_log();
     EXPECT_EQ(read_log().rfind("---- brevox[0.7a] started ----\n\n+ OS info : ", 0), 0u);
     EXPECT_EQ(read_log().find("previous run"), std::string::npos);
-}
-
-TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
-    open_log();
     EXPECT_EQ(log_printf(main_log, "[%s|%d]\n", "100% of %s and %n", 42), 23);
     EXPECT_EQ(log_printf(main_log, "<%s", std::string(5000, 'x').c_str()), 1023);
     EXPECT_EQ(log_from("[100"), "[100% of %s and %n|42]\n<" + std::string(1022, 'x'));
@@ -112,7 +110,7 @@ TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
 
 using cvars_test = brevox_test;
 
-TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
+TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndRegisteringAgainDependsOnTheType) {
     open_log();
     cvars list;
     list.register_int("cl_maxfps", 200);
@@ -131,23 +129,21 @@ TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
     EXPECT_EQ(list.set_int("WindowName", 5), 1);
     EXPECT_EQ(list.get_int("windowname"), 5);
     EXPECT_STREQ(list.get_string("windowname"), "brevox");
-}
 
-TEST_F(cvars_test, AnIntRegisteredAgainChangesAStringIsAddedAgainAMissingNameFails) {
-    open_log();
-    cvars list;
-    EXPECT_EQ(list.set_int("hwnd", 1), 0);
+    // An int registered again changes, a string is added again, a missing name fails.
+    cvars other;
+    EXPECT_EQ(other.set_int("hwnd", 1), 0);
     EXPECT_TRUE(read_log().ends_with(" (cvars) changing value hwnd : FAILED\n")) << "empty list";
     char first[] = "first";
-    list.register_int("hwnd", 7);
-    list.register_string("title", first);
+    other.register_int("hwnd", 7);
+    other.register_string("title", first);
     std::strcpy(first, "xxxxx"); // the list holds its own copy
-    list.register_string("title", "second");
-    EXPECT_EQ(list.register_int("HWND", 9), 1);
-    EXPECT_EQ(list.set_int("height", 480), 0);
-    EXPECT_EQ(list.count, 3);
-    EXPECT_EQ(list.get_int("hwnd"), 9);
-    EXPECT_STREQ(list.get_string("title"), "first");
+    other.register_string("title", "second");
+    EXPECT_EQ(other.register_int("HWND", 9), 1);
+    EXPECT_EQ(other.set_int("height", 480), 0);
+    EXPECT_EQ(other.count, 3);
+    EXPECT_EQ(other.get_int("hwnd"), 9);
+    EXPECT_STREQ(other.get_string("title"), "first");
     EXPECT_TRUE(read_log().ends_with(" (cvars) changing value HWND : OK\n"
                                      " (cvars) changing value height : FAILED [not found]\n"));
 }
@@ -199,7 +195,7 @@ void frame_of_us(ctimer& timer, std::uint64_t microseconds) {
     timer.update();
 }
 
-TEST_F(timer_test, FrameLengthAndRateFollowTheClockFromFrameToFrame) {
+TEST_F(timer_test, FrameLengthAndRateFollowTheCounterOrElseTheTickCountFromFrameToFrame) {
     os::seam::advance_clock_ms(3'600'000); // an hour of uptime, not counted in the first frame
     ctimer timer;
     // Microseconds before the frame (they count towards it) and in it; its length and rate.
@@ -214,17 +210,15 @@ TEST_F(timer_test, FrameLengthAndRateFollowTheClockFromFrameToFrame) {
     os::seam::advance_clock_us(2'000); // updates within one frame measure from the same start
     timer.update();
     EXPECT_EQ(timer.frame_ms, 9u);
-}
 
-TEST_F(timer_test, WithoutACounterTheTickCountMeasuresAcrossItsWrap) {
+    // Without a counter the tick count measures, across its wrap too.
     os::seam::use_manual_clock(0xFFFFFFF0u); // 16 ms before the wrap
     os::seam::fail_call("query_performance_frequency");
     open_log();
-    ctimer timer;
+    ctimer ticking;
     EXPECT_EQ(log_from(" (timer)"), " (timer) creating timer : high performance DISABLED\n");
-    frame_of_us(timer, 50'000); // from 0xFFFFFFF0 to 0x22
-    EXPECT_EQ(timer.frame_ms, 50u);
-    EXPECT_EQ(timer.fps, 20u);
+    frame_of_us(ticking, 50'000); // from 0xFFFFFFF0 to 0x22
+    EXPECT_EQ(std::tuple(ticking.frame_ms, ticking.fps), std::tuple(50u, 20u));
 }
 
 } // namespace
