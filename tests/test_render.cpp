@@ -113,12 +113,11 @@ protected:
         write_picture("data/font.tga", 128, 128, [](int x, int y) {
             return std::array{255, (15 - y / 8) * 16 + 8, x / 8 * 16 + 8, 255};
         });
-        write_picture("data/client.tga", 8, 128, [](int, int) {
-            return std::array{255, 0, 0, 255};
-        });
-        write_picture("data/background.tga", 8, 8, [](int, int) {
-            return std::array{64, 64, 64, 255};
-        });
+        const auto solid = [](int b, int g, int r) {
+            return [=](int, int) { return std::array{b, g, r, 255}; };
+        };
+        write_picture("data/client.tga", 8, 128, solid(255, 0, 0));
+        write_picture("data/background.tga", 8, 8, solid(64, 64, 64));
         write_picture("data/medal_ace.tga", 64, 64, [](int x, int) {
             return x < 32 ? std::array{0, 0, 255, 255} : std::array{0, 255, 0, 255};
         });
