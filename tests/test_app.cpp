@@ -37,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
+TEST_F(report_test, TheReportDescribesTheMachineLineByLineWithTheCachesFromEitherLeaf) {
     os::seam::use_synthetic_memory(2ull << 40);
     // Build 1080 is not yet OSR2; a service-pack text of one character is left out.
     os::seam::use_synthetic_version({4, 0, 1080, os::VER_PLATFORM_WIN32_WINDOWS, " ", "", ""});
@@ -49,18 +49,7 @@ TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
               " MMX : YES\n SSE : NO\n 3DNow! : YES\n\n");
     os::seam::set_clock_step_per_read(0); // a counter that does not move measures nothing
     EXPECT_NE(report_for(athlon).find("Family 6 - 0 MHz\n"), std::string::npos);
-    // Without CPUID only the memory is known, clamped to 32 bits of kilobytes.
-    os::seam::use_synthetic_memory(16ull << 40);
-    os::seam::fail_call("cpuid", -1, os::seam::fail_always);
-    EXPECT_NE(report_for(athlon).find("+ CPU info :  Family 0 - 0 MHz\n Memory : 4294967295 ko\n"
-                                      " L1 Cache : 0 ko\n L2 Cache : 0 ko\n MMX : NO\n"),
-              std::string::npos);
-    // Linux gives its name, kernel release and version text.
-    os::seam::use_real_machine();
-    EXPECT_EQ(report_for(athlon).rfind("+ OS info : Linux ", 0), 0u);
-}
-
-TEST_F(report_test, WithoutExtendedLeavesCachesComeFromLeaf2LowestByteFirst) {
+    // Without extended leaves the caches come from leaf 2, lowest byte first.
     const std::tuple<std::uint32_t, std::int32_t, std::int32_t> cases[] = {
         // EDX; L1 data, L2; 0x40 and unknown bytes change nothing
         {0x0C040843, 16, 512},
@@ -74,6 +63,15 @@ TEST_F(report_test, WithoutExtendedLeavesCachesComeFromLeaf2LowestByteFirst) {
                                    std::to_string(l2) + " ko\n";
         EXPECT_NE(report_for(cpu).find(caches), std::string::npos) << std::hex << edx;
     }
+    // Without CPUID only the memory is known, clamped to 32 bits of kilobytes.
+    os::seam::use_synthetic_memory(16ull << 40);
+    os::seam::fail_call("cpuid", -1, os::seam::fail_always);
+    EXPECT_NE(report_for(athlon).find("+ CPU info :  Family 0 - 0 MHz\n Memory : 4294967295 ko\n"
+                                      " L1 Cache : 0 ko\n L2 Cache : 0 ko\n MMX : NO\n"),
+              std::string::npos);
+    // Linux gives its name, kernel release and version text.
+    os::seam::use_real_machine();
+    EXPECT_EQ(report_for(athlon).rfind("+ OS info : Linux ", 0), 0u);
 }
 
 TEST_F(report_test, TheExtensionListNamesEveryExtensionOnceAndCutsLongOnes) {
