@@ -14,7 +14,6 @@
 #include <fstream>
 #include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
@@ -38,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
+TEST_F(report_test, TheReportDescribesTheMachineLineByLineWithTheCachesFromEitherLeaf) {
     os::seam::use_synthetic_memory(2ull << 40);
     // Build 1080 is not yet OSR2; a service-pack text of one character is left out.
     os::seam::use_synthetic_version({4, 0, 1080, os::VER_PLATFORM_WIN32_WINDOWS, " ", "", ""});
@@ -50,18 +49,7 @@ TEST_F(report_test, TheReportDescribesTheMachineLineByLine) {
               " MMX : YES\n SSE : NO\n 3DNow! : YES\n\n");
     os::seam::set_clock_step_per_read(0); // a counter that does not move measures nothing
     EXPECT_NE(report_for(athlon).find("Family 6 - 0 MHz\n"), std::string::npos);
-    // Without CPUID only the memory is known, clamped to 32 bits of kilobytes.
-    os::seam::use_synthetic_memory(16ull << 40);
-    os::seam::fail_call("cpuid", -1, os::seam::fail_always);
-    EXPECT_NE(report_for(athlon).find("+ CPU info :  Family 0 - 0 MHz\n Memory : 4294967295 ko\n"
-                                      " L1 Cache : 0 ko\n L2 Cache : 0 ko\n MMX : NO\n"),
-              std::string::npos);
-    // Linux gives its name, kernel release and version text.
-    os::seam::use_real_machine();
-    EXPECT_EQ(report_for(athlon).rfind("+ OS info : Linux ", 0), 0u);
-}
-
-TEST_F(report_test, WithoutExtendedLeavesCachesComeFromLeaf2LowestByteFirst) {
+    // Without extended leaves the caches come from leaf 2, lowest byte first.
     const std::tuple<std::uint32_t, std::int32_t, std::int32_t> cases[] = {
         // EDX; L1 data, L2; 0x40 and unknown bytes change nothing
         {0x0C040843, 16, 512},
@@ -75,6 +63,15 @@ TEST_F(report_test, WithoutExtendedLeavesCachesComeFromLeaf2LowestByteFirst) {
                                    std::to_string(l2) + " ko\n";
         EXPECT_NE(report_for(cpu).find(caches), std::string::npos) << std::hex << edx;
     }
+    // Without CPUID only the memory is known, clamped to 32 bits of kilobytes.
+    os::seam::use_synthetic_memory(16ull << 40);
+    os::seam::fail_call("cpuid", -1, os::seam::fail_always);
+    EXPECT_NE(report_for(athlon).find("+ CPU info :  Family 0 - 0 MHz\n Memory : 4294967295 ko\n"
+                                      " L1 Cache : 0 ko\n L2 Cache : 0 ko\n MMX : NO\n"),
+              std::string::npos);
+    // Linux gives its name, kernel release and version text.
+    os::seam::use_real_machine();
+    EXPECT_EQ(report_for(athlon).rfind("+ OS info : Linux ", 0), 0u);
 }
 
 TEST_F(report_test, TheExtensionListNamesEveryExtensionOnceAndCutsLongOnes) {
@@ -93,15 +90,13 @@ TEST_F(report_test, TheExtensionListNamesEveryExtensionOnceAndCutsLongOnes) {
 
 using log_test = brevox_test;
 
-TEST_F(log_test, ANewRunStartsWithAnEmptyLogAndTheBanner) {
+// A new run starts with an empty log and the banner; text reaches the file as formatted, once,
+// cut to the line buffer.
+TEST_F(log_test, ANewRunStartsAnEmptyLogAndTextReachesItAsFormattedOnceAndCutToTheLine) {
     std::ofstream(test_support::log_file) << "a line of the previous run\n";
     open_log();
     EXPECT_EQ(read_log().rfind("---- brevox[0.7a] started ----\n\n+ OS info : ", 0), 0u);
     EXPECT_EQ(read_log().find("previous run"), std::string::npos);
-}
-
-TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
-    open_log();
     EXPECT_EQ(log_printf(main_log, "[%s|%d]\n", "100% of %s and %n", 42), 23);
     EXPECT_EQ(log_printf(main_log, "<%s", std::string(5000, 'x').c_str()), 1023);
     EXPECT_EQ(log_from("[100"), "[100% of %s and %n|42]\n<" + std::string(1022, 'x'));
@@ -113,7 +108,7 @@ TEST_F(log_test, TextReachesTheFileAsFormattedOnceAndCutToTheLineBuffer) {
 
 using cvars_test = brevox_test;
 
-TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
+TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndRegisteringAgainDependsOnTheType) {
     open_log();
     cvars list;
     list.register_int("cl_maxfps", 200);
@@ -132,23 +127,21 @@ TEST_F(cvars_test, NamesMatchWhateverTheCaseOfTheirLettersAndNothingElse) {
     EXPECT_EQ(list.set_int("WindowName", 5), 1);
     EXPECT_EQ(list.get_int("windowname"), 5);
     EXPECT_STREQ(list.get_string("windowname"), "brevox");
-}
 
-TEST_F(cvars_test, AnIntRegisteredAgainChangesAStringIsAddedAgainAMissingNameFails) {
-    open_log();
-    cvars list;
-    EXPECT_EQ(list.set_int("hwnd", 1), 0);
+    // An int registered again changes, a string is added again, a missing name fails.
+    cvars other;
+    EXPECT_EQ(other.set_int("hwnd", 1), 0);
     EXPECT_TRUE(read_log().ends_with(" (cvars) changing value hwnd : FAILED\n")) << "empty list";
     char first[] = "first";
-    list.register_int("hwnd", 7);
-    list.register_string("title", first);
+    other.register_int("hwnd", 7);
+    other.register_string("title", first);
     std::strcpy(first, "xxxxx"); // the list holds its own copy
-    list.register_string("title", "second");
-    EXPECT_EQ(list.register_int("HWND", 9), 1);
-    EXPECT_EQ(list.set_int("height", 480), 0);
-    EXPECT_EQ(list.count, 3);
-    EXPECT_EQ(list.get_int("hwnd"), 9);
-    EXPECT_STREQ(list.get_string("title"), "first");
+    other.register_string("title", "second");
+    EXPECT_EQ(other.register_int("HWND", 9), 1);
+    EXPECT_EQ(other.set_int("height", 480), 0);
+    EXPECT_EQ(other.count, 3);
+    EXPECT_EQ(other.get_int("hwnd"), 9);
+    EXPECT_STREQ(other.get_string("title"), "first");
     EXPECT_TRUE(read_log().ends_with(" (cvars) changing value HWND : OK\n"
                                      " (cvars) changing value height : FAILED [not found]\n"));
 }
@@ -200,7 +193,7 @@ void frame_of_us(ctimer& timer, std::uint64_t microseconds) {
     timer.update();
 }
 
-TEST_F(timer_test, FrameLengthAndRateFollowTheClockFromFrameToFrame) {
+TEST_F(timer_test, FrameLengthAndRateFollowTheCounterOrElseTheTickCountFromFrameToFrame) {
     os::seam::advance_clock_ms(3'600'000); // an hour of uptime, not counted in the first frame
     ctimer timer;
     // Microseconds before the frame (they count towards it) and in it; its length and rate.
@@ -215,17 +208,15 @@ TEST_F(timer_test, FrameLengthAndRateFollowTheClockFromFrameToFrame) {
     os::seam::advance_clock_us(2'000); // updates within one frame measure from the same start
     timer.update();
     EXPECT_EQ(timer.frame_ms, 9u);
-}
 
-TEST_F(timer_test, WithoutACounterTheTickCountMeasuresAcrossItsWrap) {
+    // Without a counter the tick count measures, across its wrap too.
     os::seam::use_manual_clock(0xFFFFFFF0u); // 16 ms before the wrap
     os::seam::fail_call("query_performance_frequency");
     open_log();
-    ctimer timer;
+    ctimer ticking;
     EXPECT_EQ(log_from(" (timer)"), " (timer) creating timer : high performance DISABLED\n");
-    frame_of_us(timer, 50'000); // from 0xFFFFFFF0 to 0x22
-    EXPECT_EQ(timer.frame_ms, 50u);
-    EXPECT_EQ(timer.fps, 20u);
+    frame_of_us(ticking, 50'000); // from 0xFFFFFFF0 to 0x22
+    EXPECT_EQ(std::tuple(ticking.frame_ms, ticking.fps), std::tuple(50u, 20u));
 }
 
 } // namespace

@@ -23,6 +23,9 @@
 
 namespace {
 
+void hold(std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); }
+void let_go(std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); }
+
 // The game on a 640 x 480 client area, driven frame by frame on the manual clock.
 class game_test : public brevox_test {
 protected:
@@ -44,8 +47,6 @@ protected:
         dispatch_waiting_messages();
         game->update(ms);
     }
-    void hold(std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); }
-    void let_go(std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); }
 
     // Both paddles at the bottom, still, the ball in play as given.
     void ball_in_play(float x, float y, float vx, float vy, std::int32_t heading) {
@@ -76,14 +77,9 @@ TEST_F(game_test, PaddlesAccelerateBrakeToExactlyZeroAndStopAtTheBottom) {
     EXPECT_EQ(game->right->y, 56.0f); // + 2, + 4
     EXPECT_EQ(game->left->y, 50.0f) << "UP is the right player's";
     let_go(os::DIK_UP);
-    float last = game->right->velocity;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
         frame();
-        EXPECT_LE(game->right->velocity, last);
-        EXPECT_GE(game->right->velocity, 0.0f) << "friction never passes 0";
-        last = game->right->velocity;
-    }
-    EXPECT_EQ(game->right->velocity, 0.0f);
+    EXPECT_EQ(game->right->velocity, 0.0f) << "friction brakes to 0 and never past it";
 
     game->speed = 14.0f; // a step of 1.4
     hold(os::DIK_LCONTROL);
@@ -95,16 +91,12 @@ TEST_F(game_test, PaddlesAccelerateBrakeToExactlyZeroAndStopAtTheBottom) {
     EXPECT_FLOAT_EQ(game->left->velocity, 2.8f);
 }
 
-struct hit_case {
+// The paddle stands level with the ball, which reaches the hit band in this frame (one step).
+const struct {
     const char* name;
     std::int32_t heading; // 1: at the right paddle
-    float vx, vy;
-    float paddle_velocity; // at the moment of the hit
-    float expect_vx, expect_vy;
-};
-
-// The paddle stands level with the ball, which reaches the hit band in this frame (one step).
-const hit_case hit_cases[] = {
+    float vx, vy, paddle_velocity /* at the moment of the hit */, expect_vx, expect_vy;
+} hit_cases[] = {
     {"right, same way", 1, 3, 2, 4, -7, 4},
     {"left, same way", 0, -3, 2, 4, 5, 4},
     {"right, opposite way", 1, 3, 2, -4, -1, 0.4f},
@@ -117,7 +109,7 @@ const hit_case hit_cases[] = {
 };
 
 TEST_F(game_test, PaddleHitsFollowTheWayThePaddleMoves) {
-    for (const hit_case& c : hit_cases) {
+    for (const auto& c : hit_cases) {
         SCOPED_TRACE(c.name);
         const bool right = c.heading == 1;
         // Band: centre x + 5 within 630..635 on the right, x - 5 within 5..10 on the left.
@@ -163,7 +155,7 @@ TEST_F(game_test, ABallThatJumpsTheHitBandIsReturnedByAPaddleInItsWay) {
     }
 }
 
-TEST_F(game_test, TheBallBouncesOffTheWallsAndScoresAtTheEdge) {
+TEST_F(game_test, TheBallBouncesOffTheWallsAndItsVerticalSpeedIsHalvedOrDropped) {
     ball_in_play(320, 465, 1, 5, 1);
     frame();
     EXPECT_EQ(game->ball->y, 469.0f);
@@ -179,18 +171,7 @@ TEST_F(game_test, TheBallBouncesOffTheWallsAndScoresAtTheEdge) {
     ball_in_play(320, 240, 1, -0.05f, 1);
     frame();
     EXPECT_EQ(game->ball->vy, 0.0f);
-
-    ball_in_play(635, 400, 5, 0, 1); // to x = W exactly; the paddles stand at the bottom
-    frame();
-    EXPECT_EQ(game->state, game_point) << "random play checks the rest of the scoring";
 }
-
-struct medal_case {
-    const char* name;
-    bool touched; // a paddle returned the ball since the serve
-    float vx, vy;
-    std::int32_t kind;
-};
 
 TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     game->shutdown(); // to start again with the samples on a sound device
@@ -219,7 +200,12 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     frame(200);
     EXPECT_EQ(medal_shown, 0);
 
-    const medal_case cases[] = {
+    const struct {
+        const char* name;
+        bool touched; // a paddle returned the ball since the serve
+        float vx, vy;
+        std::int32_t kind;
+    } cases[] = {
         {"untouched: ace, however fast", false, 8, fast_vy, medal_ace},
         {"untouched: ace, however slow", false, 1, 0, medal_ace},
         {"fast at the limit", true, 8, fast_vy, medal_fast},
@@ -228,16 +214,14 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
         {"slow at the limit", true, 1, slow_vy, medal_slow},
     };
     csample* const sample_of[] = {nullptr, sample_ace, sample_fastball, sample_slowball};
-    for (const medal_case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         point(c.vx, c.vy, c.touched);
         EXPECT_EQ(medal_kind, c.kind);
         EXPECT_EQ(medal_shown, c.kind == medal_none ? 0 : 1);
         EXPECT_EQ(game->hits_since_point(), 0);
         for (csample* each : {sample_ace, sample_fastball, sample_slowball, sample_voice}) {
-            std::uint32_t status = 0;
-            os::sound_buffer_get_status(each->buffer, status);
-            EXPECT_EQ((status & os::DSBSTATUS_PLAYING) != 0, each == sample_of[c.kind]);
+            EXPECT_EQ(is_playing(each), each == sample_of[c.kind]);
             each->stop();
         }
     }
@@ -246,7 +230,7 @@ TEST_F(game_test, APointEarnsTheFirstMedalWhoseRuleAppliesWithItsSample) {
     os::seam::use_pulled_sound_device(false);
 }
 
-TEST_F(game_test, TheServeWaitsForItsTimerAndAlternates) {
+TEST_F(game_test, TheFirstServeWaitsForItsTimerAndWithoutATimerNothingWaits) {
     game->state = game_intro;
     hold(os::DIK_SPACE);
     frame();
@@ -259,16 +243,8 @@ TEST_F(game_test, TheServeWaitsForItsTimerAndAlternates) {
     EXPECT_EQ(game->ball->x, 11.0f + game->ball->vx) << "and the ball moved in the launch frame";
     EXPECT_EQ(game->ball->vy, 0.0f) << "a still paddle serves level";
 
-    game->state = game_point; // whoever scores, the serve alternates
-    game->ball->scorer = 1;
-    frame();
-    frame(990);
-    EXPECT_EQ(game->state, game_serve_wait) << "SPACE within 1000 ms of a point does nothing";
-    frame(20);
-    EXPECT_EQ(game->state, game_in_play) << "random play checks the alternation further";
-    EXPECT_EQ(game->ball->heading, 0);
-
-    // Without a timer the serve is ready at once and no medal stays on show for ever.
+    // Random play checks the delay after a point and the alternation. Without a timer the serve
+    // is ready at once and no medal stays on show for ever.
     game->state = game_point;
     game->ball->scorer = 1;
     ASSERT_EQ(game->hits_since_point(), 0); // an ace
@@ -283,20 +259,16 @@ TEST_F(game_test, BothDrawsOfALaunchShareOneRawValue) {
     // n = R mod 8 + 1 and m = R mod (n + 1): for n of 1, 3 and 7, n + 1 divides 8 and m = n - 1,
     // which independent draws would miss about half the time.
     int determined = 0;
-    for (int second = 0; second < 64; ++second) {
+    for (int second = 0; second < 64; ++second, os::seam::advance_clock_ms(1000)) {
         game->ball->launch(240, 1.0f, 0); // a paddle moving up: vy = m * 2/3
         const auto n = static_cast<int>(game->ball->vx);
         const auto m = static_cast<int>(game->ball->vy * 1.5f + 0.5f);
-        ASSERT_GE(n, 1);
-        ASSERT_LE(n, 8);
-        ASSERT_LE(m, n);
         game->ball->launch(240, 1.0f, 0);
         EXPECT_EQ(static_cast<int>(game->ball->vx), n) << "the same second draws the same";
         if (n == 1 || n == 3 || n == 7) {
             EXPECT_EQ(m, n - 1) << "second " << second;
             ++determined;
         }
-        os::seam::advance_clock_ms(1000);
     }
     EXPECT_GT(determined, 8);
 }
@@ -429,8 +401,6 @@ struct computer_figures {
 // change nothing. A few hundred frames in the menu, the intro by SPACE, then pauses with P.
 void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::uint64_t frames,
                    computer_figures& figures) {
-    const auto hold = [](std::uint8_t key) { os::seam::press_key(main_window->hwnd, key); };
-    const auto let_go = [](std::uint8_t key) { os::seam::release_key(main_window->hwnd, key); };
     game->shutdown();
     ASSERT_EQ(game->init(), 1);
     game->speed = speed;

@@ -32,7 +32,6 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 // Texture names the program holds, counted on their way to OpenGL: each context's names die with
 // it, so a name the program forgets to delete would leave no other trace.
@@ -107,14 +106,6 @@ TEST_F(loop_step_test, ARestartRebuildsTheWindowInsteadOfAFrameAndKeepsTheGame) 
     main_cvars->register_int("cl_maxfps", 0);
     EXPECT_EQ(main_loop_step(), 1);
     EXPECT_EQ(main_timer->frame_ms, 30u);
-}
-
-TEST_F(loop_step_test, AFrameUpdatesTheGame) {
-    main_game->state = game_intro;
-    main_cvars->register_int("cl_maxfps", 0); // the manual clock stands still
-    os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
-    EXPECT_EQ(main_loop_step(), 1);
-    EXPECT_EQ(main_game->state, game_serve_wait);
 }
 
 TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
@@ -217,8 +208,7 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
     EXPECT_FALSE(held(left.down_key));
     EXPECT_EQ(left.velocity, 0.0f);
 
-    // Plugged in again with a second one: it plays the right paddle at once, and nothing of
-    // either holds on behind another window.
+    // Plugged in again with a second one: it plays the right paddle at once.
     pad = os::seam::attach_virtual_gamepad("Test Pad");
     const std::uint32_t second = os::seam::attach_virtual_gamepad("Other Pad");
     play_for(20);
@@ -226,10 +216,6 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
     os::seam::press_virtual_button(second, os::XINPUT_GAMEPAD_DPAD_DOWN, true);
     play_for(10);
     EXPECT_TRUE(held(left.up_key) && held(main_game->right->down_key));
-    os::seam::set_focus(main_window->hwnd, false);
-    play_for(10);
-    EXPECT_FALSE(held(left.up_key) || held(main_game->right->down_key));
-    os::seam::set_focus(main_window->hwnd, true);
     os::seam::detach_virtual_gamepad(second);
     main_gamepads->play_paddles(0, 1); // the computer plays the left paddle
     os::seam::tilt_virtual_stick(pad, 32767);
@@ -275,9 +261,7 @@ TEST_F(init_test, AFailedAllocationEndsTheStartInOrderOrIsPassedOver) {
         const std::string log = read_log();
         EXPECT_EQ(log.substr(log.size() - ending.size()), ending) << which;
         cleanup_main_objects();
-        EXPECT_EQ(main_menu, nullptr);
-        EXPECT_EQ(main_game, nullptr);
-        EXPECT_EQ(main_render, nullptr);
+        EXPECT_TRUE(!main_menu && !main_game && !main_render) << which;
     }
 }
 

@@ -113,12 +113,11 @@ protected:
         write_picture("data/font.tga", 128, 128, [](int x, int y) {
             return std::array{255, (15 - y / 8) * 16 + 8, x / 8 * 16 + 8, 255};
         });
-        write_picture("data/client.tga", 8, 128, [](int, int) {
-            return std::array{255, 0, 0, 255};
-        });
-        write_picture("data/background.tga", 8, 8, [](int, int) {
-            return std::array{64, 64, 64, 255};
-        });
+        const auto solid = [](int b, int g, int r) {
+            return [=](int, int) { return std::array{b, g, r, 255}; };
+        };
+        write_picture("data/client.tga", 8, 128, solid(255, 0, 0));
+        write_picture("data/background.tga", 8, 8, solid(64, 64, 64));
         write_picture("data/medal_ace.tga", 64, 64, [](int x, int) {
             return x < 32 ? std::array{0, 0, 255, 255} : std::array{0, 255, 0, 255};
         });
@@ -159,17 +158,6 @@ protected:
     GLuint texture = 0;
 };
 
-TEST_F(texture_test, TheNameChoosesTheLoaderRegardlessOfCase) {
-    EXPECT_EQ(load("TEXWHITE", 1, 1),
-              " (texture) loading UNIFORM texture colors(255,255,255) : OK\n");
-    for (const char* name : {"x.tg", ".tga", "image.png", "imagetga", "a.tga.", "texblack2",
-                             static_cast<const char*>(nullptr)})
-        EXPECT_EQ(load(name, 1, 0), "") << name;
-    fail_nothrow_allocations(0); // the uniform texture's buffer
-    EXPECT_EQ(load("TexBlack", 0, 0), " (texture) loading UNIFORM texture colors(0,0,0) : "
-                                      "FAILED [unable to build the texture format]\n");
-}
-
 TEST_F(texture_test, PixelsReachOpenGlAsRgbInFileOrder) {
     // B G R A 10 20 30 40 arrives as 30 20 10 40, after an ID field that is skipped.
     load("a.tga", 0, 1,
@@ -186,7 +174,14 @@ TEST_F(texture_test, PixelsReachOpenGlAsRgbInFileOrder) {
     EXPECT_EQ(texels(), (bytes{3, 2, 1, 255, 6, 5, 4, 255, 9, 8, 7, 255, 12, 11, 10, 255}));
 }
 
-TEST_F(texture_test, FilesTheLoadersDoNotTakeFailWithTheirReason) {
+// The name chooses the loader, whatever its case; files the loaders do not take fail with their
+// reason.
+TEST_F(texture_test, TheNameChoosesTheLoaderAndFilesItDoesNotTakeFailWithTheirReason) {
+    EXPECT_EQ(load("TEXWHITE", 1, 1),
+              " (texture) loading UNIFORM texture colors(255,255,255) : OK\n");
+    for (const char* name : {"x.tg", ".tga", "image.png", "imagetga", "a.tga.", "texblack2",
+                             static_cast<const char*>(nullptr)})
+        EXPECT_EQ(load(name, 1, 0), "") << name;
     const bytes rows = {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12}; // 2 x 2, padded
     const bytes bmp = bmp_file(2, 2, 24, 0, rows);
     // The name's extension chooses the loader, whatever its case; no bytes, no file.
@@ -221,6 +216,9 @@ TEST_F(texture_test, FilesTheLoadersDoNotTakeFailWithTheirReason) {
           "image size error 1000 and expected 16384");
     fails("a.bmp", bytes(bmp.begin(), bmp.end() - 1), "read error]");
     fails("a.tga", tga_file(2, 2, 2, 32, bytes(16)), "unable to allocate memory!");
+    fail_nothrow_allocations(0); // the uniform texture's buffer
+    EXPECT_EQ(load("TexBlack", 0, 0), " (texture) loading UNIFORM texture colors(0,0,0) : "
+                                      "FAILED [unable to build the texture format]\n");
 }
 
 TEST_F(texture_test, TheFilterDecidesTheMipmapsAndFilter3UploadsNothing) {
