@@ -169,10 +169,17 @@ std::int32_t mmio_seek(hmmio handle, std::int32_t offset, int origin) {
         return -1;
     std::int64_t base = 0;
     switch (origin) {
-    case SEEK_FROM_START: base = 0; break;
-    case SEEK_FROM_CURRENT: base = file->position(); break;
-    case SEEK_FROM_END: base = file->size; break;
-    default: return -1;
+    case SEEK_FROM_START:
+        base = 0;
+        break;
+    case SEEK_FROM_CURRENT:
+        base = file->position();
+        break;
+    case SEEK_FROM_END:
+        base = file->size;
+        break;
+    default:
+        return -1;
     }
     const std::int64_t target = base + offset;
     if (target < 0 || target > std::numeric_limits<std::int32_t>::max())

@@ -19,8 +19,8 @@ using hmmio = handle;
 using fourcc = std::uint32_t;
 
 constexpr fourcc make_fourcc(char a, char b, char c, char d) {
-    return static_cast<std::uint8_t>(a) | static_cast<std::uint32_t>(static_cast<std::uint8_t>(b))
-                                              << 8 |
+    return static_cast<std::uint8_t>(a) |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(b)) << 8 |
            static_cast<std::uint32_t>(static_cast<std::uint8_t>(c)) << 16 |
            static_cast<std::uint32_t>(static_cast<std::uint8_t>(d)) << 24;
 }

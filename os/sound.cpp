@@ -147,7 +147,6 @@ bool stop_notes_due(sound_buffer& buffer) {
     return marked;
 }
 
-
 // Adds one stereo frame of the buffer at its play cursor.
 void add_frame(const sound_buffer& buffer, std::int32_t* out) {
     const std::uint8_t* frame = buffer.data.data() + buffer.play_cursor;

@@ -77,9 +77,7 @@ void add_key_source(ckey_source* source) {
         key_sources.push_back(source);
 }
 
-void remove_key_source(ckey_source* source) {
-    std::erase(key_sources, source);
-}
+void remove_key_source(ckey_source* source) { std::erase(key_sources, source); }
 
 int cinput::read_state() {
     const int read = read_keyboard();

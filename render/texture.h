@@ -20,4 +20,3 @@ struct texture_format {
 
 // Every operation returns 1 on success and 0 on failure.
 int load_texture(const char* name, std::int32_t filter, GLuint* texture);
-

@@ -42,11 +42,10 @@ TEST_F(report_test, TheReportDescribesTheMachineLineByLineWithTheCachesFromEithe
     // Build 1080 is not yet OSR2; a service-pack text of one character is left out.
     os::seam::use_synthetic_version({4, 0, 1080, os::VER_PLATFORM_WIN32_WINDOWS, " ", "", ""});
     os::seam::set_clock_step_per_read(1000); // the countdown spans one millisecond
-    EXPECT_EQ(report_for(athlon),
-              "+ OS info : Windows 95 4.0 (build 1080)\n\n"
-              "+ CPU info : AuthenticAMD Family 6 - 1200 MHz\n"
-              " Memory : 2147483648 ko\n L1 Cache : 64 ko\n L2 Cache : 256 ko\n"
-              " MMX : YES\n SSE : NO\n 3DNow! : YES\n\n");
+    EXPECT_EQ(report_for(athlon), "+ OS info : Windows 95 4.0 (build 1080)\n\n"
+                                  "+ CPU info : AuthenticAMD Family 6 - 1200 MHz\n"
+                                  " Memory : 2147483648 ko\n L1 Cache : 64 ko\n L2 Cache : 256 ko\n"
+                                  " MMX : YES\n SSE : NO\n 3DNow! : YES\n\n");
     os::seam::set_clock_step_per_read(0); // a counter that does not move measures nothing
     EXPECT_NE(report_for(athlon).find("Family 6 - 0 MHz\n"), std::string::npos);
     // Without extended leaves the caches come from leaf 2, lowest byte first.
@@ -59,8 +58,8 @@ TEST_F(report_test, TheReportDescribesTheMachineLineByLineWithTheCachesFromEithe
         auto cpu = athlon;
         cpu.leaves[0x80000000] = {0x80000000, 0, 0, 0}; // no leaf above it
         cpu.leaves[2] = {0x01, 0xFFFFFFFF, 0xFFFFFFFF, edx};
-        const std::string caches = " L1 Cache : " + std::to_string(l1_data) + " ko\n L2 Cache : " +
-                                   std::to_string(l2) + " ko\n";
+        const std::string caches = " L1 Cache : " + std::to_string(l1_data) +
+                                   " ko\n L2 Cache : " + std::to_string(l2) + " ko\n";
         EXPECT_NE(report_for(cpu).find(caches), std::string::npos) << std::hex << edx;
     }
     // Without CPUID only the memory is known, clamped to 32 bits of kilobytes.

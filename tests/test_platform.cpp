@@ -434,8 +434,9 @@ protected:
         const std::string log = read_log();
         const std::string head = "found " + std::to_string(modes.size()) + " modes and choosed ";
         const std::size_t at = log.rfind(head);
-        return at == std::string::npos ? "" : log.substr(at + head.size(),
-                                                          log.find('\n', at) - at - head.size());
+        return at == std::string::npos
+                   ? ""
+                   : log.substr(at + head.size(), log.find('\n', at) - at - head.size());
     }
 };
 
@@ -497,7 +498,8 @@ TEST_F(driver_test, TheFullscreenModeIsTheWantedSizeAtTheBestRateUpTo100Hz) {
               "640x480x16bits [75Hz]");
     EXPECT_EQ(choice_for({mode(640, 480, 100), mode(800, 600, 85)}), "640x480x16bits [100Hz]");
     // The hardware's default rate (0 or 1) counts only while nothing better was found.
-    EXPECT_EQ(choice_for({mode(640, 480, 0), mode(640, 480, 60), mode(640, 480, 1)}), "640x480x16bits [60Hz]");
+    EXPECT_EQ(choice_for({mode(640, 480, 0), mode(640, 480, 60), mode(640, 480, 1)}),
+              "640x480x16bits [60Hz]");
     EXPECT_EQ(choice_for({mode(640, 480, 1)}), "640x480x16bits [1Hz]");
     fullscreen_at(1024, 768);
     EXPECT_EQ(choice_for({mode(640, 480, 60), mode(1024, 768, 70), mode(1024, 768, 60)}),

@@ -260,8 +260,11 @@ TEST_F(font_test, CodesCentreColourShadowAndDrawArrowsAndPrintRestoresTheState) 
     print(main_font, 800, 100, 22, "^c^sPaused"); // 6 glyphs from 400 - 66, shadowed at (+1, +1)
     print(main_font, 400, 200, 80, "^cAB");       // centred by the size asked, drawn at most 50
     print(main_font, 100, 300, 3, "^cAB");        // and at least 5: from 50 - 3
-    EXPECT_EQ(glyphs(334, 100, 22, 6) + glyphs(120, 200, 50, 2) + glyphs(47, 300, 5, 2),
-              "PausedABAB");
+    print(main_font, 200, 360, 10, "^c^-<A");     // an arrow is one glyph of three characters
+    EXPECT_EQ(glyphs(334, 100, 22, 6) + glyphs(120, 200, 50, 2) + glyphs(47, 300, 5, 2) +
+                  glyphs(90, 360, 10, 2),
+              "PausedABAB\x88"
+              "A");
     EXPECT_EQ((std::string{seen(333, 110), seen(466, 110), seen(340, 122), seen(467, 110),
                            seen(119, 220), seen(219, 220), seen(220, 220), seen(46, 302)}),
               ".##..B..");
