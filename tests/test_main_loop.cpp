@@ -414,6 +414,18 @@ TEST_F(program_run_test, F1TwiceThenCloseRunsThroughBothDisplayModes) {
     EXPECT_FALSE(os::seam::changed_display_mode(in_force)) << "the desktop's mode is back";
 }
 
+// With the computer on the left paddle, the first controller plays the people's right one.
+TEST_F(program_run_test, TheComputersPaddleIsNotAControllers) {
+    const std::uint32_t pad = os::seam::attach_virtual_gamepad("Test Pad");
+    ASSERT_NE(os::set_timer(0, 0, 25, request_quit), 0u);
+    EXPECT_EQ(WinMain(os::module_instance(), 0, "--computer left", 1), ended_by_players);
+    const std::string log = read_log();
+    EXPECT_NE(log.find(" (computer) taking the left paddle : OK\n"), std::string::npos);
+    EXPECT_NE(log.find(" (input) gamepad connected: Test Pad, plays the right paddle\n"),
+              std::string::npos);
+    os::seam::detach_virtual_gamepad(pad);
+}
+
 TEST_F(program_run_test, WithoutACvarListTheProgramEndsInOrder) {
     test_support::fail_nothrow_allocations(1); // the log is made, the cvar list is not
     EXPECT_EQ(run(), failed);
