@@ -104,37 +104,17 @@ void run_frame() {
     main_timer->update();
 }
 
-void free_renderer() {
-    if (!main_render)
+// Releases a main object that exists with its own last step, then frees it.
+template <typename object, typename step> void free_main_object(object*& main, step last_step) {
+    if (!main)
         return;
-    main_render->release();
-    delete main_render;
-    main_render = nullptr;
+    (main->*last_step)();
+    delete main;
+    main = nullptr;
 }
 
-void free_game() {
-    if (!main_game)
-        return;
-    main_game->shutdown();
-    delete main_game;
-    main_game = nullptr;
-}
-
-void free_gamepads() {
-    if (!main_gamepads)
-        return;
-    main_gamepads->release();
-    delete main_gamepads;
-    main_gamepads = nullptr;
-}
-
-void free_window() {
-    if (!main_window)
-        return;
-    main_window->destroy();
-    delete main_window;
-    main_window = nullptr;
-}
+void free_renderer() { free_main_object(main_render, &crender::release); }
+void free_window() { free_main_object(main_window, &cwindow::destroy); }
 
 // Destroys and re-creates what is bound to the window; the game goes on with a new keyboard.
 int rebuild_window_and_renderer() {
@@ -295,9 +275,9 @@ int vid_restart() {
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
-    stop_computer(); // before the game it reads
-    free_gamepads(); // silent, so that a game without a controller logs as before
-    free_game();
+    stop_computer();                                      // before the game it reads
+    free_main_object(main_gamepads, &cgamepads::release); // silent: logs as before without one
+    free_main_object(main_game, &cgame::shutdown);
     free_renderer();
     free_window();
     delete main_timer; // it has no release step
