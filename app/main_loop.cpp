@@ -16,6 +16,7 @@
 #include "platform/window.h"
 #include "render/render.h"
 
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -38,11 +39,10 @@ constexpr int exit_failed = 1;
 // as the players wished.
 bool restart_failed = false;
 
-// The paddles --computer gave the computer, and its hands on each (by side) while the game exists.
+// The paddles --computer gave the computer.
 std::int32_t computer_sides = computer_none;
-ccomputer* computers[2] = {};
 
-// The computer takes its paddles once the game has started; it reads the game, which must
+// The computer sits at its paddles once the game has started; it reads the game, which must
 // exist as long as it plays.
 int start_computer() {
     if (computer_sides == computer_none)
@@ -52,33 +52,24 @@ int start_computer() {
     log_printf(main_log, " (computer) taking %s : ", paddles[computer_sides]);
     const auto seed = static_cast<std::uint32_t>(os::calendar_seconds());
     for (std::int32_t side = 0; side < 2; ++side) {
-        if (people_play(computer_sides, side))
+        if ((computer_sides & (side == 0 ? computer_left : computer_right)) == 0)
             continue;
-        computers[side] = new (std::nothrow) ccomputer(*main_game, side, seed + side);
-        if (!computers[side]) {
+        std::unique_ptr<ckey_source> computer(new (std::nothrow)
+                                                  ccomputer(*main_game, side, seed + side));
+        if (!computer) {
             log_printf(main_log, "FAILED\n");
             return 0;
         }
-        add_key_source(computers[side]);
+        main_seating.seat(side, std::move(computer));
     }
     log_printf(main_log, "OK\n");
     return 1;
 }
 
-// The other hands on the keys, in the order they hold them: the controllers play the people's
-// paddles, then the computer takes its paddles' keys from everybody else.
+// The other hands on the keys: the controllers play the paddles the computer leaves the people.
 int start_other_hands() {
-    main_gamepads->play_paddles(people_play(computer_sides, 0), people_play(computer_sides, 1));
     main_gamepads->init(); // a failure is in the log; the keyboard still plays
     return start_computer();
-}
-
-void stop_computer() {
-    for (ccomputer*& computer : computers) {
-        remove_key_source(computer);
-        delete computer;
-        computer = nullptr;
-    }
 }
 
 void register_startup_cvars(os::hinstance instance) {
@@ -275,7 +266,7 @@ int vid_restart() {
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
-    stop_computer();                                      // before the game it reads
+    main_seating.clear();                                 // the computer, before the game it reads
     free_main_object(main_gamepads, &cgamepads::release); // silent: logs as before without one
     free_main_object(main_game, &cgame::shutdown);
     free_renderer();

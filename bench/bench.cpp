@@ -45,6 +45,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -318,9 +319,9 @@ void press_now_and_then() {
 class timed_computer final : public ckey_source {
 public:
     timed_computer() : computer(*main_game, 1, 1) {}
-    void hold_keys(std::uint8_t (&keys)[256]) override {
+    void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms) override {
         const double start = now_us();
-        computer.hold_keys(keys);
+        computer.hold_keys(keys, frame_ms);
         times_us.push_back(now_us() - start);
     }
 
@@ -345,15 +346,16 @@ void input_delay(int count) {
     presses.window_id = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
     pace.each_frame = watch_the_left_paddle;
     shown = &states[2];
-    timed_computer computer;
-    add_key_source(&computer);
+    auto seated = std::make_unique<timed_computer>();
+    const timed_computer& computer = *seated;
+    main_seating.seat(1, std::move(seated));
     measure_presses("input key", push_key);
     presses.pad = os::seam::attach_virtual_gamepad("brevox_bench controller");
     if (presses.pad != 0) // plugged in at the next pump, it plays the left paddle
         measure_presses("input button", push_button);
     os::seam::detach_virtual_gamepad(presses.pad);
-    remove_key_source(&computer);
     print_row("computer us", computer.times_us);
+    main_seating.seat(1, nullptr);
 }
 
 } // namespace

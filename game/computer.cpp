@@ -2,21 +2,14 @@
 
 #include "cvar/cvars.h"
 #include "game/game.h"
-#include "os/clock.h"
 #include "os/keys.h"
 
 #include <cmath>
 
 namespace {
 
-// The game's own measures, as a player learns them by playing.
-constexpr float half_paddle = 50.0f;
-constexpr float ball_radius = 10.0f;
-constexpr float max_ball_move = 10.0f; // per frame, on each axis
 // The paddle meets the ball once the ball's centre is this far from the paddle's line.
-constexpr float hit_depth = 15.0f;
-constexpr float friction = 0.8f; // per step, while no key is held
-constexpr float steps_per_ms_and_speed = 0.006666667f;
+constexpr float hit_depth = hit_band_far + ball_front;
 
 // How it plays: slower to react and less sure of its aim the faster the ball comes.
 constexpr float reaction_base_ms = 100.0f;
@@ -41,13 +34,6 @@ constexpr float dead_zone = 5.0f;
 
 cvar_handle clheight("clheight");
 
-void hold(std::uint8_t (&keys)[256], std::int32_t code) {
-    keys[static_cast<std::uint8_t>(code)] = 0x80;
-}
-void clear(std::uint8_t (&keys)[256], std::int32_t code) {
-    keys[static_cast<std::uint8_t>(code)] = 0;
-}
-
 float clamped(float v, float lo, float hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // A position moved along a line between two walls, folded back at each bounce; `turned` tells
@@ -63,35 +49,26 @@ float folded(float y, float lo, float hi, bool& turned) {
 
 } // namespace
 
-bool people_play(std::int32_t computer, std::int32_t side) {
-    return (computer & (side == 0 ? computer_left : computer_right)) == 0;
-}
-
 ccomputer::ccomputer(const cgame& played, std::int32_t which_side, std::uint32_t seed)
     : game(played), side(which_side), random(seed) {}
 
-void ccomputer::hold_keys(std::uint8_t (&keys)[256]) {
-    const std::uint32_t now = os::get_tick_count();
-    const std::uint32_t ms = has_tick ? now - last_tick : 0;
-    last_tick = now;
-    has_tick = true;
+// The seating has taken this paddle's keys from the people: it only holds its own.
+void ccomputer::hold_keys(std::uint8_t (&keys)[256], std::uint32_t ms) {
     const cpaddle* paddle = side == 0 ? game.left : game.right;
     if (!paddle || !game.ball || game.state < game_serve_wait)
         return; // the menu, the intro and the pause are the people's
     if (ms > 0)
         step = static_cast<float>(ms) * game.speed * steps_per_ms_and_speed;
 
-    clear(keys, paddle->up_key);
-    clear(keys, paddle->down_key);
     bool space = false;
     const std::int32_t way =
         game.state == game_in_play ? in_play(*paddle, ms) : before_serve(*paddle, ms, space);
-    if (game.state == game_serve_wait && game.server == side)
-        space ? hold(keys, os::DIK_SPACE) : clear(keys, os::DIK_SPACE);
+    if (space && game.state == game_serve_wait && game.server == side)
+        hold_key(keys, os::DIK_SPACE);
     if (way > 0)
-        hold(keys, paddle->up_key);
+        hold_key(keys, paddle->up_key);
     else if (way < 0)
-        hold(keys, paddle->down_key);
+        hold_key(keys, paddle->down_key);
 }
 
 // Waits for the serve in the middle; as the server, serves after a pause of its own once the
@@ -201,7 +178,7 @@ std::int32_t ccomputer::steer(const cpaddle& paddle, float to) const {
     const std::int32_t way = off > 0 ? 1 : -1;
     if (v * static_cast<float>(way) <= 0)
         return way; // still, or moving away: the other key brakes harder than friction
-    const float glide = v * v / (2.0f * friction);
+    const float glide = v * v / (2.0f * paddle_friction);
     return glide >= std::fabs(off) ? 0 : way;
 }
 

@@ -1,9 +1,10 @@
-// The computer player: a pair of hands on one paddle's keys. After every read of the keyboard it
+// The computer player: a pair of hands seated at one paddle. After every read of the keyboard it
 // looks at the game as a player sees it (the ball's place and velocity, its own paddle) and holds
 // that paddle's up and down keys and SPACE in the key picture, so the game's rules apply to it as
-// to a person; it never writes the game. While it plays a paddle, the keyboard's keys of that
-// paddle do nothing, and SPACE is its own while it is to serve. In the menu, the intro and the
-// pause it keeps its hands off.
+// to a person; it never writes the game. Seated, it takes the paddle's keys from the people, and
+// SPACE while it is to serve. In the menu, the intro and the pause it keeps its hands off. It
+// reckons time by the frame lengths the game is given, so it plays alike at every frame rate and
+// on the tests' manual clock.
 #pragma once
 
 #include "platform/input.h"
@@ -22,15 +23,12 @@ enum : std::int32_t {
     computer_both = computer_left | computer_right,
 };
 
-// The paddles the people play, by side (0 left, 1 right), when the computer plays `computer`.
-bool people_play(std::int32_t computer, std::int32_t side);
-
 class ccomputer final : public ckey_source {
 public:
     // Plays `side` (0 left, 1 right) of `game`, with its own random draws from `seed`.
     ccomputer(const cgame& game, std::int32_t side, std::uint32_t seed);
 
-    void hold_keys(std::uint8_t (&keys)[256]) override;
+    void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms) override;
 
 private:
     // What to do this frame: -1 down, 0 nothing, 1 up; `space` set to serve.
@@ -49,9 +47,7 @@ private:
     const cgame& game;
     std::int32_t side;
     std::mt19937 random;
-    std::uint32_t last_tick = 0;
-    bool has_tick = false;
-    float step = 1.0f; // the last frame's length in steps of game time
+    float step = 1.0f; // this frame's length in steps of game time
 
     bool returning = false; // a ball heading this way has been seen
     std::uint32_t reaction_ms = 0;

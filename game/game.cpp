@@ -50,9 +50,6 @@ float abs_value(float v) { return v < 0.0f ? -v : v; }
 
 std::int32_t sign_of(float v) { return v >= 0.0f ? 1 : -1; }
 
-constexpr float half_paddle = 50.0f;
-constexpr float ball_radius = 10.0f;
-constexpr float max_ball_move = 10.0f; // per frame, on each axis
 constexpr std::uint32_t intro_serve_delay_ms = 500;
 constexpr std::uint32_t point_serve_delay_ms = 1000;
 constexpr std::uint32_t medal_show_ms = 3000;
@@ -104,15 +101,15 @@ void start_serve_delay(std::uint32_t ms) {
 // Keys push the paddle; without them friction brakes it to exactly 0. The edges stop it dead.
 void move_paddle(cpaddle& paddle, const cinput& input, float step, float height) {
     if (input.key_down(static_cast<std::uint8_t>(paddle.up_key))) {
-        paddle.velocity += 2.0f * step;
+        paddle.velocity += paddle_push * step;
     } else if (input.key_down(static_cast<std::uint8_t>(paddle.down_key))) {
-        paddle.velocity -= 2.0f * step;
+        paddle.velocity -= paddle_push * step;
     } else if (paddle.velocity > 0) {
-        paddle.velocity -= 0.8f * step;
+        paddle.velocity -= paddle_friction * step;
         if (paddle.velocity < 0)
             paddle.velocity = 0;
     } else if (paddle.velocity < 0) {
-        paddle.velocity += 0.8f * step;
+        paddle.velocity += paddle_friction * step;
         if (paddle.velocity > 0)
             paddle.velocity = 0;
     }
@@ -141,14 +138,16 @@ bool within_paddle_height(const cpaddle& paddle, const cball& ball) {
 // moved 5 units towards the paddle (+ 5 on the right, - 5 on the left), before and after the
 // move.
 bool reaches_right_band(float front_before, float front_after, float paddle_x) {
-    const bool in_band = paddle_x - 10 <= front_after && front_after <= paddle_x - 5;
-    const bool jumped_band = front_before < paddle_x - 10 && front_after > paddle_x - 5;
+    const float band_far = paddle_x - hit_band_far, band_near = paddle_x - hit_band_near;
+    const bool in_band = band_far <= front_after && front_after <= band_near;
+    const bool jumped_band = front_before < band_far && front_after > band_near;
     return in_band || jumped_band;
 }
 
 bool reaches_left_band(float front_before, float front_after, float paddle_x) {
-    const bool in_band = paddle_x + 5 <= front_after && front_after <= paddle_x + 10;
-    const bool jumped_band = front_before > paddle_x + 10 && front_after < paddle_x + 5;
+    const float band_far = paddle_x + hit_band_far, band_near = paddle_x + hit_band_near;
+    const bool in_band = band_near <= front_after && front_after <= band_far;
+    const bool jumped_band = front_before > band_far && front_after < band_near;
     return in_band || jumped_band;
 }
 
@@ -351,10 +350,10 @@ void cgame::take_client_width(std::int32_t width) {
 int cgame::update(std::uint32_t frame_ms) {
     if (!left || !right || !input)
         return 0;
-    input->read_state();
+    input->read_state(frame_ms);
     const float width = client_width();
     const float height = client_height();
-    const float step = static_cast<float>(frame_ms) * speed * 0.006666667f;
+    const float step = static_cast<float>(frame_ms) * speed * steps_per_ms_and_speed;
 
     if (state == game_intro && input->key_down(os::DIK_SPACE)) {
         state = game_serve_wait;
@@ -407,7 +406,7 @@ void cgame::move_ball(float step, float width, float height) {
             ball->scorer = 1;
             state = game_point;
         } else if (within_paddle_height(*right, *ball) &&
-                   reaches_right_band(x_before + 5, ball->x + 5, right->x)) {
+                   reaches_right_band(x_before + ball_front, ball->x + ball_front, right->x)) {
             hit_by_right(*ball, right->velocity);
         }
     } else {
@@ -415,7 +414,7 @@ void cgame::move_ball(float step, float width, float height) {
             ball->scorer = 2;
             state = game_point;
         } else if (within_paddle_height(*left, *ball) &&
-                   reaches_left_band(x_before - 5, ball->x - 5, left->x)) {
+                   reaches_left_band(x_before - ball_front, ball->x - ball_front, left->x)) {
             hit_by_left(*ball, left->velocity);
         }
     }

@@ -32,6 +32,21 @@ enum : std::int32_t {
     medal_slow = 3,
 };
 
+// The game's measures, in client-area units and steps of game time. The computer player reckons
+// with the same ones.
+inline constexpr float half_paddle = 50.0f; // the paddle is 100 units tall
+inline constexpr float ball_radius = 10.0f;
+inline constexpr float max_ball_move = 10.0f;  // per frame, on each axis
+inline constexpr float paddle_push = 2.0f;     // what a held key adds to the velocity per step
+inline constexpr float paddle_friction = 0.8f; // what friction takes from it per step
+// A frame of `ms` milliseconds at game speed `speed` lasts ms * speed * this many steps.
+inline constexpr float steps_per_ms_and_speed = 0.006666667f;
+// The hit band: a ball is returned while its front, this far ahead of its centre, lies 5 to 10
+// units before the paddle's line.
+inline constexpr float ball_front = 5.0f;
+inline constexpr float hit_band_near = 5.0f;
+inline constexpr float hit_band_far = 10.0f;
+
 class cpaddle {
 public:
     explicit cpaddle(std::int32_t which_side)

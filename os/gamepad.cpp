@@ -90,11 +90,14 @@ os::lparam key_flags(std::uint32_t count, bool repeat) {
 void button_event(const SDL_ControllerButtonEvent& event) {
     open_pad* pad = pad_of(event.which);
     const pad_button* button = find_button(event.button);
-    const os::hwnd window = os::detail::focused_window();
-    if (!pad || !button || window == 0)
-        return; // behind another window the buttons say nothing
+    if (!pad || !button)
+        return;
+    // A button let go wherever the focus is repeats no more.
     const bool was_held =
         std::erase_if(pad->held, [&](const held_key& key) { return key.vk == button->vk; }) != 0;
+    const os::hwnd window = os::detail::focused_window();
+    if (window == 0)
+        return; // behind another window the buttons say nothing
     if (event.type == SDL_CONTROLLERBUTTONDOWN) {
         pad->held.push_back(
             {button->vk, os::detail::tick_count_now() + os::gamepad_repeat_delay_ms});

@@ -390,6 +390,8 @@ const char* window_text(hwnd window) {
     return record ? record->title.c_str() : "";
 }
 
+hwnd get_foreground_window() { return detail::focused_window(); }
+
 lresult def_window_proc(hwnd window, std::uint32_t message, wparam, lparam) {
     if (message == WM_CLOSE)
         destroy_window(window);

@@ -84,6 +84,8 @@ bool get_client_rect(hwnd window, rect& out);
 bool set_window_text(hwnd window, const char* text);
 // The window's title; "" for no window.
 const char* window_text(hwnd window);
+// The window of ours that has the keyboard focus; 0 while another program's window has it.
+hwnd get_foreground_window();
 // The default treatment of a message the window procedure does not handle itself.
 lresult def_window_proc(hwnd window, std::uint32_t message, wparam w, lparam l);
 

@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/system_report.h"
 #include "cvar/cvars.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -21,8 +22,6 @@ os::pixel_format_descriptor wanted_pixel_format() {
     pfd.layer_type = os::PFD_MAIN_PLANE;
     return pfd;
 }
-
-os::hwnd main_hwnd() { return static_cast<os::hwnd>(main_cvars->get_int("hwnd")); }
 
 // Logs the step's head, runs it and logs its verdict; the step's result is returned.
 template <typename step> bool logged_step(const char* head, step&& run) {

@@ -15,14 +15,10 @@ const char* side_name(std::int32_t side) {
     return side == 0 ? "the left paddle" : side == 1 ? "the right paddle" : "no paddle";
 }
 
-void hold(std::uint8_t (&keys)[256], std::int32_t code) {
-    keys[static_cast<std::uint8_t>(code)] = 0x80;
-}
-
 } // namespace
 
 int cgamepads::init() {
-    add_key_source(this);
+    main_seating.seat_people_hands(this);
     if (os::gamepads_start())
         return 1;
     log_printf(main_log, " (input) starting gamepads : FAILED\n");
@@ -30,25 +26,21 @@ int cgamepads::init() {
 }
 
 int cgamepads::release() {
-    remove_key_source(this);
+    main_seating.seat_people_hands(nullptr);
     os::gamepads_stop();
     for (slot& s : slots)
         s = {};
     return 1;
 }
 
-void cgamepads::play_paddles(std::int32_t left, std::int32_t right) {
-    left_played = left;
-    right_played = right;
-}
-
 std::int32_t cgamepads::side_of(std::uint32_t slot) const {
+    const bool left = main_seating.people_hold(0), right = main_seating.people_hold(1);
     if (slot == 0)
-        return left_played ? 0 : right_played ? 1 : -1;
-    return slot == 1 && left_played && right_played ? 1 : -1;
+        return left ? 0 : right ? 1 : -1;
+    return slot == 1 && left && right ? 1 : -1;
 }
 
-void cgamepads::hold_keys(std::uint8_t (&keys)[256]) {
+void cgamepads::hold_keys(std::uint8_t (&keys)[256], std::uint32_t) {
     for (std::uint32_t i = 0; i < os::XUSER_MAX_COUNT; ++i) {
         os::gamepad_state pad;
         os::gamepad_get_state(i, pad); // device 0 when the slot is empty
@@ -80,9 +72,9 @@ void cgamepads::hold_pad_keys(std::uint32_t i, std::uint16_t buttons, std::int16
                             : s.side == 0            ? main_game->left
                                                      : main_game->right;
     if (paddle && ((buttons & os::XINPUT_GAMEPAD_DPAD_UP) || stick_y > half_travel))
-        hold(keys, paddle->up_key);
+        hold_key(keys, paddle->up_key);
     if (paddle && ((buttons & os::XINPUT_GAMEPAD_DPAD_DOWN) || stick_y < -half_travel))
-        hold(keys, paddle->down_key);
+        hold_key(keys, paddle->down_key);
 
     // A press of A that began in the menu was its Enter: it must not serve when the menu closes.
     const bool a_down = (buttons & os::XINPUT_GAMEPAD_A) != 0;
@@ -90,7 +82,7 @@ void cgamepads::hold_pad_keys(std::uint32_t i, std::uint16_t buttons, std::int16
     s.a_used = a_down && (s.a_used || (!s.a_down && in_menu));
     s.a_down = a_down;
     if (a_down && !s.a_used)
-        hold(keys, os::DIK_SPACE);
+        hold_key(keys, os::DIK_SPACE);
 }
 
 std::uint32_t keyboard_key_of(std::uint32_t vk) {

@@ -1,7 +1,7 @@
-// Game controllers, another pair of hands on the keyboard's keys. Each frame the first
-// controller holds the keys of the first paddle the people play (the left one when they play
-// both), the second those of the other: the D-pad or the left stick beyond half its travel
-// holds the paddle's up or down key, the south button (A) holds SPACE. Their buttons' key
+// Game controllers, the people's other hands on the keyboard's keys. Each frame the first
+// controller holds the keys of the first paddle the people hold in the seating (the left one
+// when they hold both), the second those of the other: the D-pad or the left stick beyond half its
+// travel holds the paddle's up or down key, the south button (A) holds SPACE. Their buttons' key
 // messages stand for keys of the keyboard (keyboard_key_of): Start for ESCAPE, Back for P, the
 // D-pad for the arrows and A for Enter. The log has a line for every controller plugged in or
 // out, and nothing else of them, so that a game without one logs as before.
@@ -15,19 +15,14 @@
 
 class cgamepads final : public ckey_source {
 public:
-    cgamepads() : left_played(1), right_played(1), last_state(0), slots{} {}
+    cgamepads() : last_state(0), slots{} {}
 
-    // Starts the system's controllers and adds them as a key source. 0, and a line in the log,
-    // when the system offers none: the game goes on with the keyboard.
+    // Starts the system's controllers and seats them as the people's hands. 0, and a line in the
+    // log, when the system offers none: the game goes on with the keyboard.
     int init();
-    // Takes the source away and closes the controllers. Always 1.
+    // Takes them from the seating and closes the controllers. Always 1.
     int release();
-    // Which paddles people play; the computer plays the others. Both by default.
-    void play_paddles(std::int32_t left, std::int32_t right);
-    void hold_keys(std::uint8_t (&keys)[256]) override;
-
-    std::int32_t left_played;
-    std::int32_t right_played;
+    void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms) override;
 
 private:
     struct slot {

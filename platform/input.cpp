@@ -2,23 +2,57 @@
 
 #include "base/log.h"
 #include "cvar/cvars.h"
+#include "game/game.h"
 #include "os/keyboard.h"
+#include "os/keys.h"
+#include "os/window.h"
+#include "platform/window.h"
 
-#include <algorithm>
 #include <cstring>
-#include <vector>
+
+cseating main_seating;
 
 namespace {
 
-std::vector<ckey_source*> key_sources;
-
-os::hinstance program_instance() {
-    return static_cast<os::hinstance>(main_cvars->get_int("instance"));
+// What the people held of a seated paddle's keys goes: its up and down keys, and SPACE while that
+// paddle is to serve. In the menu, the intro and the pause the keys are the people's.
+void take_from_people(std::uint8_t (&keys)[256], std::int32_t side) {
+    if (!main_game || main_game->state < game_serve_wait)
+        return;
+    const cpaddle* paddle = side == 0 ? main_game->left : main_game->right;
+    if (!paddle)
+        return;
+    keys[static_cast<std::uint8_t>(paddle->up_key)] = 0;
+    keys[static_cast<std::uint8_t>(paddle->down_key)] = 0;
+    if (main_game->state == game_serve_wait && main_game->server == side)
+        keys[os::DIK_SPACE] = 0;
 }
 
-os::hwnd main_hwnd() { return static_cast<os::hwnd>(main_cvars->get_int("hwnd")); }
-
 } // namespace
+
+void cseating::seat(std::int32_t side, std::unique_ptr<ckey_source> hands) {
+    if (side == 0 || side == 1)
+        seats[side] = std::move(hands);
+}
+
+void cseating::hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms, bool focused) const {
+    // The controllers read nothing behind another window by themselves.
+    if (people_hands)
+        people_hands->hold_keys(keys, frame_ms);
+    for (std::int32_t side = 0; side < 2; ++side) {
+        if (!seats[side])
+            continue;
+        take_from_people(keys, side);
+        if (focused || !seats[side]->at_this_machine())
+            seats[side]->hold_keys(keys, frame_ms);
+    }
+}
+
+void cseating::clear() {
+    people_hands = nullptr;
+    for (auto& hands : seats)
+        hands.reset();
+}
 
 int cinput::init() {
     log_printf(main_log, " (input) initializing DirectInput\n");
@@ -72,17 +106,10 @@ int cinput::init() {
     return 0;
 }
 
-void add_key_source(ckey_source* source) {
-    if (source && std::find(key_sources.begin(), key_sources.end(), source) == key_sources.end())
-        key_sources.push_back(source);
-}
-
-void remove_key_source(ckey_source* source) { std::erase(key_sources, source); }
-
-int cinput::read_state() {
+int cinput::read_state(std::uint32_t frame_ms) {
     const int read = read_keyboard();
-    for (ckey_source* source : key_sources)
-        source->hold_keys(keys);
+    const os::hwnd window = main_hwnd();
+    main_seating.hold_keys(keys, frame_ms, window != 0 && os::get_foreground_window() == window);
     return read;
 }
 

@@ -6,21 +6,50 @@
 #include "os/types.h"
 
 #include <cstdint>
+#include <memory>
 
-// Another pair of hands on the same keys (a computer player, a gamepad): after every read of
-// the keyboard each source adds or takes away keys in the picture, in the order they were added,
-// so the game reads them as it reads the keyboard. A source outlives every keyboard object.
+// A pair of hands on the paddles' keys besides the keyboard: the controllers, the computer (later
+// a replay, a player across the network). Once a frame, after the keyboard's read, it holds keys
+// in the picture, so the game reads them as it reads the keyboard.
 class ckey_source {
 public:
-    virtual void hold_keys(std::uint8_t (&keys)[256]) = 0;
-
-protected:
-    ~ckey_source() = default;
+    virtual ~ckey_source() = default;
+    // `frame_ms`: the length of the frame the game is about to play, as the game was given it.
+    virtual void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms) = 0;
+    // Hands at this machine hold nothing while the game's window has no focus; hands elsewhere
+    // (a replay being played, a player across the network) play on.
+    virtual bool at_this_machine() const { return true; }
 };
 
-// Added once, removed before it goes; both do nothing for a null source.
-void add_key_source(ckey_source* source);
-void remove_key_source(ckey_source* source);
+// Who holds each paddle (0 left, 1 right). The people at this machine hold every paddle nobody
+// else sits at, with the keyboard and the controllers. Hands seated at a paddle take it from
+// them: its up and down keys, and SPACE while it is to serve, are theirs alone. The seating owns
+// the hands seated at it; the people's controllers it only holds on to.
+class cseating {
+public:
+    // `hands` sit at the paddle of `side`, after whoever sat there goes; null gives the paddle
+    // back to the people.
+    void seat(std::int32_t side, std::unique_ptr<ckey_source> hands);
+    // The people's controllers, or null; they play the people's paddles.
+    void seat_people_hands(ckey_source* hands) { people_hands = hands; }
+    bool people_hold(std::int32_t side) const { return side < 0 || side > 1 || !seats[side]; }
+    // Everybody's keys after the keyboard's (`focused`: the game's window has the focus).
+    void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms, bool focused) const;
+    // Everybody leaves: both paddles are the people's, without controllers.
+    void clear();
+
+private:
+    ckey_source* people_hands = nullptr;
+    std::unique_ptr<ckey_source> seats[2];
+};
+
+// The game's seating: the main loop seats the computer, the controllers seat themselves.
+extern cseating main_seating;
+
+// Holds a key down in a picture of the 256 keys.
+inline void hold_key(std::uint8_t (&keys)[256], std::int32_t code) {
+    keys[static_cast<std::uint8_t>(code)] = 0x80;
+}
 
 class cinput {
 public:
@@ -28,9 +57,10 @@ public:
 
     // 1 on success, also when another application has the keyboard for now.
     int init();
-    // Fills keys from the device, then lets the key sources hold theirs; with no device every
-    // key but the sources' reads as up. 0 when the device could not be read.
-    int read_state();
+    // Fills keys from the device, then lets the seated hands hold theirs for a frame of
+    // `frame_ms`; with no device every key but theirs reads as up. 0 when the device could not
+    // be read.
+    int read_state(std::uint32_t frame_ms);
     // 128 when the key was down at the last read, else 0.
     int key_down(std::uint8_t code) const { return keys[code] & 0x80; }
     int set_key(std::uint8_t code, std::uint8_t value) {

@@ -22,12 +22,10 @@ constexpr std::uint32_t windowed_style = os::WS_OVERLAPPED | os::WS_SYSMENU | os
                                          os::WS_VISIBLE | os::WS_CLIPSIBLINGS | os::WS_CLIPCHILDREN;
 constexpr std::uint32_t vk_p = 'P';
 
+cvar_handle hwnd_setting("hwnd"); // read at every frame, for the focus
+
 // The class's window procedure: the one place that hears the keys.
 os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os::lparam l);
-
-os::hinstance program_instance() {
-    return static_cast<os::hinstance>(main_cvars->get_int("instance"));
-}
 
 os::window_class main_class(const char* class_name) {
     const os::hinstance instance = program_instance();
@@ -50,8 +48,10 @@ void toggle_fullscreen() {
     main_cvars->set_int("fullscreen", main_cvars->get_int("fullscreen") == 0 ? 1 : 0);
 }
 
-os::lresult key_down(std::uint32_t vk) {
-    if (vk == os::VK_F1)
+// F1, ESCAPE and P act once per press: a held key's auto-repeats (`repeat`) switch no screen mode
+// and toggle no pause. The menu's keys repeat as they always did.
+os::lresult key_down(std::uint32_t vk, bool repeat) {
+    if (vk == os::VK_F1 && !repeat)
         toggle_fullscreen(); // and the key goes on, to the menu too
     if (!main_game)
         return 1;
@@ -59,6 +59,8 @@ os::lresult key_down(std::uint32_t vk) {
         // The menu's apply action may destroy this very window: nothing of it is used after.
         return main_menu ? main_menu->handle_key(vk) : 1;
     }
+    if (repeat)
+        return 1;
     if (vk == os::VK_ESCAPE && main_menu)
         main_game->open_menu(*main_menu);
     else if (vk == vk_p)
@@ -67,6 +69,12 @@ os::lresult key_down(std::uint32_t vk) {
 }
 
 } // namespace
+
+os::hinstance program_instance() {
+    return static_cast<os::hinstance>(main_cvars->get_int("instance"));
+}
+
+os::hwnd main_hwnd() { return static_cast<os::hwnd>(hwnd_setting.value()); }
 
 int cwindow::create() {
     const std::int32_t fullscreen = main_cvars->get_int("fullscreen");
@@ -131,8 +139,8 @@ os::lresult window_proc(os::hwnd window, std::uint32_t message, os::wparam w, os
         os::post_quit_message(0);
         return 1;
     case os::WM_KEYDOWN:
-        // A controller's buttons act as the keys they stand for.
-        return key_down(keyboard_key_of(static_cast<std::uint32_t>(w)));
+        // A controller's buttons act as the keys they stand for. Bit 30: the key was already down.
+        return key_down(keyboard_key_of(static_cast<std::uint32_t>(w)), (l & (1u << 30)) != 0);
     default:
         return os::def_window_proc(window, message, w, l);
     }

@@ -27,5 +27,10 @@ public:
 // The window, owned by the main loop; replaced by every video restart.
 extern cwindow* main_window;
 
+// The program's module instance and the main window, as the cvars "instance" and "hwnd" hold
+// them.
+os::hinstance program_instance();
+os::hwnd main_hwnd();
+
 // The window's icon in the program's resources.
 constexpr int main_icon_id = 1;

@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -405,11 +406,10 @@ void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::
     ASSERT_EQ(game->init(), 1);
     game->speed = speed;
     std::mt19937_64 random(fps + static_cast<std::uint64_t>(speed) + both);
-    ccomputer right(*game, 1, static_cast<std::uint32_t>(random()));
-    ccomputer left(*game, 0, static_cast<std::uint32_t>(random()));
-    if (both)
-        add_key_source(&left);
-    add_key_source(&right);
+    const auto right_seed = static_cast<std::uint32_t>(random());
+    const auto left_seed = static_cast<std::uint32_t>(random());
+    main_seating.seat(1, std::make_unique<ccomputer>(*game, 1, right_seed));
+    main_seating.seat(0, both ? std::make_unique<ccomputer>(*game, 0, left_seed) : nullptr);
     bool held[256] = {};
     const std::uint8_t mashed[] = {os::DIK_UP, os::DIK_DOWN, os::DIK_SPACE, os::DIK_LSHIFT,
                                    os::DIK_LCONTROL};
@@ -457,8 +457,7 @@ void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::
             figures.points += game->state == game_point;
         }
     }
-    remove_key_source(&left);
-    remove_key_source(&right);
+    main_seating.clear();
 }
 
 // A ball that comes down off the top wall: the computer waits where it will meet the line, near
@@ -466,22 +465,42 @@ void play_computer(cgame* game, bool both, std::uint32_t fps, float speed, std::
 TEST_F(game_test, TheComputerWaitsWhereTheBallComesAfterItsBounce) {
     ball_in_play(100, 400, 3, 2.5f, 1); // up 437.5 on its way across: off the top, down to 102
     game->right->y = 102;
-    ccomputer computer(*game, 1, 7);
-    add_key_source(&computer);
+    main_seating.seat(1, std::make_unique<ccomputer>(*game, 1, 7));
     float farthest = 0;
     while (game->state == game_in_play && game->ball->heading == 1) {
         frame();
         farthest = std::max(farthest, std::abs(game->right->y - 102));
     }
-    remove_key_source(&computer);
     EXPECT_LT(farthest, 120.0f);
     EXPECT_TRUE(game->state == game_in_play && game->ball->heading == 0) << "returned";
+}
+
+// It keeps the game's time, the frames' lengths the game is given (here with the clock standing
+// still), and holds nothing while the game's window has no focus: it serves only once it is back.
+TEST_F(game_test, TheComputerPlaysByTheGamesFramesAndOnlyForAWindowWithTheFocus) {
+    main_seating.seat(1, std::make_unique<ccomputer>(*game, 1, 7));
+    game->state = game_intro;
+    hold(os::DIK_SPACE);
+    frame();
+    let_go(os::DIK_SPACE);
+    frame(600); // the serve is ready
+    game->server = 1;
+    const auto frames_of_5_ms = [this](int count) {
+        for (int n = 0; n < count && game->state == game_serve_wait; ++n)
+            game->update(5);
+    };
+    os::seam::set_focus(main_window->hwnd, false);
+    frames_of_5_ms(400);
+    EXPECT_EQ(game->state, game_serve_wait) << "no serve behind another window";
+    os::seam::set_focus(main_window->hwnd, true);
+    frames_of_5_ms(300);
+    EXPECT_EQ(game->state, game_in_play) << "served within 1.5 s of frames";
 }
 
 TEST_F(game_test, TheComputerReturnsSlowBallsMissesFastOnesAndKeepsOffTheMenuIntroAndPause) {
     // Game time in seconds at each frame rate and speed, for each of the two matches.
     const char* seconds_text = std::getenv("BREVOX_COMPUTER_SOAK_SECONDS");
-    const std::uint64_t seconds = seconds_text ? std::strtoull(seconds_text, nullptr, 10) : 1200;
+    const std::uint64_t seconds = seconds_text ? std::strtoull(seconds_text, nullptr, 10) : 600;
     ASSERT_EQ((main_menu = new cmenu)->init(), 1);
     for (const std::uint32_t fps : {200u, 60u}) {
         for (const float speed : {10.0f, 12.0f, 14.0f}) {

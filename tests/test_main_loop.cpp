@@ -32,6 +32,7 @@
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 // Texture names the program holds, counted on their way to OpenGL: each context's names die with
 // it, so a name the program forgets to delete would leave no other trace.
@@ -135,6 +136,11 @@ TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
     EXPECT_EQ(main_timer->frame_ms, 8u);
 }
 
+// Hands seated at a paddle that never move it.
+struct still_hands final : ckey_source {
+    void hold_keys(std::uint8_t (&)[256], std::uint32_t) override {}
+};
+
 // A player with a controller, through the main loop's passes on the manual clock.
 class gamepad_play_test : public loop_step_test {
 protected:
@@ -217,7 +223,7 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
     play_for(10);
     EXPECT_TRUE(held(left.up_key) && held(main_game->right->down_key));
     os::seam::detach_virtual_gamepad(second);
-    main_gamepads->play_paddles(0, 1); // the computer plays the left paddle
+    main_seating.seat(0, std::make_unique<still_hands>()); // somebody else plays the left paddle
     os::seam::tilt_virtual_stick(pad, 32767);
     play_for(10);
     EXPECT_TRUE(held(main_game->right->up_key) && !held(left.up_key));
@@ -235,6 +241,30 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
               " (input) gamepad connected: Other Pad, plays the right paddle\n"
               " (input) gamepad removed: Other Pad, played the right paddle\n"
               "+ loop quit requested..\n");
+}
+
+// F1, P and ESCAPE, and the buttons that stand for them, act once however long they are held.
+TEST_F(gamepad_play_test, AHeldEventKeyActsOncePerPress) {
+    os::seam::use_synthetic_display_modes({{148, 0, 32, 640, 480, 60}});
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+    for (int repeat = 0; repeat < 3; ++repeat)
+        os::seam::press_key(main_window->hwnd, os::DIK_F1, true);
+    play_for(20);
+    EXPECT_EQ(main_cvars->get_int("fullscreen"), 1);
+    const std::string log = read_log();
+    EXPECT_EQ(log.find("+ vid_restart"), log.rfind("+ vid_restart")) << "one restart";
+
+    *main_game->ball = cball();
+    main_game->ball->x = 320;
+    main_game->state = game_in_play;
+    pad = os::seam::attach_virtual_gamepad("Test Pad");
+    play_for(20);
+    press(os::XINPUT_GAMEPAD_BACK, os::gamepad_repeat_delay_ms + 20); // one repeat
+    EXPECT_EQ(main_game->state, game_paused);
+    os::seam::press_key(main_window->hwnd, os::DIK_P);
+    os::seam::press_key(main_window->hwnd, os::DIK_P, true);
+    play_for(20);
+    EXPECT_EQ(main_game->state, game_in_play);
 }
 
 class init_test : public brevox_test {

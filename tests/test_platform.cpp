@@ -272,7 +272,7 @@ protected:
     // What the pump makes of the events: the key messages, then the scan codes down.
     std::string pumped() {
         std::string text = key_messages();
-        keyboard.read_state();
+        keyboard.read_state(5);
         for (int dik = 0; dik < 256; ++dik)
             if (keyboard.key_down(static_cast<std::uint8_t>(dik)))
                 text += std::to_string(dik) + " ";
@@ -310,7 +310,7 @@ TEST_F(keyboard_test, EachStepOfTheStartGetsItsVerdict) {
         EXPECT_EQ(keyboard.unacquired, 1) << call;
         keyboard.set_key(os::DIK_UP, 0x80);
         // A keyboard that did not start reads every key up, whatever was set.
-        EXPECT_EQ(keyboard.read_state() + keyboard.key_down(os::DIK_UP), init) << call;
+        EXPECT_EQ(keyboard.read_state(5) + keyboard.key_down(os::DIK_UP), init) << call;
         keyboard.release();
         EXPECT_EQ(os::seam::live_input_objects(), 0);
     }
@@ -392,14 +392,19 @@ TEST_F(gamepad_test, ButtonsRepeatWhileHeldAndNothingStaysHeldBehindAnotherWindo
     os::seam::advance_clock_ms(os::gamepad_repeat_delay_ms + os::gamepad_repeat_period_ms);
     EXPECT_EQ(pumped(), "down CB x2 repeat, 1 -20000") << "two repeats due, one message";
     // Behind another window: connected, nothing held, no message; back in front, a button held
-    // meanwhile reads down but repeats only when pressed anew.
+    // meanwhile reads down but repeats only when pressed anew, and one let go there says nothing.
     os::seam::set_focus(main_window->hwnd, false);
     os::seam::press_virtual_button(first, os::XINPUT_GAMEPAD_START, true);
     os::seam::advance_clock_ms(1000);
     EXPECT_EQ(pumped(), "0 0");
     os::seam::set_focus(main_window->hwnd, true);
     os::seam::advance_clock_ms(1000);
+    EXPECT_EQ(pumped(), "11 -20000");
+    os::seam::set_focus(main_window->hwnd, false);
     os::seam::press_virtual_button(first, os::XINPUT_GAMEPAD_DPAD_UP, false);
+    pumped();
+    os::seam::set_focus(main_window->hwnd, true);
+    os::seam::advance_clock_ms(1000);
     EXPECT_EQ(pumped(), "10 -20000");
     // Unplugged, its slot empties; the second keeps its own, a third takes the free one.
     os::seam::detach_virtual_gamepad(first);
