@@ -34,7 +34,7 @@ log_has() {
     log=$(<"$case_dir/brevox.log")
     [[ $log == *"$1"* ]] || fail "the log lacks: $1"
 }
-log_count() { # COUNT REGEX
+expect_log_lines() { # COUNT REGEX
     local got
     got=$(grep -c -E -- "$2" "$case_dir/brevox.log") || true
     [[ $got -eq $1 ]] || fail "the log has $got lines like '$2', not $1"
@@ -105,15 +105,15 @@ play
 close_game
 finish 0
 log_has $' (cgame) loading DXPLAY sound system : FAILED\n'
-log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
-log_count 7 "$texture_line.* : OK$"
+expect_log_lines 5 "$sound_line[a-z]+\.wav : FAILED$"
+expect_log_lines 7 "$texture_line.* : OK$"
 
 start no_data
 play
 close_game
 finish 0
-log_count 7 "$texture_line[a-z_]+\.(tga|bmp) : FAILED \[unable to open file\]$"
-log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
+expect_log_lines 7 "$texture_line[a-z_]+\.(tga|bmp) : FAILED \[unable to open file\]$"
+expect_log_lines 5 "$sound_line[a-z]+\.wav : FAILED$"
 log_has $' (cgame) loading DXPLAY sound system : OK\n'
 
 # Cut to half: the pictures' pixels end early; a sample keeps its headers and plays what is left.
@@ -124,9 +124,9 @@ start truncated
 play
 close_game
 finish 0
-log_count 6 "$texture_line[a-z_]+\.tga : FAILED \[image size error [0-9]+ and expected [0-9]+$"
-log_count 1 "${texture_line}intro\.bmp : FAILED \[read error\]$"
-log_count 5 "$sound_line[a-z]+\.wav : OK$"
+expect_log_lines 6 "$texture_line[a-z_]+\.tga : FAILED \[image size error [0-9]+ and expected [0-9]+$"
+expect_log_lines 1 "${texture_line}intro\.bmp : FAILED \[read error\]$"
+expect_log_lines 5 "$sound_line[a-z]+\.wav : OK$"
 
 # Random bytes, the same at every run.
 python3 - "$work/random/data" "${pictures[@]}" "${sounds[@]}" <<'EOF'
@@ -143,8 +143,8 @@ start random
 play
 close_game
 finish 0
-log_count 7 "$texture_line.* : FAILED \[(unsupported format|invalid file format)\]$"
-log_count 5 "$sound_line[a-z]+\.wav : FAILED$"
+expect_log_lines 7 "$texture_line.* : FAILED \[(unsupported format|invalid file format)\]$"
+expect_log_lines 5 "$sound_line[a-z]+\.wav : FAILED$"
 
 # Read-only: as root the permissions would not hold, so the game runs as nobody then.
 chmod 555 "$work/read_only"
@@ -166,7 +166,7 @@ for signal in TERM INT; do
     kill -"$signal" "$game_pid"
     finish $((128 + $(kill -l "$signal")))
     log_has $'\n+ cleaning up main objects\n'
-    log_count 0 'FAILED'
+    expect_log_lines 0 'FAILED'
 done
 
 echo "hostile: passed"

@@ -92,6 +92,12 @@ game_exit() {
     [[ $status -eq $1 ]] || fail "exit status $status, not $1"
 }
 
+# log_count TEXT: how many lines of the game's log ($work/brevox.log) hold TEXT; has_log_count
+# TEXT N: at least N do. restarts: the video restarts the log has told of.
+log_count() { grep -c -F -- "$1" "$work/brevox.log" 2>/dev/null || true; }
+has_log_count() { [[ $(log_count "$1") -ge $2 ]]; }
+restarts() { log_count "+ vid_restart successfull!"; }
+
 # ended_in_order LOG: the log closes with the end banner.
 ended_in_order() {
     tail -c 27 "$1" | grep -q -F -- "---- brevox ended ----" || fail "no end banner in $1"

@@ -11,16 +11,14 @@
 # With BREVOX_E2E_SHOTS=DIR the screenshots are kept in DIR.
 set -euo pipefail
 
-game=$1
-close_window=$2
+game=$(realpath "$1")
+close_window=$(realpath "$2")
 e2e_name=play_game
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 shots=${BREVOX_E2E_SHOTS:-$work}
 mkdir -p "$shots"
 show_failure() { [[ -f $work/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$work/brevox.log"; }; }
 
-log_count() { grep -c -F -- "$1" "$work/brevox.log" 2>/dev/null || true; }
-has_log_count() { [[ $(log_count "$1") -ge $2 ]]; }
 keys() { xdotool key --delay 60 "$@"; }
 
 # Takes a screenshot NAME.png and prints the mean of a channel (mean.r, mean.g, mean.b, or the

@@ -20,7 +20,6 @@ show_failure() {
     [[ -f $work/brevox.log ]] && { echo "--- brevox.log (end)"; grep -v '^ GL_' "$work/brevox.log" | tail -n 40; }
 }
 
-restarts() { grep -c -F "+ vid_restart successfull!" "$work/brevox.log" || true; }
 has_restarts() { [[ $(restarts) -ge $1 ]]; }
 keys() { xdotool key --delay 30 "$@"; }
 shot() { import -window root "$work/$1.png"; }

@@ -29,10 +29,7 @@ show_failure() {
     [[ -f $work/weston.log ]] && { echo "--- weston.log"; tail -n 20 "$work/weston.log"; }
 }
 
-log_count() { grep -c -F -- "$1" "$work/brevox.log" 2>/dev/null || true; }
-has_log_count() { [[ $(log_count "$1") -ge $2 ]]; }
 keys() { xdotool key --delay 80 "$@"; }
-restarts() { log_count "+ vid_restart successfull!"; }
 # f1 CHECK...: presses F1, waits for the restart it asks for and then for the picture CHECK looks
 # for, before any other key: a key typed before the new window is there may be lost.
 f1() {
