@@ -61,7 +61,7 @@ void keep_opengl_drivers_loaded() {
         nullptr);
 }
 
-// No main objects, no faults armed, empty queues and the real machine.
+// No main objects, no faults armed, empty queues, the real machine and the pulled sound device.
 void reset_shared_state() {
     cleanup_main_objects();
     delete main_cvars;
@@ -75,6 +75,8 @@ void reset_shared_state() {
     os::seam::reset_messages();
     os::seam::use_real_machine();
     test_support::fake_gl_strings(nullptr, nullptr);
+    // The suite neither plays a sound nor depends on the machine having a sound device.
+    os::seam::use_pulled_sound_device(true);
 }
 
 } // namespace

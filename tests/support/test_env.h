@@ -1,6 +1,6 @@
 // The common ground of the tests: each runs in a fresh directory of its own (so brevox.log is
 // its own), on the manual clock, with no faults armed, empty message queues, the real machine
-// for system information and no main objects.
+// for system information, a pulled sound device and no main objects.
 #pragma once
 
 #include "os/types.h"
