@@ -478,11 +478,20 @@ TEST_F(program_run_test, AFullscreenSwitchWithoutAUsableModeEndsTheRunAsAFailure
     EXPECT_NE(read_log().find("+ loop quit requested..\n"), std::string::npos);
 }
 
-TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessage) {
+TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessageASecondOneAtOnce) {
     os::startup();
     std::raise(SIGINT);
     EXPECT_EQ(run(), 128 + SIGINT);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("interrupt"));
+    // A step that the signal broke off fails (a wait for the compositor): the run still ends as
+    // the interrupt it is.
+    os::detail::forget_quit_signal();
+    std::raise(SIGTERM);
+    os::seam::fail_call("create_window");
+    EXPECT_EQ(run(), 128 + SIGTERM);
+    // A second one ends a run that hangs on its way out at once, by that signal.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::raise(SIGTERM), testing::KilledBySignal(SIGTERM), "");
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 }
