@@ -102,8 +102,9 @@ std::map<os::hsoundbuffer, std::unique_ptr<sound_buffer>> buffers;
 std::map<os::hsoundnotify, os::hsoundbuffer> notifies;
 os::handle last_handle = 0;
 bool pulled_mode = false;
-thread_local bool holding_device_lock = false; // for the tests' count of allocations under it
+thread_local bool holding_device_lock = false;
 
+// device_lock held, and marked so for the tests, which count the heap's calls made under it.
 class device_guard {
 public:
     device_guard() : guard(device_lock) { holding_device_lock = true; }
