@@ -1,5 +1,6 @@
 // The process's entry point: answers --help and --version, checks the game's own options, and
 // hands over to the program's own entry with the command line, whose result is the exit code.
+#include "app/lost_display.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "base/log.h"
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
         return exit_usage;
     }
     os::startup();
+    end_on_lost_display();
     register_program_resources();
     const int exit_code = WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();

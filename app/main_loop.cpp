@@ -138,13 +138,14 @@ void cap_frame_rate() {
         main_timer->update();
 }
 
-// The process's exit status for how the run ended: a failure is 1; a run that an interrupt or
-// termination signal ended in order is 128 + the signal's number, as shells report it.
+// The process's exit status for how the run ended: a run that an interrupt or termination signal
+// ended is 128 + the signal's number, as shells report it, even when a step it broke off failed
+// (a wait for the compositor); otherwise a failure is 1.
 int exit_status(bool failed) {
-    if (failed)
-        return exit_failed;
     const int signal_number = os::quit_signal();
-    return signal_number != 0 ? 128 + signal_number : exit_played;
+    if (signal_number != 0)
+        return 128 + signal_number;
+    return failed ? exit_failed : exit_played;
 }
 
 } // namespace

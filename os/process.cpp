@@ -14,12 +14,21 @@ constexpr os::hinstance program_instance = 0x00400000;
 
 std::atomic<os::thread_id> last_thread_id{0};
 std::atomic<os::thread_id> startup_thread{0};
-volatile std::sig_atomic_t quit_signal_seen = 0;
-volatile std::sig_atomic_t last_quit_signal = 0;
+// Written by whichever thread the signal lands on and read by the main thread: atomics that take
+// no lock, since the thread a handler interrupts may hold it.
+std::atomic<int> quit_signal_seen{0};
+std::atomic<int> last_quit_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 thread_local os::thread_id own_thread_id = 0;
 
 extern "C" void on_quit_signal(int number) {
-    last_quit_signal = number;
+    // The first asks for the orderly end. A second one ends at once a run that hangs on its way
+    // there, as the signal's own default action does: the shell then reports 128 + its number.
+    if (last_quit_signal.exchange(number) != 0) {
+        std::signal(number, SIG_DFL);
+        std::raise(number); // delivered as the handler returns
+        return;
+    }
     quit_signal_seen = 1;
 }
 
@@ -54,12 +63,9 @@ int quit_signal() { return last_quit_signal; }
 
 namespace os::detail {
 
-bool take_quit_signal() {
-    if (!quit_signal_seen)
-        return false;
-    quit_signal_seen = 0;
-    return true;
-}
+bool take_quit_signal() { return quit_signal_seen.exchange(0) != 0; }
+
+bool quit_signal_pending() { return quit_signal_seen != 0; }
 
 void forget_quit_signal() {
     quit_signal_seen = 0;

@@ -94,13 +94,45 @@ struct sound_buffer {
 };
 
 // One lock for devices, buffers and the mixer. Events are signalled after it is let go, so it
-// is never held together with the queue lock.
+// is never held together with the queue lock. Nothing is allocated or freed under it: the
+// real-time callback takes it, and must not wait behind the heap.
 std::mutex device_lock;
 std::map<os::hsound, std::unique_ptr<sound_device>> devices;
 std::map<os::hsoundbuffer, std::unique_ptr<sound_buffer>> buffers;
 std::map<os::hsoundnotify, os::hsoundbuffer> notifies;
 os::handle last_handle = 0;
 bool pulled_mode = false;
+thread_local bool holding_device_lock = false;
+
+// device_lock held, and marked so for the tests, which count the heap's calls made under it.
+class device_guard {
+public:
+    device_guard() : guard(device_lock) { holding_device_lock = true; }
+    ~device_guard() { holding_device_lock = false; }
+    device_guard(const device_guard&) = delete;
+    device_guard& operator=(const device_guard&) = delete;
+
+private:
+    std::lock_guard<std::mutex> guard;
+};
+
+// An entry of one of the maps, made outside device_lock and put in under it with its handle as
+// the key: inserting a node allocates nothing. Throws std::bad_alloc.
+template <typename map> typename map::node_type new_entry(typename map::mapped_type value) {
+    map one;
+    one.emplace(0, std::move(value));
+    return one.extract(one.begin());
+}
+
+// Moves the matching entries into `out`, to be freed once device_lock is let go.
+template <typename map, typename test> void move_out_if(map& from, map& out, test matches) {
+    for (auto it = from.begin(); it != from.end();) {
+        const auto next = std::next(it);
+        if (matches(*it))
+            out.insert(from.extract(it));
+        it = next;
+    }
+}
 
 os::handle new_handle_locked() {
     do
@@ -232,20 +264,43 @@ mix_result mix(sound_device& device, os::hsound handle, std::int16_t* out, std::
     return result;
 }
 
-// Sets the events of every due notification, in the order of each buffer's notes; they are due
-// no more. The events are set after device_lock is let go.
-void signal_due_notes() {
-    std::vector<os::handle> events;
-    {
-        std::lock_guard guard(device_lock); // the mixer marks them due under it
-        for (auto& [handle, buffer] : buffers) {
-            for (std::size_t i = 0; i < buffer->notes.size(); ++i) {
-                if (buffer->due[i]) {
-                    buffer->due[i] = 0;
-                    events.push_back(buffer->notes[i].event);
-                }
+// Notifications that could be due now, all buffers' together.
+std::size_t note_count_locked() {
+    std::size_t count = 0;
+    for (const auto& [handle, buffer] : buffers)
+        count += buffer->notes.size();
+    return count;
+}
+
+// Takes the events of every due notification, in the order of each buffer's notes, into room
+// made beforehand; they are due no more.
+void take_due_events_locked(std::vector<os::handle>& events) {
+    for (auto& [handle, buffer] : buffers) {
+        for (std::size_t i = 0; i < buffer->notes.size(); ++i) {
+            if (buffer->due[i]) {
+                buffer->due[i] = 0;
+                events.push_back(buffer->notes[i].event);
             }
         }
+    }
+}
+
+// Sets the events of every due notification. Their list grows outside device_lock, and they
+// are set after it is let go.
+void signal_due_notes() {
+    thread_local std::vector<os::handle> events;
+    events.clear();
+    for (bool taken = false; !taken;) {
+        std::size_t room = 0;
+        {
+            device_guard guard; // the mixer marks them due under it
+            room = note_count_locked();
+            taken = room <= events.capacity();
+            if (taken)
+                take_due_events_locked(events);
+        }
+        if (!taken)
+            events.reserve(room);
     }
     for (const os::handle event : events)
         os::set_event(event);
@@ -260,7 +315,7 @@ void SDLCALL audio_callback(void* userdata, Uint8* stream, int len) {
     const std::uint32_t frames = static_cast<std::uint32_t>(len) / 4;
     std::uint32_t playing = 0;
     {
-        std::lock_guard guard(device_lock);
+        device_guard guard;
         const auto found = devices.find(device);
         if (found != devices.end()) {
             sound_device& record = *found->second;
@@ -277,6 +332,40 @@ void SDLCALL audio_callback(void* userdata, Uint8* stream, int len) {
         observer(reinterpret_cast<const std::int16_t*>(stream), frames, playing);
 }
 
+// A buffer as the description asks, with its memory: made before it joins the device's.
+os::hresult make_buffer(os::hsound device, const os::sound_buffer_desc& desc,
+                        std::unique_ptr<sound_buffer>& out) {
+    auto record = std::unique_ptr<sound_buffer>(new (std::nothrow) sound_buffer);
+    if (!record)
+        return os::DSERR_OUTOFMEMORY;
+    record->device = device;
+    record->flags = desc.flags;
+    if (desc.flags & os::DSBCAPS_PRIMARYBUFFER) {
+        if (desc.buffer_bytes != 0 || desc.format)
+            return os::DSERR_INVALIDPARAM;
+        record->primary = true;
+        record->format = {os::WAVE_FORMAT_PCM, 2, os::output_rate, os::output_rate * 4, 4, 16, 0};
+    } else {
+        if (!desc.format)
+            return os::DSERR_INVALIDPARAM;
+        if (!playable(*desc.format))
+            return os::DSERR_BADFORMAT;
+        if (desc.buffer_bytes < os::DSBSIZE_MIN || desc.buffer_bytes > os::DSBSIZE_MAX ||
+            desc.buffer_bytes % desc.format->block_align != 0)
+            return os::DSERR_INVALIDPARAM;
+        record->format = *desc.format;
+        record->format.extra_size = 0;
+        try {
+            record->data.assign(desc.buffer_bytes, silence_of(*record));
+            record->staging.reserve(desc.buffer_bytes); // what lock copies: never more
+        } catch (const std::bad_alloc&) {
+            return os::DSERR_OUTOFMEMORY;
+        }
+    }
+    out = std::move(record);
+    return os::DS_OK;
+}
+
 } // namespace
 
 namespace os {
@@ -288,34 +377,33 @@ hresult direct_sound_create(hsound& device) {
         return result;
     auto record = std::make_unique<sound_device>();
     {
-        std::lock_guard guard(device_lock);
+        device_guard guard;
         record->pulled = pulled_mode;
     }
-    if (!record->pulled) {
+    const bool pulled = record->pulled;
+    if (!pulled) {
         try {
             record->signaller = std::make_unique<notifier>();
         } catch (const std::system_error&) {
             return DSERR_OUTOFMEMORY;
         }
     }
+    auto entry = new_entry<decltype(devices)>(std::move(record));
     hsound handle;
     {
-        std::lock_guard guard(device_lock);
-        handle = new_handle_locked();
-        devices[handle] = std::move(record);
-        if (devices[handle]->pulled) {
-            device = handle;
-            return DS_OK;
-        }
+        device_guard guard;
+        handle = entry.key() = new_handle_locked();
+        devices.insert(std::move(entry));
+    }
+    if (pulled) {
+        device = handle;
+        return DS_OK;
     }
     // Its notifier ends outside device_lock, which its last round takes.
     auto forget = [&] {
-        std::unique_ptr<sound_device> gone;
-        {
-            std::lock_guard guard(device_lock);
-            gone = std::move(devices[handle]);
-            devices.erase(handle);
-        }
+        decltype(devices)::node_type gone;
+        device_guard guard;
+        gone = devices.extract(handle);
     };
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         forget();
@@ -337,8 +425,8 @@ hresult direct_sound_create(hsound& device) {
         return DSERR_NODRIVER;
     }
     {
-        std::lock_guard guard(device_lock);
-        devices[handle]->sdl = sdl;
+        device_guard guard;
+        devices.at(handle)->sdl = sdl;
     }
     SDL_PauseAudioDevice(sdl, 0);
     device = handle;
@@ -346,27 +434,29 @@ hresult direct_sound_create(hsound& device) {
 }
 
 hresult sound_release(hsound device) {
-    std::unique_ptr<sound_device> gone;
+    decltype(devices)::node_type gone;
+    decltype(buffers) gone_buffers;
+    decltype(notifies) gone_notifies;
     {
-        std::lock_guard guard(device_lock);
+        device_guard guard;
         const auto found = devices.find(device);
         if (found == devices.end())
             return DSERR_INVALIDPARAM;
-        gone = std::move(found->second);
-        devices.erase(found);
-        std::erase_if(notifies, [&](const auto& entry) {
+        gone = devices.extract(found);
+        move_out_if(notifies, gone_notifies, [&](const auto& entry) {
             const sound_buffer* buffer = find_buffer(entry.second);
             return !buffer || buffer->device == device;
         });
-        std::erase_if(buffers, [&](const auto& entry) { return entry.second->device == device; });
+        move_out_if(buffers, gone_buffers,
+                    [&](const auto& entry) { return entry.second->device == device; });
     }
     // Closing waits for a running callback, which takes device_lock: so not under it. The
     // notifier ends after the callback's last call, outside the lock too.
-    if (gone->sdl != 0) {
-        SDL_CloseAudioDevice(gone->sdl);
+    if (gone.mapped()->sdl != 0) {
+        SDL_CloseAudioDevice(gone.mapped()->sdl);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
-    gone.reset();
+    gone.mapped().reset();
     return DS_OK;
 }
 
@@ -374,7 +464,7 @@ hresult sound_set_cooperative_level(hsound device, hwnd, std::uint32_t level) {
     hresult result = DS_OK;
     if (injected("sound_set_cooperative_level", DSERR_INVALIDPARAM, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     const auto found = devices.find(device);
     if (found == devices.end() || level < DSSCL_NORMAL || level > 4)
         return DSERR_INVALIDPARAM;
@@ -388,48 +478,37 @@ hresult sound_create_buffer(hsound device, const sound_buffer_desc& desc, hsound
     hresult result = DS_OK;
     if (injected("sound_create_buffer", DSERR_OUTOFMEMORY, result))
         return result;
-    std::lock_guard guard(device_lock);
-    const auto found = devices.find(device);
-    if (found == devices.end() || found->second->level == 0)
-        return found == devices.end() ? DSERR_INVALIDPARAM : DSERR_PRIOLEVELNEEDED;
-    auto record = std::unique_ptr<sound_buffer>(new (std::nothrow) sound_buffer);
-    if (!record)
-        return DSERR_OUTOFMEMORY;
-    record->device = device;
-    record->flags = desc.flags;
-    if (desc.flags & DSBCAPS_PRIMARYBUFFER) {
-        if (desc.buffer_bytes != 0 || desc.format)
-            return DSERR_INVALIDPARAM;
-        record->primary = true;
-        record->format = {WAVE_FORMAT_PCM, 2, output_rate, output_rate * 4, 4, 16, 0};
-    } else {
-        if (!desc.format)
-            return DSERR_INVALIDPARAM;
-        if (!playable(*desc.format))
-            return DSERR_BADFORMAT;
-        if (desc.buffer_bytes < DSBSIZE_MIN || desc.buffer_bytes > DSBSIZE_MAX ||
-            desc.buffer_bytes % desc.format->block_align != 0)
-            return DSERR_INVALIDPARAM;
-        record->format = *desc.format;
-        record->format.extra_size = 0;
-        try {
-            record->data.assign(desc.buffer_bytes, silence_of(*record));
-            record->staging.reserve(desc.buffer_bytes);
-        } catch (const std::bad_alloc&) {
-            return DSERR_OUTOFMEMORY;
-        }
+    {
+        device_guard guard;
+        const auto found = devices.find(device);
+        if (found == devices.end() || found->second->level == 0)
+            return found == devices.end() ? DSERR_INVALIDPARAM : DSERR_PRIOLEVELNEEDED;
     }
-    const hsoundbuffer handle = new_handle_locked();
-    buffers[handle] = std::move(record);
-    buffer = handle;
+    std::unique_ptr<sound_buffer> record;
+    if (const hresult made = make_buffer(device, desc, record); made != DS_OK)
+        return made;
+    decltype(buffers)::node_type entry;
+    try {
+        entry = new_entry<decltype(buffers)>(std::move(record));
+    } catch (const std::bad_alloc&) {
+        return DSERR_OUTOFMEMORY;
+    }
+    device_guard guard;
+    if (devices.count(device) == 0) // released meanwhile
+        return DSERR_INVALIDPARAM;
+    buffer = entry.key() = new_handle_locked();
+    buffers.insert(std::move(entry));
     return DS_OK;
 }
 
 hresult sound_buffer_release(hsoundbuffer buffer) {
-    std::lock_guard guard(device_lock);
-    if (buffers.erase(buffer) == 0)
+    decltype(buffers)::node_type gone; // freed after the guard lets go
+    decltype(notifies) gone_notifies;
+    device_guard guard;
+    gone = buffers.extract(buffer);
+    if (!gone)
         return DSERR_INVALIDPARAM;
-    std::erase_if(notifies, [&](const auto& entry) { return entry.second == buffer; });
+    move_out_if(notifies, gone_notifies, [&](const auto& entry) { return entry.second == buffer; });
     return DS_OK;
 }
 
@@ -437,7 +516,7 @@ hresult sound_buffer_set_format(hsoundbuffer buffer, const waveformatex& format)
     hresult result = DS_OK;
     if (injected("sound_buffer_set_format", DSERR_BADFORMAT, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     sound_buffer* record = find_buffer(buffer);
     if (!record)
         return DSERR_INVALIDPARAM;
@@ -457,7 +536,7 @@ hresult sound_buffer_get_current_position(hsoundbuffer buffer, std::uint32_t* pl
     hresult result = DS_OK;
     if (injected("sound_buffer_get_current_position", DSERR_GENERIC, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     const sound_buffer* record = find_buffer(buffer);
     if (!record || record->primary)
         return DSERR_INVALIDPARAM;
@@ -475,7 +554,7 @@ hresult sound_buffer_set_current_position(hsoundbuffer buffer, std::uint32_t pos
     hresult result = DS_OK;
     if (injected("sound_buffer_set_current_position", DSERR_GENERIC, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     sound_buffer* record = find_buffer(buffer);
     if (!record || record->primary || position >= record->data.size())
         return DSERR_INVALIDPARAM;
@@ -491,7 +570,7 @@ hresult sound_buffer_get_status(hsoundbuffer buffer, std::uint32_t& status) {
     hresult result = DS_OK;
     if (injected("sound_buffer_get_status", DSERR_GENERIC, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     const sound_buffer* record = find_buffer(buffer);
     if (!record)
         return DSERR_INVALIDPARAM;
@@ -508,7 +587,7 @@ hresult sound_buffer_lock(hsoundbuffer buffer, std::uint32_t offset, std::uint32
     hresult result = DS_OK;
     if (injected("sound_buffer_lock", DSERR_INVALIDCALL, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     sound_buffer* record = find_buffer(buffer);
     if (!record || record->primary || !part1 || !bytes1 || flags != 0)
         return DSERR_INVALIDPARAM;
@@ -542,7 +621,7 @@ hresult sound_buffer_unlock(hsoundbuffer buffer, void* part1, std::uint32_t byte
     hresult result = DS_OK;
     if (injected("sound_buffer_unlock", DSERR_INVALIDCALL, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     sound_buffer* record = find_buffer(buffer);
     if (!record)
         return DSERR_INVALIDPARAM;
@@ -563,7 +642,7 @@ hresult sound_buffer_play(hsoundbuffer buffer, std::uint32_t, std::uint32_t, std
     hresult result = DS_OK;
     if (injected("sound_buffer_play", DSERR_GENERIC, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     sound_buffer* record = find_buffer(buffer);
     if (!record)
         return DSERR_INVALIDPARAM;
@@ -581,7 +660,7 @@ hresult sound_buffer_stop(hsoundbuffer buffer) {
     if (injected("sound_buffer_stop", DSERR_GENERIC, result))
         return result;
     {
-        std::lock_guard guard(device_lock);
+        device_guard guard;
         sound_buffer* record = find_buffer(buffer);
         if (!record)
             return DSERR_INVALIDPARAM;
@@ -598,7 +677,7 @@ hresult sound_buffer_restore(hsoundbuffer buffer) {
     hresult result = DS_OK;
     if (injected("sound_buffer_restore", DSERR_BUFFERLOST, result))
         return result;
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     sound_buffer* record = find_buffer(buffer);
     if (!record)
         return DSERR_INVALIDPARAM;
@@ -614,20 +693,23 @@ hresult sound_buffer_get_notify(hsoundbuffer buffer, hsoundnotify& notify) {
     hresult result = DS_OK;
     if (injected("sound_buffer_get_notify", DSERR_NOINTERFACE, result))
         return result;
-    std::lock_guard guard(device_lock);
+    auto entry = new_entry<decltype(notifies)>(buffer);
+    device_guard guard;
     const sound_buffer* record = find_buffer(buffer);
     if (!record)
         return DSERR_INVALIDPARAM;
     if (record->primary || !(record->flags & DSBCAPS_CTRLPOSITIONNOTIFY))
         return DSERR_NOINTERFACE;
-    notify = new_handle_locked();
-    notifies[notify] = buffer;
+    notify = entry.key() = new_handle_locked();
+    notifies.insert(std::move(entry));
     return DS_OK;
 }
 
 hresult sound_notify_release(hsoundnotify notify) {
-    std::lock_guard guard(device_lock);
-    return notifies.erase(notify) ? DS_OK : DSERR_INVALIDPARAM;
+    decltype(notifies)::node_type gone;
+    device_guard guard;
+    gone = notifies.extract(notify);
+    return gone ? DS_OK : DSERR_INVALIDPARAM;
 }
 
 hresult sound_notify_set_positions(hsoundnotify notify, std::uint32_t count,
@@ -635,18 +717,23 @@ hresult sound_notify_set_positions(hsoundnotify notify, std::uint32_t count,
     hresult result = DS_OK;
     if (injected("sound_notify_set_positions", DSERR_INVALIDPARAM, result))
         return result;
-    std::lock_guard guard(device_lock);
+    if (count > DSBNOTIFICATIONS_MAX || (count > 0 && !positions))
+        return DSERR_INVALIDPARAM;
+    // Made here, swapped in under the lock; the old ones are freed after it.
+    std::vector<position_notify> notes(positions, positions + count);
+    std::vector<std::uint8_t> due(count, 0);
+    device_guard guard;
     const auto found = notifies.find(notify);
     sound_buffer* record = found == notifies.end() ? nullptr : find_buffer(found->second);
-    if (!record || count > DSBNOTIFICATIONS_MAX || (count > 0 && !positions))
+    if (!record)
         return DSERR_INVALIDPARAM;
     if (record->playing)
         return DSERR_INVALIDCALL;
     for (std::uint32_t i = 0; i < count; ++i)
         if (positions[i].offset != DSBPN_OFFSETSTOP && positions[i].offset >= record->data.size())
             return DSERR_INVALIDPARAM;
-    record->notes.assign(positions, positions + count);
-    record->due.assign(count, 0);
+    record->notes.swap(notes);
+    record->due.swap(due);
     return DS_OK;
 }
 
@@ -658,14 +745,16 @@ void observe_output(output_observer observer) {
     installed_observer.store(observer, std::memory_order_release);
 }
 
+bool holding_sound_device_lock() { return holding_device_lock; }
+
 void use_pulled_sound_device(bool pulled) {
-    std::lock_guard guard(device_lock);
+    device_guard guard;
     pulled_mode = pulled;
 }
 
 bool pull_sound(std::int16_t* out, std::uint32_t frames) {
     {
-        std::lock_guard guard(device_lock);
+        device_guard guard;
         const auto found = std::find_if(devices.begin(), devices.end(),
                                         [](const auto& entry) { return entry.second->pulled; });
         if (found == devices.end())
@@ -679,7 +768,7 @@ bool pull_sound(std::int16_t* out, std::uint32_t frames) {
 
 void lose_sound_buffers() {
     {
-        std::lock_guard guard(device_lock);
+        device_guard guard;
         for (auto& [handle, buffer] : buffers) {
             if (buffer->playing)
                 stop_notes_due(*buffer);

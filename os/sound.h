@@ -147,5 +147,7 @@ void lose_sound_buffers();
 using output_observer = void (*)(const std::int16_t* out, std::uint32_t frames,
                                  std::uint32_t playing);
 void observe_output(output_observer observer);
+// Whether the calling thread holds the device's lock, under which nothing may be allocated.
+bool holding_sound_device_lock();
 
 } // namespace os::seam

@@ -27,6 +27,11 @@ SDL_Window* sdl_window(hwnd window);
 SDL_Window* fullscreen_candidate();
 // Turns SDL's waiting events into messages now.
 void pump_system_events();
+// Lost displays (os/display_loss.cpp): a new window's connection is watched. Xlib tells of a
+// broken connection itself; SDL's Wayland connection is looked at before each of SDL's pumps.
+// Either ends the process.
+void watch_display(SDL_Window* window);
+void end_if_display_lost();
 
 // The polled keyboard: bit 7 set for each scan code that is down.
 void copy_polled_keys(std::uint8_t keys[256]);

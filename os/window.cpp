@@ -138,7 +138,8 @@ void translate_event(const SDL_Event& event) {
     }
     default:
         // The controllers' events are theirs. SDL's own quit request follows the last window's
-        // close request: the close is enough.
+        // close request (the close is enough), or a failed connection to the compositor (which
+        // the pump looks at itself).
         os::detail::gamepad_event(event);
         break;
     }
@@ -311,6 +312,7 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
         window = SDL_CreateWindow(title ? title : "", left, top, width, height, flags);
     if (!window)
         return 0;
+    detail::watch_display(window);
     apply_icon(window, wc->icon);
     const hwnd handle = ++last_window;
     // A test may decree that new windows have the focus, whatever the X server says. A system
@@ -431,9 +433,14 @@ SDL_Window* fullscreen_candidate() {
 void pump_system_events() {
     if (!video_up)
         return;
+    // Any of SDL's pumps may find the display gone; the one after it must not run.
     SDL_Event event;
-    while (SDL_PollEvent(&event))
+    for (;;) {
+        end_if_display_lost();
+        if (!SDL_PollEvent(&event))
+            break;
         translate_event(event);
+    }
     repeat_gamepad_keys();
 }
 

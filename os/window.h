@@ -89,6 +89,14 @@ hwnd get_foreground_window();
 // The default treatment of a message the window procedure does not handle itself.
 lresult def_window_proc(hwnd window, std::uint32_t message, wparam w, lparam l);
 
+// The program's last word when its display goes away (the X server or the Wayland compositor
+// ended): it runs once, on the thread that noticed, and returns the exit status. It must not use
+// a window, OpenGL or the display: right after it the process ends with that status, without
+// exit handlers or static destructors, since other threads still run. Without one the process
+// ends with status 1 and a line on standard error.
+using display_lost_handler = int (*)();
+void on_display_lost(display_lost_handler handler);
+
 } // namespace os
 
 namespace os::seam {
@@ -107,5 +115,8 @@ void focus_new_windows(bool focused);
 // ones unplugged) a test left behind, and goes back to the real display modes: a clean slate
 // for the next test.
 void reset_video();
+// Runs the program's last word for a lost display and returns its exit status, where a real
+// loss would end the process with it.
+int lose_display();
 
 } // namespace os::seam

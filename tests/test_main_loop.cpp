@@ -1,3 +1,4 @@
+#include "app/lost_display.h"
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "base/log.h"
@@ -21,6 +22,7 @@
 #include "platform/input.h"
 #include "platform/window.h"
 #include "render/render.h"
+#include "sound/dxplay.h"
 #include "support/test_env.h"
 
 #include <GL/gl.h>
@@ -134,6 +136,26 @@ TEST_F(loop_step_test, TheFrameCapBusyWaitsForOneThousandthOfTheMaximum) {
     time_of_one_step();
     EXPECT_EQ(time_of_one_step(), 8'000u) << "no wait after the frame";
     EXPECT_EQ(main_timer->frame_ms, 8u);
+}
+
+// The display gone, wherever the loss was noticed: the program's last word logs it, stops the
+// sound and ends the log, touching no window nor OpenGL, and asks for status 1 with one line on
+// standard error. The suite's pulled sound device is there on any machine.
+TEST_F(loop_step_test, ALostDisplayEndsTheLogAfterTheSoundWithStatus1) {
+    end_on_lost_display();
+    testing::internal::CaptureStderr();
+    const int status = os::seam::lose_display();
+    const std::string said = testing::internal::GetCapturedStderr();
+    os::on_display_lost(nullptr);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(read_log().find(" (cgame) loading DXPLAY sound system : OK\n"), std::string::npos);
+    EXPECT_EQ(log_from("+ entering"), "+ entering main loop..\n+ display lost, ending..\n"
+                                      " (cgame) releasing sound samples\n"
+                                      " (cgame) closing DXPLAY sound system\n" +
+                                          input_released + "\n\n---- brevox ended ----\n\n");
+    EXPECT_EQ(dxplay.dsound, 0u) << "the sound plays on";
+    EXPECT_EQ(said, std::string(program_invocation_short_name) +
+                        ": the display went away; the game ended (see brevox.log)\n");
 }
 
 // Hands seated at a paddle that never move it.
@@ -486,11 +508,20 @@ TEST_F(program_run_test, AFullscreenSwitchWithoutAUsableModeEndsTheRunAsAFailure
     EXPECT_NE(read_log().find("+ loop quit requested..\n"), std::string::npos);
 }
 
-TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessage) {
+TEST_F(program_run_test, AnInterruptSignalEndsTheRunThroughTheQuitMessageASecondOneAtOnce) {
     os::startup();
     std::raise(SIGINT);
     EXPECT_EQ(run(), 128 + SIGINT);
     EXPECT_EQ(log_without_opengl_info("+ creating cvar list"), expected_log("interrupt"));
+    // A step that the signal broke off fails (a wait for the compositor): the run still ends as
+    // the interrupt it is.
+    os::detail::forget_quit_signal();
+    std::raise(SIGTERM);
+    os::seam::fail_call("create_window");
+    EXPECT_EQ(run(), 128 + SIGTERM);
+    // A second one ends a run that hangs on its way out at once, by that signal.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::raise(SIGTERM), testing::KilledBySignal(SIGTERM), "");
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 }

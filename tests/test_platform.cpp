@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -217,9 +218,10 @@ TEST_F(no_display_test, TheStartFailsInOrderAndSaysSoOnceOnStandardError) {
 using wayland_probe_test = brevox_test;
 
 // A compositor that takes the connection and never says a word counts as unusable once the
-// patience is out. A video restart on SDL's Wayland driver waits for the compositor the same way
-// (which only a real compositor's window can reach).
-TEST_F(wayland_probe_test, ACompositorThatNeverAnswersIsGivenUp) {
+// patience is out (3 s on the layer's clock, here a second a reading), or at once when a signal
+// asks the program to quit. A video restart on SDL's Wayland driver waits for the compositor the
+// same way (which only a real compositor's window can reach).
+TEST_F(wayland_probe_test, ACompositorThatNeverAnswersIsGivenUpOrLeftAtAnInterrupt) {
     const std::string path = (std::filesystem::current_path() / "silent").string();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -228,7 +230,16 @@ TEST_F(wayland_probe_test, ACompositorThatNeverAnswersIsGivenUp) {
     ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 1), 0);
     setenv("WAYLAND_DISPLAY", path.c_str(), 1);
+    os::seam::set_clock_step_per_read(1'000'000);
     EXPECT_FALSE(os::detail::wayland_compositor_usable());
+    EXPECT_GE(os::seam::manual_clock_us(), 3'000'000u) << "the patience not waited out";
+    os::startup();
+    std::raise(SIGINT);
+    const std::uint64_t before = os::seam::manual_clock_us();
+    EXPECT_FALSE(os::detail::wayland_compositor_usable());
+    EXPECT_LT(os::seam::manual_clock_us() - before, 3'000'000u) << "waited on after the interrupt";
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
     unsetenv("WAYLAND_DISPLAY");
     close(listener);
 }

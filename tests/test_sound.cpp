@@ -145,13 +145,11 @@ class sound_device_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        os::seam::use_pulled_sound_device(true);
         ASSERT_EQ(os::direct_sound_create(device), os::DS_OK);
         ASSERT_EQ(os::sound_set_cooperative_level(device, 0, os::DSSCL_PRIORITY), os::DS_OK);
     }
     void TearDown() override {
         os::sound_release(device);
-        os::seam::use_pulled_sound_device(false);
         brevox_test::TearDown();
     }
     // A playing buffer of these bytes, in 44100 Hz 16-bit stereo.
@@ -287,12 +285,10 @@ class dxplay_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        os::seam::use_pulled_sound_device(true);
         ASSERT_EQ(dxplay_open(0), 1);
     }
     void TearDown() override {
         dxplay_close();
-        os::seam::use_pulled_sound_device(false);
         brevox_test::TearDown();
     }
     // Loads a file of these bytes as `sample`, and plays it.

@@ -9,7 +9,9 @@
 #   a working directory the game cannot write to: no log, the game plays;
 # each game that plays ends with status 0 at its window's close button; then
 #   SIGTERM and SIGINT while the game waits for the serve: it ends in order, with status 143
-#   and 130, as a process ended by that signal would report.
+#   and 130, as a process ended by that signal would report;
+# and last, the X server stopped while the game waits for the serve: the game ends with status 1,
+#   its log saying so and ending in order.
 # (A focus loss with keys held is the keyboard's unit tests' case.)
 #
 #   hostile.sh GAME CLOSE_WINDOW
@@ -82,7 +84,8 @@ sounds=(ace.wav fastball.wav slowball.wav voice.wav apply.wav)
 texture_line='^ \(texture\) loading (TGA|BMP) texture data/'
 sound_line='^ \(cgame\) loading sound file data/'
 
-for name in no_display no_mode no_sound no_data truncated random read_only sigterm sigint; do
+for name in no_display no_mode no_sound no_data truncated random read_only sigterm sigint \
+    lost_display; do
     mkdir "$work/$name"
     [[ $name == no_data ]] || cp -r "$data" "$work/$name/data"
 done
@@ -168,5 +171,12 @@ for signal in TERM INT; do
     log_has $'\n+ cleaning up main objects\n'
     expect_log_lines 0 'FAILED'
 done
+
+# The display goes away mid-game, as when the desktop session ends: Xlib would exit() from inside
+# the call that found it gone, with the sound threads and SDL still running.
+start lost_display
+play
+display_goes_away "$xvfb_pid" "$case_dir/brevox.log" "$case_dir/stderr"
+xvfb_pid=
 
 echo "hostile: passed"

@@ -155,3 +155,20 @@ title_has_rate() {
     id=$(window) || return 1
     [[ -n $id ]] && xdotool getwindowname "$id" | grep -q -E '\[[0-9]+ FPS\]$'
 }
+
+# display_goes_away SERVER_PID LOG STDERR: ends the display server the game runs on (an X server
+# or a Wayland compositor) as a closing desktop session does. The game must end with status 1,
+# its LOG saying so and ending in order after the sound stopped, and one line on STDERR (its
+# standard error); neither Xlib's own word nor a sanitizer's there.
+display_goes_away() {
+    end_process "$1"
+    game_exit 1
+    local log
+    log=$(<"$2")
+    [[ $log == *$'\n+ display lost, ending..\n (cgame) releasing sound samples\n (cgame) closing DXPLAY sound system\n'* ]] ||
+        fail "the log does not say that the display went away, then stop the sound"
+    ended_in_order "$2"
+    [[ $(grep -c -F ": the display went away; the game ended" "$3") -eq 1 ]] ||
+        fail "not one line of the lost display on standard error"
+    ! grep -q -E 'XIO|Sanitizer|runtime error' "$3" || fail "Xlib or a sanitizer spoke on standard error"
+}

@@ -7,6 +7,7 @@
 #   scales the mode), the menu's resolution changed to 800x600 and applied, F1 into fullscreen at
 #   800x600 and back, and a close request from the close button of its title bar;
 # then end with exit status 0 and a complete log without any FAILED step.
+# Then weston stopped under a game that runs: it must end with status 1 and its log's end.
 # Then a compositor without a seat: the game must leave it for X11.
 #
 #   wayland_game.sh GAME
@@ -25,6 +26,7 @@ weston_pid=
 # to it. Then weston, before the X server it runs in.
 more_cleanup() { end_process "$weston_pid"; }
 show_failure() {
+    [[ -s $work/stderr ]] && { echo "--- standard error"; cat "$work/stderr"; }
     [[ -f $work/brevox.log ]] && { echo "--- brevox.log"; grep -v '^ GL_' "$work/brevox.log"; }
     [[ -f $work/weston.log ]] && { echo "--- weston.log"; tail -n 20 "$work/weston.log"; }
 }
@@ -81,14 +83,9 @@ weston_listens() { # 2 when weston has ended: it never will
     [[ -S $XDG_RUNTIME_DIR/brevox-e2e ]]
 }
 
-stop_weston() {
-    end_process "$weston_pid"
-    weston_pid=
-}
-
 start_game() {
     rm -f brevox.log
-    WAYLAND_DISPLAY=brevox-e2e "$game" &
+    WAYLAND_DISPLAY=brevox-e2e "$game" 2>"$work/stderr" &
     game_pid=$!
     wait_for "the main loop" has_log_count "+ entering main loop.." 1
 }
@@ -155,8 +152,14 @@ grep -q FAILED brevox.log && fail "a step failed"
 [[ $(log_count " (texture) loading") -eq 56 && $(log_count " (texture) loading") -eq \
     $(grep -c -E '^ \(texture\) loading .* : OK$' brevox.log) ]] || fail "a picture did not load"
 
+# The compositor goes away under the game, as when the desktop session ends: SDL's Wayland
+# driver would hang in its next pump.
+start_game
+wait_for "the menu on the screen" shot menu-again
+display_goes_away "$weston_pid" brevox.log "$work/stderr"
+weston_pid=
+
 # A compositor without a seat, whose use would crash SDL: the game takes X11 instead.
-stop_weston
 start_weston headless-backend.so || fail "weston's headless backend does not start"
 start_game
 wait_for "the game's X window" game_has_x_window

@@ -61,7 +61,7 @@ void keep_opengl_drivers_loaded() {
         nullptr);
 }
 
-// No main objects, no faults armed, empty queues and the real machine.
+// No main objects, no faults armed, empty queues, the real machine and the pulled sound device.
 void reset_shared_state() {
     cleanup_main_objects();
     delete main_cvars;
@@ -75,6 +75,8 @@ void reset_shared_state() {
     os::seam::reset_messages();
     os::seam::use_real_machine();
     test_support::fake_gl_strings(nullptr, nullptr);
+    // The suite neither plays a sound nor depends on the machine having a sound device.
+    os::seam::use_pulled_sound_device(true);
 }
 
 } // namespace
@@ -104,11 +106,16 @@ void brevox_test::SetUp() {
 
     os::seam::use_manual_clock();
     reset_shared_state();
+    heap_calls_before = test_support::heap_calls_under_sound_lock();
 }
 
 void brevox_test::TearDown() {
     keep_opengl_drivers_loaded();
     reset_shared_state();
+    // The audio callback takes the sound device's lock: whatever holds it must never make the
+    // callback wait behind the heap.
+    EXPECT_EQ(test_support::heap_calls_under_sound_lock(), heap_calls_before)
+        << "allocated or freed while holding the sound device's lock";
     os::seam::use_real_clock();
     std::filesystem::current_path(previous_dir);
     std::error_code ignored;
@@ -195,27 +202,39 @@ void test_support::stop_failing_allocations() { fail_nothrow_allocations(0, 0); 
 #ifdef BREVOX_SANITIZER_OWNS_NEW
 bool test_support::counts_allocations() { return false; }
 std::uint64_t test_support::allocations_on_this_thread() { return 0; }
+std::uint64_t test_support::heap_calls_under_sound_lock() { return 0; }
 #else
 namespace {
 thread_local std::uint64_t allocations = 0;
+std::atomic<std::uint64_t> under_sound_lock{0};
+
+void count_heap_call() {
+    if (os::seam::holding_sound_device_lock())
+        ++under_sound_lock;
 }
+} // namespace
 
 bool test_support::counts_allocations() { return true; }
 std::uint64_t test_support::allocations_on_this_thread() { return allocations; }
+std::uint64_t test_support::heap_calls_under_sound_lock() { return under_sound_lock; }
 
 // The ordinary operators, counted; the nothrow ones below come here too.
 void* operator new(std::size_t size) {
     ++allocations;
+    count_heap_call();
     if (void* block = std::malloc(size == 0 ? 1 : size))
         return block;
     throw std::bad_alloc();
 }
 
 void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+    count_heap_call();
+    std::free(block);
+}
+void operator delete[](void* block) noexcept { ::operator delete(block); }
+void operator delete(void* block, std::size_t) noexcept { ::operator delete(block); }
+void operator delete[](void* block, std::size_t) noexcept { ::operator delete(block); }
 #endif
 
 #ifndef BREVOX_TSAN_OWNS_NEW

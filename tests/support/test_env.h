@@ -1,6 +1,6 @@
 // The common ground of the tests: each runs in a fresh directory of its own (so brevox.log is
 // its own), on the manual clock, with no faults armed, empty message queues, the real machine
-// for system information and no main objects.
+// for system information, a pulled sound device and no main objects.
 #pragma once
 
 #include "os/types.h"
@@ -44,6 +44,7 @@ protected:
 
 private:
     std::filesystem::path work_dir, previous_dir;
+    std::uint64_t heap_calls_before = 0;
 };
 
 namespace test_support {
@@ -74,6 +75,9 @@ void put_le(auto& out, std::uint32_t value, int size) {
 // owns operator new: not in sanitizer builds, whose run-time libraries do.
 bool counts_allocations();
 std::uint64_t allocations_on_this_thread();
+// Allocations and frees by any thread while it held the sound device's lock; every test checks
+// at its end that it made none.
+std::uint64_t heap_calls_under_sound_lock();
 
 // Writes the bytes of a string or a vector of bytes to the file.
 void write_file(const std::string& name, const auto& bytes) {
