@@ -4,6 +4,7 @@
 #include "app/resources.h"
 #include "base/log.h"
 #include "os/process.h"
+#include "os/window.h"
 
 #include <cstdio>
 #include <string>
@@ -85,6 +86,8 @@ int main(int argc, char** argv) {
         return exit_usage;
     }
     os::startup();
+    // The id comes from the build (CMakeLists.txt), where the desktop entry's name comes from.
+    os::set_application_id(BREVOX_APP_ID);
     register_program_resources();
     const int exit_code = WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();
