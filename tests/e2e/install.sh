@@ -29,7 +29,7 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 
 # The desktop entry, named by the id, starts the launcher, names its window's class and an icon
-# of every size.
+# installed at every size and as a scalable drawing.
 entry=$prefix/share/applications/$id.desktop
 [[ -f $entry ]] || fail "no desktop entry $id.desktop"
 out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
@@ -41,10 +41,14 @@ wm_class=$(sed -n '1,/^$/s/^StartupWMClass=//p' "$entry")
 [[ $wm_class == "$id" ]] || fail "StartupWMClass is '$wm_class', not $id"
 icon=$(sed -n 's/^Icon=//p' "$entry")
 [[ $icon == "$id" ]] || fail "the entry's icon is '$icon', not $id"
-for size in 48x48 256x256; do
-    png=$prefix/share/icons/hicolor/$size/apps/$icon.png
-    [[ -f $png && $(identify -format %wx%h "$png") == "$size" ]] || fail "no $size icon $icon"
+for size in 16 24 32 48 64 128 256 512; do
+    png=$prefix/share/icons/hicolor/${size}x$size/apps/$icon.png
+    [[ -f $png && $(identify -format %wx%h "$png") == "${size}x$size" ]] || fail "no $size x $size icon $icon"
 done
+svg=$prefix/share/icons/hicolor/scalable/apps/$icon.svg
+python3 -c 'import sys, xml.etree.ElementTree as t
+sys.exit(t.parse(sys.argv[1]).getroot().tag != "{http://www.w3.org/2000/svg}svg")' "$svg" 2>/dev/null ||
+    fail "no scalable icon $icon.svg"
 
 # The metainfo a software centre reads: valid without a warning, its id, its launchable entry and
 # its newest release this build's version.
