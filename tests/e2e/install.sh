@@ -2,9 +2,9 @@
 # Installs the built game into a fresh prefix with cmake --install and checks what a desktop
 # sees of it: the desktop entry (desktop-file-validate) and the AppStream metainfo (appstreamcli
 # validate, no error and no warning), both named by the build's id, their icons, the copyright
-# file, the manual page (rendered by man without a warning), --help and --version through the
-# installed launcher (no window, no log, nothing made in the user's directories), a bad
-# --computer (status 2), and starts of the launcher from another directory on a virtual X server
+# file and the changelog, the manual page (compressed, rendered by man without a warning),
+# --help and --version through the installed launcher (no window, no log, nothing made in the
+# user's directories), a bad --computer (status 2), and starts of the launcher from another directory on a virtual X server
 # of its own, each until the menu shows, then "quit":
 #   1. XDG_STATE_HOME unset: the game runs in $HOME/.local/state/brevox, in a window whose class
 #      (WM_CLASS) is the desktop entry's StartupWMClass;
@@ -68,8 +68,10 @@ print(t.parse(sys.argv[1]).find("releases/release").get("version"))' "$metainfo"
 [[ "brevox $release" == $("$prefix/bin/brevox" --version) ]] ||
     fail "the metainfo's newest release is '$release', not the version of brevox"
 grep -q -F "MIT" "$prefix/share/doc/brevox/copyright" || fail "no licence in share/doc/brevox/copyright"
+[[ $(zcat "$prefix/share/doc/brevox/changelog.gz" | head -n 1) == "brevox ($release) "* ]] ||
+    fail "the changelog's newest release is not $release"
 
-page=$prefix/share/man/man6/brevox.6
+page=$prefix/share/man/man6/brevox.6.gz
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" >"$work/man.txt" 2>"$work/man.err" ||
     fail "man -l failed: $(cat "$work/man.err")"
 [[ ! -s $work/man.err ]] || fail "man -l warns: $(cat "$work/man.err")"
