@@ -287,21 +287,17 @@ void SDLCALL audio_callback(void* userdata, Uint8* stream, int len) {
 void say_nothing(const char*, int, const char*, int, const char*, ...) {}
 
 void quiet_alsa() {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    void* alsa = SDL_LoadObject("libasound.so.2");
-    if (!alsa) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (void* alsa = SDL_LoadObject("libasound.so.2")) {
+            using error_handler = void (*)(const char*, int, const char*, int, const char*, ...);
+            using set_error_handler = int (*)(error_handler);
+            if (const auto set = reinterpret_cast<set_error_handler>(
+                    SDL_LoadFunction(alsa, "snd_lib_error_set_handler")))
+                set(say_nothing);
+        }
         SDL_ClearError();
-        return;
-    }
-    using error_handler = void (*)(const char*, int, const char*, int, const char*, ...);
-    using set_error_handler = int (*)(error_handler);
-    if (const auto set = reinterpret_cast<set_error_handler>(
-            SDL_LoadFunction(alsa, "snd_lib_error_set_handler")))
-        set(say_nothing);
-    SDL_ClearError();
+    });
 }
 
 } // namespace
