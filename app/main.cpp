@@ -5,6 +5,7 @@
 #include "app/resources.h"
 #include "base/log.h"
 #include "os/process.h"
+#include "os/window.h"
 
 #include <cstdio>
 #include <string>
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
     }
     os::startup();
     end_on_lost_display();
+    // The id comes from the build (CMakeLists.txt), where the desktop entry's name comes from.
+    os::set_application_id(BREVOX_APP_ID);
     register_program_resources();
     const int exit_code = WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();

@@ -366,6 +366,29 @@ os::hresult make_buffer(os::hsound device, const os::sound_buffer_desc& desc,
     return os::DS_OK;
 }
 
+// ALSA, the library beneath SDL's audio on Linux, prints its errors on standard error: a machine
+// without a sound card would see a dozen "ALSA lib ... Unknown PCM default" lines at every start.
+// Its error handler becomes one that says nothing; the device's failure is the program's to
+// report (its log says the sound system failed), and standard error stays the program's own.
+// The library is the one SDL loads, reached through SDL's loader, so neither ALSA's headers nor
+// a link to it are needed; it stays loaded so that the handler stays. Without ALSA there is
+// nothing to quiet.
+void say_nothing(const char*, int, const char*, int, const char*, ...) {}
+
+void quiet_alsa() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (void* alsa = SDL_LoadObject("libasound.so.2")) {
+            using error_handler = void (*)(const char*, int, const char*, int, const char*, ...);
+            using set_error_handler = int (*)(error_handler);
+            if (const auto set = reinterpret_cast<set_error_handler>(
+                    SDL_LoadFunction(alsa, "snd_lib_error_set_handler")))
+                set(say_nothing);
+        }
+        SDL_ClearError();
+    });
+}
+
 } // namespace
 
 namespace os {
@@ -405,6 +428,7 @@ hresult direct_sound_create(hsound& device) {
         device_guard guard;
         gone = devices.extract(handle);
     };
+    quiet_alsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         forget();
         return DSERR_NODRIVER;

@@ -264,6 +264,13 @@ bool start_video() {
 
 namespace os {
 
+void set_application_id(const char* id) {
+    // SDL 2.26 reads both from the environment, not from its hints, as its video starts: the
+    // Wayland driver falls back on the X11 name.
+    SDL_setenv("SDL_VIDEO_X11_WMCLASS", id, 0);
+    SDL_setenv("SDL_VIDEO_WAYLAND_WMCLASS", id, 0);
+}
+
 void add_icon_resource(int id, int width, int height, const std::uint8_t* rgba) {
     icons[id] = {width, height, std::vector<std::uint8_t>(rgba, rgba + width * height * 4)};
 }

@@ -51,6 +51,13 @@ struct rect {
     int left, top, right, bottom;
 };
 
+// The name desktops know the program by (its reverse-DNS id, as its desktop entry's file name and
+// StartupWMClass give it): the X11 class (WM_CLASS) and the Wayland app id of its windows, so
+// that a dock groups them with the program's launcher and shows its icon. Takes effect when the
+// system's video next starts; call it before the first window. A class the user's environment
+// names (SDL_VIDEO_X11_WMCLASS, SDL_VIDEO_WAYLAND_WMCLASS) stays.
+void set_application_id(const char* id);
+
 // The program's own icons, as its resources hold them: R, G, B, A bytes, top row first.
 void add_icon_resource(int id, int width, int height, const std::uint8_t* rgba);
 // An icon of the program's resources; 0 when it has none with that id.

@@ -1,93 +1,134 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Draws the game's icon: a dark court with its centre line, two paddles and a ball.
 
-The design is laid out on a 48 x 48 grid. Writes
-  app/icon_pixels.inc               the 48 x 48 window icon, R, G, B, A bytes (top row first) as
-                                    a C++ array body;
-  dist/icons/48x48/brevox.png       the same pixels, for the desktop;
-  dist/icons/256x256/brevox.png     the same design drawn at 256 x 256, each pixel the mean of
-                                    4 x 4 samples so that the round edges stay smooth.
-Needs only Python 3. Run from the project root: python3 tools/make_icon.py
+    tools/make-icon      (installs what it needs, then runs this script)
+
+The drawing is an SVG on a 48 x 48 grid, and every picture of the icon is made from it:
+  dist/icons/brevox.svg            the scalable icon;
+  dist/icons/NxN/brevox.png        rasterised from it by librsvg (rsvg-convert), N = 16, 24, 32,
+                                   48, 64, 128, 256 and 512;
+  app/icon_pixels.inc              the 48 x 48 one as the window's icon: R, G, B, A bytes (top
+                                   row first) as a C++ array body.
+The build installs them under the desktop's id (dist/CMakeLists.txt). Needs Debian's
+librsvg2-bin and python3-pil (tools/setup-deps assets). Every run writes the same bytes. Before
+it writes anything it checks that each size shows the design: the court, the two paddles, the
+ball and a clear corner where they should be.
 """
-import math
-import struct
-import zlib
+import io
+import os
+import subprocess
+import sys
+
+from PIL import Image
 
 GRID = 48
+SIZES = (16, 24, 32, 48, 64, 128, 256, 512)
+WINDOW_ICON = 48
+SVG = "dist/icons/brevox.svg"
 INC = "app/icon_pixels.inc"
-PNGS = {48: ("dist/icons/48x48/brevox.png", 1), 256: ("dist/icons/256x256/brevox.png", 4)}
+
+COURT = (18, 32, 64)
+LINE = (70, 96, 150)
+PADDLE = (240, 240, 240)
+BALL_CENTRE, BALL_EDGE = (255, 40, 30), (195, 40, 30)
 
 
-def inside_rounded_square(u, v, radius=7):
-    cx = min(max(u, radius), GRID - radius)
-    cy = min(max(v, radius), GRID - radius)
-    return math.hypot(u - cx, v - cy) <= radius
+def rgb(colour):
+    return "#%02x%02x%02x" % colour
 
 
-def design(u, v):
-    """The colour at point (u, v) of the 48-unit grid, y downward."""
-    if not inside_rounded_square(u, v):
-        return (0, 0, 0, 0)
-    colour = (18, 32, 64, 255)  # the court
-    if 23 <= u < 25 and (math.floor(v) // 3) % 2 == 0:
-        colour = (70, 96, 150, 255)  # dashed centre line
-    if 6 <= u < 11 and 9 <= v < 27:
-        colour = (240, 240, 240, 255)  # left paddle, high
-    if 37 <= u < 42 and 22 <= v < 40:
-        colour = (240, 240, 240, 255)  # right paddle, low
-    d = math.hypot(u - 30.0, v - 16.0)
-    if d <= 4.5:
-        shade = int(255 - 60 * d / 4.5)
-        colour = (shade, 40, 30, 255)  # the red ball
-    return colour
+def drawing():
+    """The icon as SVG text: on a square with corners rounded by 7 units, the court; a dashed
+    centre line two units wide (dashes of 3 every 6 units from the top); the left paddle high
+    and the right one low (5 x 18 units); the red ball, 4.5 units across its radius, lighter in
+    the middle."""
+    dashes = "\n".join(f'    <rect x="23" y="{y}" width="2" height="3"/>' for y in range(0, GRID, 6))
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<!-- Drawn by tools/make_icon.py: the brevox icon. -->
+<svg xmlns="http://www.w3.org/2000/svg" width="{GRID}" height="{GRID}" viewBox="0 0 {GRID} {GRID}">
+  <defs>
+    <clipPath id="court">
+      <rect width="{GRID}" height="{GRID}" rx="7"/>
+    </clipPath>
+    <radialGradient id="ball" cx="30" cy="16" r="4.5" gradientUnits="userSpaceOnUse">
+      <stop offset="0" stop-color="{rgb(BALL_CENTRE)}"/>
+      <stop offset="1" stop-color="{rgb(BALL_EDGE)}"/>
+    </radialGradient>
+  </defs>
+  <g clip-path="url(#court)">
+  <rect width="{GRID}" height="{GRID}" fill="{rgb(COURT)}"/>
+  <g fill="{rgb(LINE)}">
+{dashes}
+  </g>
+  <g fill="{rgb(PADDLE)}">
+    <rect x="6" y="9" width="5" height="18"/>
+    <rect x="37" y="22" width="5" height="18"/>
+  </g>
+  <circle cx="30" cy="16" r="4.5" fill="url(#ball)"/>
+  </g>
+</svg>
+"""
 
 
-def pixel(x, y, size, samples):
-    """Pixel (x, y) of a size x size image: the mean of samples x samples points of the design,
-    colours weighted by their alpha."""
-    scale = GRID / size
-    points = [design((x + (i + 0.5) / samples) * scale, (y + (j + 0.5) / samples) * scale)
-              for j in range(samples) for i in range(samples)]
-    alpha = sum(p[3] for p in points)
-    if alpha == 0:
-        return (0, 0, 0, 0)
-    rgb = tuple(round(sum(p[c] * p[3] for p in points) / alpha) for c in range(3))
-    return rgb + (round(alpha / len(points)),)
+def rasterise(svg, size):
+    """The drawing at size x size pixels, by librsvg, as PNG bytes."""
+    try:
+        return subprocess.run(["rsvg-convert", "--width", str(size), "--height", str(size),
+                               "--format", "png"], input=svg.encode(), capture_output=True,
+                              check=True).stdout
+    except FileNotFoundError:
+        sys.exit("make_icon: rsvg-convert is missing (Debian package librsvg2-bin)")
+    except subprocess.CalledProcessError as error:
+        sys.exit(f"make_icon: rsvg-convert failed: {error.stderr.decode().strip()}")
 
 
-def image(size, samples):
-    return [pixel(x, y, size, samples) for y in range(size) for x in range(size)]
+# Points of the design (grid units) and what must be there, at every size from 32 up; smaller
+# ones blend the narrow shapes with the court, and only their corner is checked.
+PROBES = (((16, 40), COURT), ((8.5, 18), PADDLE), ((39.5, 31), PADDLE), ((30, 16), BALL_CENTRE))
 
 
-def write_inc(pixels):
-    values = [v for p in pixels for v in p]
-    lines = []
-    for i in range(0, len(values), 16):
-        lines.append("    " + ", ".join(str(v) for v in values[i:i + 16]) + ",")
+def check(size, image):
+    """Fails when the rasterised icon does not show the design."""
+    def fail(why):
+        sys.exit(f"make_icon: the {size} x {size} icon: {why}")
+
+    if image.size != (size, size) or image.mode != "RGBA":
+        fail(f"{image.size[0]} x {image.size[1]} {image.mode}")
+    if image.getpixel((0, 0))[3] > 128:
+        fail("its corner is not rounded off")
+    if size < 32:
+        return
+    for (u, v), want in PROBES:
+        got = image.getpixel((int(u * size / GRID), int(v * size / GRID)))
+        if got[3] < 250 or any(abs(a - b) > 12 for a, b in zip(got, want)):
+            fail(f"{got} at ({u}, {v}), want {want}")
+
+
+def write_inc(image):
+    values = list(image.tobytes())
+    lines = ["    " + ", ".join(str(v) for v in values[i:i + 16]) + ","
+             for i in range(0, len(values), 16)]
     with open(INC, "w") as f:
-        f.write("// Generated by tools/make_icon.py: the 48 x 48 window icon, R G B A, top row first.\n")
+        f.write("// Generated by tools/make_icon.py from dist/icons/brevox.svg: the 48 x 48 "
+                "window icon,\n// R G B A, top row first.\n")
         f.write("\n".join(lines) + "\n")
 
 
-def png_chunk(kind, body):
-    return (struct.pack(">I", len(body)) + kind + body +
-            struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
-
-
-def write_png(path, size, pixels):
-    """An 8-bit RGBA PNG, every row with filter 0 (none)."""
-    rows = b"".join(b"\0" + bytes(v for p in pixels[y * size:(y + 1) * size] for v in p)
-                    for y in range(size))
-    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", header) +
-                png_chunk(b"IDAT", zlib.compress(rows, 9)) + png_chunk(b"IEND", b""))
-
-
 def main():
-    write_inc(image(GRID, 1))
-    for size, (path, samples) in PNGS.items():
-        write_png(path, size, image(size, samples))
+    os.chdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    svg = drawing()
+    pngs = {size: rasterise(svg, size) for size in SIZES}
+    images = {size: Image.open(io.BytesIO(png)).convert("RGBA") for size, png in pngs.items()}
+    for size, image in images.items():
+        check(size, image)
+    with open(SVG, "w") as f:
+        f.write(svg)
+    for size, png in pngs.items():
+        os.makedirs(f"dist/icons/{size}x{size}", exist_ok=True)
+        with open(f"dist/icons/{size}x{size}/brevox.png", "wb") as f:
+            f.write(png)
+    write_inc(images[WINDOW_ICON])
+    print(f"make_icon: wrote {SVG}, the icon at {', '.join(map(str, SIZES))} pixels and {INC}")
 
 
 if __name__ == "__main__":

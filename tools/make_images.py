@@ -8,12 +8,12 @@ the committed files. Everything is drawn here from DejaVu glyphs and plain shape
 times larger than the result and then scaled down, which smooths the edges.
 
 The files are uncompressed TGA (24 or 32 bits, bottom-left origin) and one 24-bit BMP, stored
-bottom row first: the game uploads rows in file order, so the first row is texture row 0.
+bottom row first: the game uploads rows in file order, so the first row is texture row 0. PIL
+writes them, and each writer checks the header fields the game's reader takes.
 """
 import math
 import os
 import random
-import struct
 import sys
 
 from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
@@ -27,27 +27,34 @@ OUT = "data"
 # --- Files ------------------------------------------------------------------------------------
 
 def write_tga(path, image):
-    """Uncompressed true-colour TGA, bottom-left origin, 24 bits for RGB and 32 for RGBA."""
+    """Uncompressed true-colour TGA (image type 2, no colour map, no image ID), 24 bits for RGB
+    and 32 for RGBA with 8 alpha bits, bottom-left origin: the rows bottom first, as the game
+    uploads them. PIL writes it; the checks keep PIL to the fields the game's reader takes
+    (render/image_file.cpp). PIL adds TGA 2.0's footer after the pixels, which the game's reader
+    does not read."""
+    image.save(path, "TGA", compression=None, orientation=-1, id_section=b"")
+    with open(path, "rb") as f:
+        head = f.read(18)
     alpha = image.mode == "RGBA"
-    width, height = image.size
-    header = struct.pack("<BBBHHBHHHHBB", 0, 0, 2, 0, 0, 0, 0, 0, width, height,
-                         32 if alpha else 24, 8 if alpha else 0)
-    raw = image.transpose(Image.FLIP_TOP_BOTTOM).tobytes("raw", "BGRA" if alpha else "BGR")
-    with open(path, "wb") as f:
-        f.write(header + raw)
+    want = (0, 0, 2, image.width, image.height, 32 if alpha else 24, 8 if alpha else 0)
+    got = (head[0], head[1], head[2], int.from_bytes(head[12:14], "little"),
+           int.from_bytes(head[14:16], "little"), head[16], head[17])
+    assert got == want, f"{path}: TGA header {got}, want {want}"
 
 
 def write_bmp(path, image):
-    """24-bit BMP, bottom-up, rows padded to 4 bytes, pixels right after the 54 header bytes."""
-    width, height = image.size
-    stride = (width * 3 + 3) & ~3
-    rows = image.convert("RGB").transpose(Image.FLIP_TOP_BOTTOM).tobytes("raw", "BGR")
-    pad = b"\0" * (stride - width * 3)
-    pixels = b"".join(rows[y * width * 3:(y + 1) * width * 3] + pad for y in range(height))
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(pixels), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
-    with open(path, "wb") as f:
-        f.write(header + info + pixels)
+    """24-bit BMP without compression, bottom-up (a positive height), rows padded to 4 bytes,
+    the pixels right after the 54 header bytes; 72 dots per inch. PIL writes it; the checks keep
+    it to what the game's reader takes."""
+    image.convert("RGB").save(path, "BMP", dpi=(72, 72))
+    with open(path, "rb") as f:
+        head = f.read(54)
+    want = (b"BM", 54, 40, image.width, image.height, 24, 0)
+    got = (head[0:2], int.from_bytes(head[10:14], "little"), int.from_bytes(head[14:18], "little"),
+           int.from_bytes(head[18:22], "little", signed=True),
+           int.from_bytes(head[22:26], "little", signed=True),
+           int.from_bytes(head[28:30], "little"), int.from_bytes(head[30:34], "little"))
+    assert got == want, f"{path}: BMP header {got}, want {want}"
 
 
 # --- Helpers ----------------------------------------------------------------------------------

@@ -7,8 +7,9 @@
 
 FILE.f32 is raw 32-bit float mono at 44100 Hz (what `sox X -t f32 X.f32` writes). Loudness is
 the gated loudness of ITU-R BS.1770-4 (K-weighting, 400 ms blocks every 100 ms, the absolute
-gate at -70 LUFS and the relative one 10 LU under the ungated level), in LUFS; the peak is the
-sample peak in dBFS. `gains` prints one line per file, "FILE GAIN", with the gain that brings
+gate at -70 LUFS and the relative one 10 LU under the ungated level), in LUFS, as libebur128
+measures it (Debian's libebur128-1, through ctypes); the peak is the sample peak in dBFS, from
+the same library. `gains` prints one line per file, "FILE GAIN", with the gain that brings
 the file to TARGET LUFS; when that would lift some file's peak above CEILING dBFS, every file
 gets TARGET lowered by the same amount, so they stay equally loud and none goes past the
 ceiling. `report` also checks that each file is the plain WAV the game reads: RIFF/WAVE, a
@@ -16,78 +17,63 @@ ceiling. `report` also checks that each file is the plain WAV the game reads: RI
 nothing else; and that it sounds from its first hundredth of a second, peaks under -1 dBFS and
 ends in a sixteenth of a second of silence.
 
-Only the standard library; the same input always gives the same figures.
+The same input always gives the same figures.
 """
 import array
+import ctypes
 import math
 import struct
 import sys
 
 RATE = 44100
-BLOCK = 0.4       # gating block, seconds
-STEP = 0.1        # between block starts (75 % overlap)
-ABSOLUTE_GATE = -70.0
-RELATIVE_GATE = -10.0
 
 
-def k_weighting(rate):
-    """The two biquads of BS.1770's K-weighting at any sample rate (b, a), from the analogue
-    prototypes: a high shelf of about +4 dB above 1.7 kHz (the head) and a high-pass at 38 Hz."""
-    f0, gain, q = 1681.974450955533, 3.999843853973347, 0.7071752369554196
-    k = math.tan(math.pi * f0 / rate)
-    vh = 10.0 ** (gain / 20.0)
-    vb = vh ** 0.4996667741545416
-    a0 = 1.0 + k / q + k * k
-    shelf = ((vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,
-             (vh - vb * k / q + k * k) / a0), (1.0, 2.0 * (k * k - 1.0) / a0,
-                                               (1.0 - k / q + k * k) / a0)
-    f0, q = 38.13547087602444, 0.5003270373238773
-    k = math.tan(math.pi * f0 / rate)
-    a0 = 1.0 + k / q + k * k
-    highpass = (1.0, -2.0, 1.0), (1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0)
-    return shelf, highpass
+def open_library():
+    try:
+        lib = ctypes.CDLL("libebur128.so.1")
+    except OSError:
+        sys.exit("sound_levels: libebur128.so.1 is missing (Debian package libebur128-1)")
+    lib.ebur128_init.restype = ctypes.c_void_p
+    lib.ebur128_init.argtypes = (ctypes.c_uint, ctypes.c_ulong, ctypes.c_int)
+    lib.ebur128_destroy.argtypes = (ctypes.POINTER(ctypes.c_void_p),)
+    for name, sample in (("float", ctypes.c_float), ("double", ctypes.c_double),
+                         ("short", ctypes.c_short)):
+        function = getattr(lib, f"ebur128_add_frames_{name}")
+        function.argtypes = (ctypes.c_void_p, ctypes.POINTER(sample), ctypes.c_size_t)
+    lib.ebur128_loudness_global.argtypes = (ctypes.c_void_p, ctypes.POINTER(ctypes.c_double))
+    lib.ebur128_sample_peak.argtypes = (ctypes.c_void_p, ctypes.c_uint,
+                                        ctypes.POINTER(ctypes.c_double))
+    return lib
 
 
-def biquad(samples, coefficients):
-    (b0, b1, b2), (_, a1, a2) = coefficients
-    out = [0.0] * len(samples)
-    x1 = x2 = y1 = y2 = 0.0
-    for i, x in enumerate(samples):
-        y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2
-        x2, x1, y2, y1 = x1, x, y1, y
-        out[i] = y
-    return out
+EBUR128 = open_library()
+MODE_I = (1 << 2) | 1               # EBUR128_MODE_I: gated (integrated) loudness
+MODE_SAMPLE_PEAK = (1 << 4) | 1     # EBUR128_MODE_SAMPLE_PEAK
+ADD_FRAMES = {"f": ("float", ctypes.c_float), "d": ("double", ctypes.c_double),
+              "h": ("short", ctypes.c_short)}
 
 
-def to_lufs(mean_square):
-    return -0.691 + 10.0 * math.log10(mean_square) if mean_square > 0 else -math.inf
-
-
-def loudness(samples, rate=RATE):
-    """Gated loudness in LUFS of a mono signal. A sound shorter than one block is measured whole,
-    as a single block."""
-    shelf, highpass = k_weighting(rate)
-    weighted = biquad(biquad(samples, shelf), highpass)
-    squares = [0.0]
-    for y in weighted:  # running sums: each block's energy in constant time
-        squares.append(squares[-1] + y * y)
-    size, step = int(round(BLOCK * rate)), int(round(STEP * rate))
-    if len(weighted) <= size:
-        blocks = [squares[-1] / max(1, len(weighted))]
-    else:
-        blocks = [(squares[start + size] - squares[start]) / size
-                  for start in range(0, len(weighted) - size + 1, step)]
-    kept = [z for z in blocks if to_lufs(z) > ABSOLUTE_GATE]
-    if not kept:
-        return -math.inf
-    relative = to_lufs(sum(kept) / len(kept)) + RELATIVE_GATE
-    kept = [z for z in kept if to_lufs(z) > relative]
-    return to_lufs(sum(kept) / len(kept))
-
-
-def peak_dbfs(samples):
-    peak = max((abs(s) for s in samples), default=0.0)
-    return 20.0 * math.log10(peak) if peak > 0 else -math.inf
+def measure(samples, rate=RATE):
+    """(gated loudness in LUFS, sample peak in dBFS) of a mono signal held in an array of
+    floats ("f", "d") in [-1, 1] or of 16-bit samples ("h"). A sound shorter than one 400 ms
+    block has no gated loudness: -inf, like silence. The one channel counts with weight 1, as
+    BS.1770 weighs a front channel."""
+    state = ctypes.c_void_p(EBUR128.ebur128_init(1, rate, MODE_I | MODE_SAMPLE_PEAK))
+    if not state:
+        sys.exit("sound_levels: libebur128 could not start a measurement")
+    try:
+        name, ctype = ADD_FRAMES[samples.typecode]
+        if samples:
+            frames = (ctype * len(samples)).from_buffer(samples)
+            if getattr(EBUR128, f"ebur128_add_frames_{name}")(state, frames, len(samples)):
+                sys.exit("sound_levels: libebur128 refused the samples")
+        lufs, peak = ctypes.c_double(), ctypes.c_double()
+        if (EBUR128.ebur128_loudness_global(state, ctypes.byref(lufs)) or
+                EBUR128.ebur128_sample_peak(state, 0, ctypes.byref(peak))):
+            sys.exit("sound_levels: libebur128 could not measure")
+    finally:
+        EBUR128.ebur128_destroy(ctypes.byref(state))
+    return lufs.value, 20.0 * math.log10(peak.value) if peak.value > 0 else -math.inf
 
 
 def read_f32(path):
@@ -96,12 +82,12 @@ def read_f32(path):
         data.frombytes(f.read())
     if sys.byteorder != "little":
         data.byteswap()
-    return list(data)
+    return data
 
 
 def read_game_wav(path):
-    """The samples of a WAV file as floats in [-1, 1), after checking it is laid out exactly as
-    the game's sounds must be; exits with a message when it is not."""
+    """The 16-bit samples of a WAV file, after checking it is laid out exactly as the game's
+    sounds must be; exits with a message when it is not."""
     with open(path, "rb") as f:
         raw = f.read()
 
@@ -128,15 +114,14 @@ def read_game_wav(path):
     pcm.frombytes(raw[44:])
     if sys.byteorder != "little":
         pcm.byteswap()
-    return [s / 32768.0 for s in pcm]
+    return pcm
 
 
 def gains(target, ceiling, paths):
-    levels = [(path, loudness(s), peak_dbfs(s)) for path, s in
-              ((p, read_f32(p)) for p in paths)]
+    levels = [(path, *measure(read_f32(path))) for path in paths]
     for path, lufs, peak in levels:
         if not math.isfinite(lufs):
-            sys.exit(f"sound_levels: {path} is silent")
+            sys.exit(f"sound_levels: {path} is silent, or shorter than one 400 ms block")
     # The peak each file would have at the target; the loudest of them sets how far all of
     # them must stay under it.
     over = max(peak + target - lufs - ceiling for _, lufs, peak in levels)
@@ -148,57 +133,61 @@ def gains(target, ceiling, paths):
         print(f"{path} {common - lufs:.4f}")
 
 
-def check_edges(path, samples, ceiling=-1.0):
+def check_edges(path, pcm, peak, ceiling=-1.0):
     """A sound that starts the moment it plays (over -50 dBFS within the first hundredth of a
     second), peaks under the ceiling, and ends in a sixteenth of a second of silence."""
     def fail(why):
         sys.exit(f"sound_levels: {path}: {why}")
 
-    if len(samples) < RATE // 10:
-        fail(f"only {len(samples)} samples")
-    if max(abs(s) for s in samples[:RATE // 100]) < 10 ** (-50 / 20):
+    if len(pcm) < RATE // 10:
+        fail(f"only {len(pcm)} samples")
+    if max(abs(s) for s in pcm[:RATE // 100]) < 32768 * 10 ** (-50 / 20):
         fail("silent for its first hundredth of a second")
-    if peak_dbfs(samples) >= ceiling:
-        fail(f"peaks at {peak_dbfs(samples):.2f} dBFS")
-    if any(samples[-(RATE // 16):]):
+    if peak >= ceiling:
+        fail(f"peaks at {peak:.2f} dBFS")
+    if any(pcm[-(RATE // 16):]):
         fail("not silent for its last sixteenth of a second")
 
 
 def report(paths):
     for path in paths:
-        samples = read_game_wav(path)
-        check_edges(path, samples)
-        print(f"{path}: {len(samples) / RATE:.3f} s, loudness {loudness(samples):.2f} LUFS, "
-              f"peak {peak_dbfs(samples):.2f} dBFS")
+        pcm = read_game_wav(path)
+        lufs, peak = measure(pcm)
+        check_edges(path, pcm, peak)
+        print(f"{path}: {len(pcm) / RATE:.3f} s, loudness {lufs:.2f} LUFS, peak {peak:.2f} dBFS")
+
+
+def sine(amplitude, seconds, hz=1000):
+    return array.array("d", (amplitude * math.sin(2 * math.pi * hz * i / RATE)
+                             for i in range(int(seconds * RATE))))
 
 
 def selftest():
-    """The meter against figures BS.1770 gives: the K-weighting coefficients it lists for
-    48 kHz, and a full-scale 1 kHz sine in one channel reading -3.01 LUFS."""
-    (b, a), (hb, ha) = k_weighting(48000)
-    want = ((1.53512485958697, -2.69169618940638, 1.19839281085285),
-            (1.0, -1.69065929318241, 0.73248077421585),
-            (1.0, -2.0, 1.0), (1.0, -1.99004745483398, 0.99007225036621))
-    for got, expected in zip((b, a, hb, ha), want):
-        if any(abs(x - y) > 1e-8 for x, y in zip(got, expected)):
-            sys.exit(f"sound_levels: K-weighting {got}, want {expected}")
+    """The meter as this tool uses it, against figures BS.1770 gives: a full-scale 1 kHz sine in
+    one channel reads -3.01 LUFS (K-weighting adds 0.69 dB at 1 kHz, which the -0.691 of the
+    formula takes off again), a tenth of it -23.01; the gates keep only the loud blocks; the
+    sample peak of a sine at half scale is -6.02 dBFS; 16-bit samples read as their floats do."""
     checks = []
     for amplitude, expected in ((1.0, -3.01), (0.1, -23.01)):
-        sine = [amplitude * math.sin(2 * math.pi * 1000 * i / RATE) for i in range(3 * RATE)]
-        checks.append((f"1 kHz sine at {amplitude:g}", loudness(sine), expected))
+        checks.append((f"1 kHz sine at {amplitude:g}", measure(sine(amplitude, 3))[0], expected))
     # Gating: one second of the full-scale sine, then four seconds of it 100 dB down (under the
     # absolute gate, but for the filters' ring-out just after the cut, which only the relative
     # gate removes) or 30 dB down (under the relative gate). Either way only the ten blocks that
     # hold the loud second count: seven whole and three with 3/4, 1/2 and 1/4 of it, which
     # average 0.85 of its power. Ungated, the quiet part would take 7 dB off.
-    sine = [math.sin(2 * math.pi * 1000 * i / RATE) for i in range(RATE)]
     for level in (-100, -30):
-        quiet = [10.0 ** (level / 20.0) * x for x in sine * 4]
-        checks.append((f"sine then {level} dB", loudness(sine + quiet),
+        signal = sine(1.0, 1) + sine(10.0 ** (level / 20.0), 4)
+        checks.append((f"sine then {level} dB", measure(signal)[0],
                        -3.01 + 10.0 * math.log10(0.85)))
+    half = sine(0.5, 1)
+    checks.append(("the peak of a sine at 0.5", measure(half)[1], -6.02))
+    pcm = array.array("h", (round(32767 * x) for x in half))
+    checks.append(("a 16-bit sine at 0.5", measure(pcm)[0], measure(half)[0]))
     for name, got, expected in checks:
         if abs(got - expected) > 0.05:
-            sys.exit(f"sound_levels: {name} measures {got:.3f} LUFS, want {expected}")
+            sys.exit(f"sound_levels: {name} measures {got:.3f}, want {expected:.3f}")
+    if math.isfinite(measure(sine(1.0, 0.3))[0]):
+        sys.exit("sound_levels: a sound shorter than one block has a gated loudness")
     print("sound_levels: meter checks passed")
 
 

@@ -3,7 +3,8 @@
 # (640x480), and checks the log's verdicts, the exit status and no crash or sanitizer report:
 #   no display at all: the window fails, the start ends in order with status 1;
 #   the menu's fullscreen at 800x600, a mode the screen lacks: the restart fails, status 1;
-#   no sound device: the sound system and the five samples fail, the game plays silently;
+#   no sound device (ALSA without a PCM): the sound system and the five samples fail, the game
+#   plays silently, and ALSA's complaints stay off standard error;
 #   no data/ directory; every file of data/ cut to half its size; every one replaced by as
 #   many random bytes: each picture and sample gets its verdict, the game plays;
 #   a working directory the game cannot write to: no log, the game plays;
@@ -103,11 +104,15 @@ xdotool key --delay 40 Right Down Right Down Down Down Return
 finish 1
 log_has $' (driver) trying to apply the mode : FAILED\n+ loop quit requested..\n'
 
-start no_sound SDL_AUDIODRIVER=no-such-driver
+# No sound device: SDL's ALSA driver finds no PCM at all (an empty ALSA configuration, on any
+# machine). ALSA's own complaints stay off standard error; the log tells.
+: >"$work/no_pcm.conf"
+start no_sound SDL_AUDIODRIVER=alsa ALSA_CONFIG_PATH="$work/no_pcm.conf"
 play
 close_game
 finish 0
 log_has $' (cgame) loading DXPLAY sound system : FAILED\n'
+! grep -q "ALSA" "$case_dir/stderr" || fail "ALSA speaks on standard error: $(cat "$case_dir/stderr")"
 expect_log_lines 5 "$sound_line[a-z]+\.wav : FAILED$"
 expect_log_lines 7 "$texture_line.* : OK$"
 

@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Installs the built game into a fresh prefix with cmake --install and checks what a desktop
-# sees of it: the desktop entry (desktop-file-validate), its icons, the manual page (rendered
-# by man without a warning), --help and --version through the installed launcher (no window,
-# no log, nothing made in the user's directories), a bad --computer (status 2), and starts of the
-# launcher from another directory on a virtual X server of its own, each until the menu shows,
-# then "quit":
-#   1. XDG_STATE_HOME unset: the game runs in $HOME/.local/state/brevox;
+# sees of it: the desktop entry (desktop-file-validate) and the AppStream metainfo (appstreamcli
+# validate, no error and no warning), both named by the build's id, their icons, the copyright
+# file and the changelog, the manual page (compressed, rendered by man without a warning),
+# --help and --version through the installed launcher (no window, no log, nothing made in the
+# user's directories), a bad --computer (status 2), and starts of the launcher from another directory on a virtual X server
+# of its own, each until the menu shows, then "quit":
+#   1. XDG_STATE_HOME unset: the game runs in $HOME/.local/state/brevox, in a window whose class
+#      (WM_CLASS) is the desktop entry's StartupWMClass;
 #   2. the desktop entry's action "Play against the computer", by its Exec line: the computer's
 #      paddle goes to the middle of the field on its own before the serve;
 #   3. the prefix moved elsewhere and XDG_STATE_HOME set, its brevox/data a link to the old
 #      place: the launcher finds the game from where it lies and points the link anew.
 #
-#   install.sh BUILD_DIR
+#   install.sh BUILD_DIR APP_ID
 set -euo pipefail
 
 build=$1
+id=$2
 e2e_name=install
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 state=
@@ -25,20 +28,50 @@ show_failure() {
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
 
-# The desktop entry starts the launcher and names an icon of both sizes.
-entry=$prefix/share/applications/brevox.desktop
+# The desktop entry, named by the id, starts the launcher, names its window's class and an icon
+# installed at every size and as a scalable drawing.
+entry=$prefix/share/applications/$id.desktop
+[[ -f $entry ]] || fail "no desktop entry $id.desktop"
 out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [[ -z $out ]] || fail "desktop-file-validate: $out"
 [[ -x $prefix/bin/$(sed -n '1,/^$/s/^Exec=//p' "$entry") ]] || fail "the entry's Exec is not the launcher"
 action=$(sed -n '/^\[Desktop Action computer\]$/,/^\[/s/^Exec=//p' "$entry")
 [[ $action == "brevox --computer right" ]] || fail "the computer action runs '$action'"
+wm_class=$(sed -n '1,/^$/s/^StartupWMClass=//p' "$entry")
+[[ $wm_class == "$id" ]] || fail "StartupWMClass is '$wm_class', not $id"
 icon=$(sed -n 's/^Icon=//p' "$entry")
-for size in 48x48 256x256; do
-    png=$prefix/share/icons/hicolor/$size/apps/$icon.png
-    [[ -f $png && $(identify -format %wx%h "$png") == "$size" ]] || fail "no $size icon $icon"
+[[ $icon == "$id" ]] || fail "the entry's icon is '$icon', not $id"
+for size in 16 24 32 48 64 128 256 512; do
+    png=$prefix/share/icons/hicolor/${size}x$size/apps/$icon.png
+    [[ -f $png && $(identify -format %wx%h "$png") == "${size}x$size" ]] || fail "no $size x $size icon $icon"
 done
+svg=$prefix/share/icons/hicolor/scalable/apps/$icon.svg
+python3 -c 'import sys, xml.etree.ElementTree as t
+sys.exit(t.parse(sys.argv[1]).getroot().tag != "{http://www.w3.org/2000/svg}svg")' "$svg" 2>/dev/null ||
+    fail "no scalable icon $icon.svg"
 
-page=$prefix/share/man/man6/brevox.6
+# The metainfo a software centre reads: valid without a warning, its id, its launchable entry and
+# its newest release this build's version.
+metainfo=$prefix/share/metainfo/$id.metainfo.xml
+[[ -f $metainfo ]] || fail "no metainfo $id.metainfo.xml"
+out=$(appstreamcli validate --no-net --no-color "$metainfo" 2>&1) || fail "appstreamcli validate: $out"
+grep -q -E '^(E|W):' <<<"$out" && fail "appstreamcli validate: $out"
+# metainfo_at PATH: the text of the metainfo's first element at PATH (ElementTree's form).
+metainfo_at() {
+    python3 -c 'import sys, xml.etree.ElementTree as t; print(t.parse(sys.argv[1]).findtext(sys.argv[2]))' \
+        "$metainfo" "$1"
+}
+[[ $(metainfo_at id) == "$id" ]] || fail "the metainfo's id is not $id"
+[[ $(metainfo_at launchable) == "$id.desktop" ]] || fail "the metainfo does not launch $id.desktop"
+release=$(python3 -c 'import sys, xml.etree.ElementTree as t
+print(t.parse(sys.argv[1]).find("releases/release").get("version"))' "$metainfo")
+[[ "brevox $release" == $("$prefix/bin/brevox" --version) ]] ||
+    fail "the metainfo's newest release is '$release', not the version of brevox"
+grep -q -F "MIT" "$prefix/share/doc/brevox/copyright" || fail "no licence in share/doc/brevox/copyright"
+[[ $(zcat "$prefix/share/doc/brevox/changelog.gz" | head -n 1) == "brevox ($release) "* ]] ||
+    fail "the changelog's newest release is not $release"
+
+page=$prefix/share/man/man6/brevox.6.gz
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" >"$work/man.txt" 2>"$work/man.err" ||
     fail "man -l failed: $(cat "$work/man.err")"
 [[ ! -s $work/man.err ]] || fail "man -l warns: $(cat "$work/man.err")"
@@ -79,6 +112,8 @@ play_from() {
     "$1/bin/brevox" &
     game_pid=$!
     wait_for "the menu" menu_on_show
+    [[ $(xprop -id "$(window)" WM_CLASS) == "WM_CLASS(STRING) = \"$id\", \"$id\"" ]] ||
+        fail "the window's class: $(xprop -id "$(window)" WM_CLASS), not $id"
     xdotool key --delay 60 Up Return
     game_exit 0
     [[ $(readlink "$state/data") == "$1/share/brevox/data" ]] || fail "data is not linked to $1"

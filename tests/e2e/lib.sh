@@ -1,4 +1,4 @@
-# What the end-to-end scripts share, sourced after `set -euo pipefail`: a scratch directory
+# What the end-to-end scripts (and tools/make-screenshots) share, sourced after `set -euo pipefail`: a scratch directory
 # ($work), a virtual X server of the script's own, waiting for the game, holding its polled keys,
 # failing with what shows why, and cleaning up. The script sets e2e_name before sourcing and may
 # define show_failure (what to print after the message, e.g. the game's log) and more_cleanup
@@ -148,6 +148,12 @@ serve_prompt_gone() {
 }
 # A point's medal at the centre of the field: gold, more red than blue, where the field is blue.
 medal_shown() { rgb_at 60x60+290+190 && ((rgb[0] > rgb[2] + 20)); }
+# The menu: its white title over black, nothing at the bottom.
+menu_shown() {
+    rgb_at 240x40+200+2 && ((rgb[0] >= 12)) && rgb_at 640x60+0+400 && ((rgb[0] + rgb[1] + rgb[2] < 6))
+}
+# The field: blue over the whole window, where the menu is black.
+field_shown() { rgb_at 640x480+0+0 && ((rgb[2] >= rgb[0] + 8)); }
 
 window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
 title_has_rate() {

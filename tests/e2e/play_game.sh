@@ -46,13 +46,7 @@ export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/sound.raw
 "$game" &
 game_pid=$!
 
-# The screens of a 640x480 window, besides lib.sh's prompts and medal, as the screen is now.
-# The menu: its white title over black, nothing at the bottom.
-menu_shown() {
-    rgb_at 240x40+200+2 && ((rgb[0] >= 12)) && rgb_at 640x60+0+400 && ((rgb[0] + rgb[1] + rgb[2] < 6))
-}
-# The field: blue over the whole window, where the menu is black.
-field_shown() { rgb_at 640x480+0+0 && ((rgb[2] >= rgb[0] + 8)); }
+# The screens of a 640x480 window, besides lib.sh's, as the screen is now.
 # "Paused" in white over the blue field, where a medal would be gold.
 paused_shown() { rgb_at 130x20+255+199 && ((rgb[2] >= 30 && rgb[2] > rgb[0])); }
 
