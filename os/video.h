@@ -5,6 +5,7 @@
 
 #include <SDL.h>
 
+#include <bitset>
 #include <cstdint>
 
 namespace os::detail {
@@ -32,6 +33,11 @@ void pump_system_events();
 // Either ends the process.
 void watch_display(SDL_Window* window);
 void end_if_display_lost();
+
+// The keys the system holds down now, by DirectInput scan code below 0x80 (os/held_keys.cpp).
+// False where it cannot tell: not on X11, or a server that numbers its keys otherwise.
+constexpr std::size_t system_keys = 0x80;
+bool keys_held_by_system(SDL_Window* window, std::bitset<system_keys>& held);
 
 // The polled keyboard: bit 7 set for each scan code that is down.
 void copy_polled_keys(std::uint8_t keys[256]);

@@ -5,6 +5,7 @@
 #include "os/keys.h"
 #include "os/video.h"
 
+#include <bitset>
 #include <cstring>
 #include <map>
 #include <string>
@@ -39,6 +40,12 @@ std::map<os::hwnd, window_record> windows;
 os::hwnd last_window = 0x00010000;
 os::atom last_atom = 0xC000;
 std::uint8_t polled_keys[256];
+// Keys the system held down when a window of ours took the focus, and that SDL has not told of
+// since: SDL forgot them at the focus change (a video restart makes one), and tells of their next
+// auto-repeat as of a new press. That key-down is marked as a repeat, as the system's own key
+// state would have it; the pump asks the system every frame whether they are still down, since
+// SDL does not tell of a key let go that it did not know as held.
+std::bitset<os::detail::system_keys> held_through_focus;
 bool video_up = false;
 bool focus_new_windows_by_test = false;
 os::window_failure last_failure = os::window_failure::none;
@@ -87,6 +94,10 @@ os::lparam key_flags(std::uint8_t dik, bool alt, bool repeat) {
 }
 
 void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, bool repeat) {
+    if (dik < held_through_focus.size()) {
+        repeat = repeat || held_through_focus[dik];
+        held_through_focus[dik] = false; // SDL knows of it from now on
+    }
     if (down && dik != 0)
         polled_keys[dik] = 0x80;
     // Alt itself, keys pressed while it is held and F10 are system keys, left to the default
@@ -103,6 +114,13 @@ void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, b
     os::post_message(window, message, vk, key_flags(dik, alt, repeat && down));
 }
 
+// A window of ours takes the focus (null: none has it).
+void note_keys_held_at_focus(SDL_Window* focused) {
+    held_through_focus.reset();
+    if (focused)
+        os::detail::keys_held_by_system(focused, held_through_focus);
+}
+
 void focus_event(os::hwnd window, bool focused, bool from_test = false) {
     window_record* record = find_window(window);
     if (!record || (record->focus_by_test && !from_test))
@@ -112,6 +130,7 @@ void focus_event(os::hwnd window, bool focused, bool from_test = false) {
     // Keys released while another window has the focus never reach us: forget them all.
     if (!focused)
         std::memset(polled_keys, 0, sizeof polled_keys);
+    note_keys_held_at_focus(focused ? record->window : nullptr);
     os::detail::keyboard_focus_changed(window, focused);
     os::detail::gamepad_focus_changed(focused);
 }
@@ -327,6 +346,8 @@ hwnd create_window(std::uint32_t, const char* class_name, const char* title, std
     const bool focused =
         focus_new_windows_by_test || (SDL_GetWindowFlags(window) & SDL_WINDOW_INPUT_FOCUS) != 0;
     windows[handle] = {window, title ? title : "", focused, focus_new_windows_by_test};
+    if (focused)
+        note_keys_held_at_focus(window);
     detail::bind_window(handle, wc->procedure);
     last_failure = window_failure::none;
     return handle;
@@ -448,6 +469,14 @@ void pump_system_events() {
             break;
         translate_event(event);
     }
+    if (held_through_focus.any()) {
+        std::bitset<system_keys> held;
+        const window_record* front = find_window(focused_window());
+        if (front && keys_held_by_system(front->window, held))
+            held_through_focus &= held;
+        else
+            held_through_focus.reset();
+    }
     repeat_gamepad_keys();
 }
 
@@ -485,6 +514,8 @@ void focus_new_windows(bool focused) { focus_new_windows_by_test = focused; }
 
 void reset_video() {
     focus_new_windows_by_test = false;
+    held_through_focus.reset();
+    ask_system_for_held_keys();
     detail::drop_gl_objects();
     detail::drop_input_objects();
     detail::drop_gamepads();

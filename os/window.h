@@ -8,6 +8,7 @@
 #include "os/types.h"
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace os {
 
@@ -115,6 +116,11 @@ void press_key(hwnd window, std::uint8_t dik, bool repeat = false);
 void release_key(hwnd window, std::uint8_t dik);
 void request_close(hwnd window);
 void set_focus(hwnd window, bool focused);
+// From now on the keys the system holds down are these (scan codes below 0x80), not the X
+// server's: a key held through a focus change. ask_system_for_held_keys gives the server its
+// word back; so does reset_video.
+void hold_keys_in_system(std::initializer_list<std::uint8_t> diks);
+void ask_system_for_held_keys();
 // From now on every new window has the focus by a test's word (whole runs of the program that
 // must not depend on which window the X server focuses while other tests run beside them).
 void focus_new_windows(bool focused);

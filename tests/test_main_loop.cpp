@@ -266,15 +266,36 @@ TEST_F(gamepad_play_test, AControllerPlaysARallyFromTheMenuToQuit) {
 }
 
 // F1, P and ESCAPE, and the buttons that stand for them, act once however long they are held.
+// SDL forgets a key at the focus change of a restart and tells of its next auto-repeat in the new
+// window as of a new press; the system still holds it.
 TEST_F(gamepad_play_test, AHeldEventKeyActsOncePerPress) {
     os::seam::use_synthetic_display_modes({{148, 0, 32, 640, 480, 60}});
+    const auto restarts = [] {
+        const std::string log = read_log();
+        int count = 0;
+        for (auto at = log.find("+ vid_restart"); at != std::string::npos;
+             at = log.find("+ vid_restart", at + 1))
+            ++count;
+        return count;
+    };
+    os::seam::hold_keys_in_system({os::DIK_F1});
     os::seam::press_key(main_window->hwnd, os::DIK_F1);
     for (int repeat = 0; repeat < 3; ++repeat)
         os::seam::press_key(main_window->hwnd, os::DIK_F1, true);
     play_for(20);
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+    play_for(20);
     EXPECT_EQ(main_cvars->get_int("fullscreen"), 1);
-    const std::string log = read_log();
-    EXPECT_EQ(log.find("+ vid_restart"), log.rfind("+ vid_restart")) << "one restart";
+    EXPECT_EQ(restarts(), 1);
+    // Pressed anew, and let go during the restart before SDL knew it as held again (SDL never
+    // tells of that): the next press acts.
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+    play_for(20);
+    os::seam::hold_keys_in_system({});
+    play_for(20);
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+    play_for(20);
+    EXPECT_EQ(restarts(), 3);
 
     *main_game->ball = cball();
     main_game->ball->x = 320;
