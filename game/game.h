@@ -47,6 +47,21 @@ inline constexpr float ball_front = 5.0f;
 inline constexpr float hit_band_near = 5.0f;
 inline constexpr float hit_band_far = 10.0f;
 
+// What the game takes from outside besides its keys and frame lengths: the calendar's seconds
+// for its random draws, and its timers going off. A replay's recorder keeps them; its player
+// gives the calendar's back and sets the timers off itself (cgame::end_timer).
+class coutside {
+public:
+    virtual ~coutside() = default;
+    // The calendar's whole seconds for a random draw.
+    virtual std::int64_t calendar_seconds() = 0;
+    // The serve (0) or the medal (1) timer went off.
+    virtual void timer_fired(std::int32_t timer) = 0;
+};
+
+// Null: the game reads the calendar itself and nobody hears of its timers.
+extern coutside* game_outside;
+
 class cpaddle {
 public:
     explicit cpaddle(std::int32_t which_side)
@@ -102,6 +117,8 @@ public:
     // After a video restart: the right paddle stands at the new edge.
     void take_client_width(std::int32_t width);
     void shutdown();
+    // The serve (0) or the medal (1) timer's end, as its callback does it.
+    void end_timer(std::int32_t timer);
     // A serve is allowed: the delay after the last point or the intro is over.
     bool serve_is_ready() const;
     // Paddle hits since the last point; none at a point makes it an ace.
