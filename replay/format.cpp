@@ -247,9 +247,15 @@ bool decode_replay(std::span<const std::uint8_t> file, creplay& replay, std::str
     }
     std::string raw;
     const int inflated = inflate_file(file, raw, error);
-    if (inflated < 0)
-        return false;
-    creader in{std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size())};
+    return inflated >= 0 &&
+           parse_replay(std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()),
+                        inflated == 1, replay, error);
+}
+
+bool parse_replay(std::span<const std::uint8_t> raw, bool whole, creplay& replay,
+                  std::string& error) {
+    replay = creplay{};
+    creader in{raw};
     if (raw.size() < sizeof replay_magic || std::memcmp(raw.data(), replay_magic, 8) != 0) {
         error = "not a brevox replay";
         return false;
@@ -297,7 +303,7 @@ bool decode_replay(std::span<const std::uint8_t> file, creplay& replay, std::str
                 error = "its end mark does not close it";
                 return false;
             }
-            replay.complete = inflated == 1;
+            replay.complete = whole;
             break;
         }
     }

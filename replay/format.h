@@ -78,5 +78,9 @@ bool encode_replay(const creplay& replay, std::string& file);
 // record with complete false.
 bool decode_replay(std::span<const std::uint8_t> file, creplay& replay, std::string& error);
 
+// The same after zlib: `raw` is the stream's bytes, `whole` false when the stream was cut short.
+bool parse_replay(std::span<const std::uint8_t> raw, bool whole, creplay& replay,
+                  std::string& error);
+
 // The first field of `played` that differs from `recorded`, bit for bit; null when none does.
 const char* first_difference(const ccheck& recorded, const ccheck& played);

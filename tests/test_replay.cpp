@@ -61,9 +61,10 @@ TEST(replay_format_test, ARecordingDecodesAsWrittenAndHostileFilesGetAReason) {
     }
     ASSERT_EQ(read.checks.size(), 1u);
     EXPECT_EQ(first_difference(read.checks[0], written.checks[0]), nullptr);
-    ccheck moved = written.checks[0];
-    moved.right_velocity = -0.0f; // bit for bit: -0 is not -9, nor 0
-    EXPECT_STREQ(first_difference(written.checks[0], moved), "right paddle velocity");
+    ccheck zero = written.checks[0], negative_zero = zero;
+    zero.right_velocity = 0.0f;
+    negative_zero.right_velocity = -0.0f; // bit for bit
+    EXPECT_STREQ(first_difference(zero, negative_zero), "right paddle velocity");
 
     // Cut short: read up to its last whole record, not complete.
     ASSERT_TRUE(decode_replay(bytes_of(file.substr(0, file.size() - 12)), read, error)) << error;
