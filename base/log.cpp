@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstring>
 
+const char* screen_notice = nullptr;
+
 namespace {
 constexpr const char* log_file_name = "brevox.log";
 } // namespace

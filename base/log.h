@@ -26,3 +26,7 @@ extern clog* main_log;
 // written; 0 when there is no log or the file cannot be opened or closed (a full disk: the
 // line is lost).
 int log_printf(clog* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// A line the scene shows over every screen until the run ends, or null: a failure the players
+// should know of while they play on (a replay that can no longer be written).
+extern const char* screen_notice;

@@ -298,6 +298,9 @@ int crender::draw_frame() {
     setup_view();
     draw_scene();
     frame_rate_step();
+    if (screen_notice)
+        print(main_font, static_cast<float>(clwidth.value()),
+              static_cast<float>(clheight.value()) - 24, 10, "^c^s^4%s", screen_notice);
     return present();
 }
 

@@ -110,6 +110,7 @@ void crecorder::write_out() {
     write_failed = true;
     log_printf(main_log, " (replay) writing %s FAILED [%s]: the replay ends at its last second\n",
                path.c_str(), errno ? std::strerror(errno) : "zlib");
+    screen_notice = "The replay could not be written on: it ends here";
 }
 
 void crecorder::begin_frame(std::int32_t field_width, std::int32_t field_height, float game_speed) {

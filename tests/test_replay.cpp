@@ -1,6 +1,7 @@
 // Replays: the file's encoding against hostile bytes, and whole runs of random play recorded and
 // played back equal, until one key of one frame is changed.
 #include "app/main_loop.h"
+#include "base/log.h"
 #include "base/loop_request.h"
 #include "game/game.h"
 #include "game/menu.h"
@@ -16,9 +17,11 @@
 #include "replay/format.h"
 #include "support/test_env.h"
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sys/resource.h>
 
 namespace {
 
@@ -247,6 +250,39 @@ TEST_F(replay_run_test, RandomPlayPlaysBackEqualUntilOneKeyOfOneFrameChanges) {
                   0u)
             << said;
     }
+}
+
+// A file the system lets grow to 300 bytes (a full disk, as far as the recorder can tell): the
+// game plays on with a line on the field, and the file keeps what it held.
+TEST_F(replay_run_test, AWriteThatFailsDuringPlayEndsTheFileNotTheGame) {
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto no_signal = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
+    rlimit small = before;
+    small.rlim_cur = 300;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    ASSERT_EQ(start_recording("run.replay", "--computer both", error), 1) << error;
+    ASSERT_NE(os::set_timer(0, 0, 20000, [](os::hwnd, std::uint32_t, os::timer_id id,
+                                             std::uint32_t) {
+        os::kill_timer(0, id);
+        EXPECT_NE(screen_notice, nullptr) << "the players are told";
+        loop_request = loop_quit;
+    }),
+              0u);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(WinMain(os::module_instance(), 0, "--computer both", 1), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "brevox: replay cut short in run.replay\n");
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, no_signal);
+    screen_notice = nullptr;
+
+    std::ifstream in("run.replay", std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), {});
+    creplay replay;
+    ASSERT_TRUE(decode_replay(bytes_of(file), replay, error)) << error;
+    EXPECT_FALSE(replay.complete);
+    EXPECT_GE(replay.checks.size(), 2u);
 }
 
 } // namespace
