@@ -22,7 +22,7 @@
 namespace {
 
 constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both] [--record [FILE]]
-       brevox --replay FILE --check
+       brevox --replay FILE [--check]
 
 A paddle-and-ball game for two players on one keyboard, or one against the
 computer.
@@ -38,9 +38,14 @@ Options:
                          ${XDG_DATA_HOME:-$HOME/.local/share}/brevox/replays/;
                          the name is said at the end. A FILE that cannot be
                          written ends the start with status 1
-  --replay FILE --check  plays the replay FILE without a window or sound, as fast
-                         as it goes, and says whether every state check of it
-                         was equal (status 0) or the first difference (status 1)
+  --replay FILE          plays the replay FILE in a window: the recorded field
+                         scaled to fit it; P pauses, Right and Left change the
+                         speed (x1/4 to x8; sounds at x1 only), Escape ends; a
+                         difference from the record stays on the field (then
+                         status 1)
+  --check                with --replay: no window and no sound, as fast as it
+                         goes; says whether every state check of the replay was
+                         equal (status 0) or the first difference (status 1)
 Any other argument is ignored. A --computer without left, right or both ends
 the game at once with status 2.
 
@@ -162,25 +167,31 @@ std::string dated_replay_file() {
     return file.string();
 }
 
-// --replay FILE --check: the file decoded, then played without a window.
-int check_replay_file(const std::string& name) {
+// Reads and decodes the replay FILE names; false after one line on standard error.
+bool read_replay_file(const std::string& name, creplay& replay) {
     std::ifstream in(from_start_dir(name), std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "replay %s: cannot be read\n", name.c_str());
-        return 1;
+        return false;
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    creplay replay;
     std::string error;
     if (in.bad() || !decode_replay(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                              bytes.size()),
                                    replay, error)) {
         std::fprintf(stderr, "replay %s: %s\n", name.c_str(),
                      in.bad() ? "cannot be read" : error.c_str());
-        return 1;
+        return false;
     }
-    // No sound: the device is one that plays to nobody.
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    return true;
+}
+
+// --replay FILE --check: the file decoded, then played without a window.
+int check_replay_file(const std::string& name) {
+    creplay replay;
+    if (!read_replay_file(name, replay))
+        return 1;
+    setenv("SDL_AUDIODRIVER", "dummy", 1); // no sound: the device is one that plays to nobody
     os::startup();
     const int exit_code = check_replay(os::module_instance(), replay, name);
     os::shutdown();
@@ -205,10 +216,9 @@ int main(int argc, char** argv) {
     }
     if (options.check)
         return check_replay_file(options.replay_file);
-    if (options.replay) {
-        std::fputs("brevox: playing a replay in a window is not built yet; --check it\n", stderr);
-        return exit_usage;
-    }
+    creplay replay;
+    if (options.replay && !read_replay_file(options.replay_file, replay))
+        return 1;
     if (options.record) {
         const std::string file = options.record_file.empty()
                                      ? dated_replay_file()
@@ -225,7 +235,9 @@ int main(int argc, char** argv) {
     // The id comes from the build (CMakeLists.txt), where the desktop entry's name comes from.
     os::set_application_id(BREVOX_APP_ID);
     register_program_resources();
-    const int exit_code = WinMain(os::module_instance(), 0, command_line.c_str(), 1);
+    const int exit_code =
+        options.replay ? play_replay(os::module_instance(), replay, options.replay_file)
+                       : WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();
     return exit_code;
 }

@@ -33,6 +33,7 @@ cmenu* main_menu = nullptr;
 cgamepads* main_gamepads = nullptr;
 std::int32_t loop_request = loop_run;
 crecorder* main_recorder = nullptr;
+cplayer* main_player = nullptr;
 
 namespace {
 
@@ -99,13 +100,36 @@ bool main_objects_allocated() {
 cvar_handle field_width("clwidth");
 cvar_handle field_height("clheight");
 
+// A replay in a window: the recorded frames the viewer's time covers. At its end mark the run
+// ends; a difference, or a file that ends before its end mark, stays on the field until the
+// viewer ends the run.
+void play_replay_frames() {
+    const bool was_finished = main_player->finished();
+    main_player->play_for(main_timer->frame_ms);
+    if (was_finished || !main_player->finished())
+        return;
+    const std::string& verdict = main_player->verdict();
+    if (verdict.empty()) {
+        loop_request = loop_quit;
+        return;
+    }
+    screen_notice = verdict.c_str();
+    log_printf(main_log, " (replay) %s\n", verdict.c_str());
+    std::fprintf(stderr, "brevox: replay: %s\n", verdict.c_str());
+}
+
 void run_frame() {
     main_timer->begin_frame();
-    if (main_recorder)
-        main_recorder->begin_frame(field_width.value(), field_height.value(), main_game->speed);
-    main_game->update(main_timer->frame_ms);
-    if (main_recorder)
-        main_recorder->end_frame(main_timer->frame_ms, *main_game);
+    if (main_player) {
+        play_replay_frames();
+    } else {
+        if (main_recorder)
+            main_recorder->begin_frame(field_width.value(), field_height.value(),
+                                       main_game->speed);
+        main_game->update(main_timer->frame_ms);
+        if (main_recorder)
+            main_recorder->end_frame(main_timer->frame_ms, *main_game);
+    }
     main_render->draw_frame();
     main_timer->update();
 }
@@ -269,6 +293,36 @@ int check_replay(os::hinstance instance, const creplay& replay, const std::strin
     cleanup_main_objects();
     free_cvars_and_log();
     return status;
+}
+
+int play_replay(os::hinstance instance, const creplay& replay, const std::string& name) {
+    create_log_and_cvars(instance);
+    restart_failed = false;
+    computer_sides = computer_none;
+    playing_back = true;
+    main_player = new (std::nothrow) cplayer(replay);
+    const bool started = main_player && init_main_objects();
+    if (started) {
+        log_printf(main_log, "\n+ playing replay %s\n", name.c_str());
+        main_seating.seat_last(main_player);
+        game_outside = main_player;
+        main_loop();
+    }
+    const bool differed = started && !main_player->verdict().empty();
+    if (started && main_player->finished() && !differed)
+        std::printf("replay %s: %lld frames, %lld checks, all equal\n", name.c_str(),
+                    static_cast<long long>(main_player->frames()),
+                    static_cast<long long>(main_player->checks()));
+    cleanup_main_objects(); // the seating and the outside let go of the player
+    game_outside = nullptr;
+    free_cvars_and_log();
+    delete main_player;
+    main_player = nullptr;
+    playing_back = false;
+    screen_notice = nullptr;
+    replay_line[0] = '\0';
+    samples_muted = 0;
+    return exit_status(!started || differed || restart_failed);
 }
 
 int WinMain(os::hinstance instance, os::hinstance, const char* command_line, int) {

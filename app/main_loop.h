@@ -34,6 +34,12 @@ int start_recording(const std::string& path, const std::string& options, std::st
 // Returns the exit status: 0 all equal, 1 otherwise.
 int check_replay(os::hinstance instance, const creplay& replay, const std::string& name);
 
+// --replay FILE: plays a decoded replay in a window of the viewer's own, the recorded field
+// scaled to fit it; P pauses, Right and Left change the speed, ESCAPE or the close button ends.
+// Returns the exit status: 0 at its end or when the viewer ended it, 1 when it differed from the
+// record or its file ended before its end mark, or the window could not be made.
+int play_replay(os::hinstance instance, const creplay& replay, const std::string& name);
+
 // The entry point's first and last steps: the log with its report and the cvar list with the
 // start-up cvars; and their end.
 void create_log_and_cvars(os::hinstance instance);

@@ -20,6 +20,7 @@ csample* sample_apply = nullptr;
 std::int32_t medal_shown = 0;
 std::int32_t medal_kind = medal_none;
 coutside* game_outside = nullptr;
+std::int32_t samples_muted = 0;
 
 namespace {
 
@@ -30,8 +31,6 @@ os::timer_id medal_timer = 0;
 
 // One-shot timers: each ends on its first call.
 void end_timer_now(std::int32_t timer) {
-    if (game_outside)
-        game_outside->timer_fired(timer);
     if (timer == 0) {
         serve_ready = 1;
         os::kill_timer(0, serve_timer);
@@ -41,9 +40,17 @@ void end_timer_now(std::int32_t timer) {
     }
 }
 
-void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) { end_timer_now(0); }
+// The clock's firing, unless the outside says it does not count: the timer still ends.
+void timer_went_off(std::int32_t timer) {
+    if (!game_outside || game_outside->timer_fired(timer))
+        end_timer_now(timer);
+    else
+        os::kill_timer(0, timer == 0 ? serve_timer : medal_timer);
+}
 
-void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) { end_timer_now(1); }
+void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) { timer_went_off(0); }
+
+void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) { timer_went_off(1); }
 
 // rand() mod (hi - lo + 1) + lo from a generator seeded anew with the calendar's whole seconds
 // at every call: all calls within one second draw the same raw value.
@@ -245,7 +252,7 @@ void delete_input(cinput*& input) {
 } // namespace
 
 void play_sample(csample* sample) {
-    if (sample)
+    if (sample && !samples_muted)
         sample->play();
 }
 

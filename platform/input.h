@@ -19,8 +19,10 @@ public:
     // Hands at this machine hold nothing while the game's window has no focus; hands elsewhere
     // (a replay being played, a player across the network) play on.
     virtual bool at_this_machine() const { return true; }
-    // An event or menu key the window procedure heard (`repeat`: held down), before it acts.
-    virtual void heard_key(std::uint32_t, bool) {}
+    // An event or menu key the window procedure heard (`repeat`: held down), before it acts;
+    // true when these hands take it, and the game does not hear it (a replay being played
+    // takes the people's keys for its own controls).
+    virtual bool heard_key(std::uint32_t, bool) { return false; }
 };
 
 // Who holds each paddle (0 left, 1 right). The people at this machine hold every paddle nobody
@@ -41,10 +43,9 @@ public:
     void seat_last(ckey_source* hands) { last_hands = hands; }
     // Everybody's keys after the keyboard's (`focused`: the game's window has the focus).
     void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms, bool focused) const;
-    // Tells the hands at the end of the line of an event or menu key.
-    void hear_key(std::uint32_t vk, bool repeat) const {
-        if (last_hands)
-            last_hands->heard_key(vk, repeat);
+    // Tells the hands at the end of the line of an event or menu key; true when they took it.
+    bool hear_key(std::uint32_t vk, bool repeat) const {
+        return last_hands && last_hands->heard_key(vk, repeat);
     }
     // Everybody leaves: both paddles are the people's, without controllers.
     void clear();

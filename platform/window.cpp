@@ -54,7 +54,8 @@ void toggle_fullscreen() {
 // F1, ESCAPE and P act once per press: a held key's auto-repeats (`repeat`) switch no screen mode
 // and toggle no pause. The menu's keys repeat as they always did.
 os::lresult key_down(std::uint32_t vk, bool repeat) {
-    main_seating.hear_key(vk, repeat);
+    if (main_seating.hear_key(vk, repeat))
+        return 1;
     if (vk == os::VK_F1 && !repeat)
         toggle_fullscreen(); // and the key goes on, to the menu too
     if (!main_game)

@@ -159,8 +159,9 @@ void crecorder::hold_keys(std::uint8_t (&picture)[256], std::uint32_t) {
     keys = game_keys_of(picture);
 }
 
-void crecorder::heard_key(std::uint32_t vk, bool repeat) {
+bool crecorder::heard_key(std::uint32_t vk, bool repeat) {
     put({record_key, static_cast<std::uint8_t>(repeat ? 1 : 0), 0, vk & 0xff});
+    return false;
 }
 
 std::int64_t crecorder::calendar_seconds() {
@@ -169,4 +170,7 @@ std::int64_t crecorder::calendar_seconds() {
     return seconds;
 }
 
-void crecorder::timer_fired(std::int32_t timer) { put({record_timer, 0, 0, timer}); }
+bool crecorder::timer_fired(std::int32_t timer) {
+    put({record_timer, 0, 0, timer});
+    return true;
+}

@@ -40,9 +40,9 @@ public:
 
     void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms) override;
     bool at_this_machine() const override { return false; }
-    void heard_key(std::uint32_t vk, bool repeat) override;
+    bool heard_key(std::uint32_t vk, bool repeat) override;
     std::int64_t calendar_seconds() override;
-    void timer_fired(std::int32_t timer) override;
+    bool timer_fired(std::int32_t timer) override;
 
 private:
     void put(const crecord& record, const ccheck* check = nullptr);

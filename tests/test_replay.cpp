@@ -252,6 +252,58 @@ TEST_F(replay_run_test, RandomPlayPlaysBackEqualUntilOneKeyOfOneFrameChanges) {
     }
 }
 
+// The viewer's keys at tenths of a second. The first run plays at x1/2 for 3 s, where the
+// game's timers would go off by the clock before the record's time, then at x8 to the end; the
+// second pauses at x8 and ends with ESCAPE after 6 s, by when x8 would have played the whole.
+struct cpress {
+    int tick;
+    std::uint8_t key;
+};
+constexpr cpress slow_then_fast[] = {{1, os::DIK_LEFT}, {30, os::DIK_RIGHT}, {31, os::DIK_RIGHT},
+                                     {32, os::DIK_RIGHT}, {33, os::DIK_RIGHT}};
+constexpr cpress fast_then_paused[] = {{1, os::DIK_RIGHT}, {2, os::DIK_RIGHT}, {3, os::DIK_RIGHT},
+                                       {5, os::DIK_P}, {65, os::DIK_ESCAPE}};
+std::span<const cpress> viewer_script;
+int viewer_ticks = 0;
+
+void view(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+    if (!main_window)
+        return;
+    ++viewer_ticks;
+    for (const cpress& press : viewer_script)
+        if (press.tick == viewer_ticks) {
+            os::seam::press_key(main_window->hwnd, press.key);
+            os::seam::release_key(main_window->hwnd, press.key);
+        }
+    if (viewer_ticks >= viewer_script.back().tick)
+        os::kill_timer(0, id);
+}
+
+TEST_F(replay_run_test, AReplayInAWindowPlaysAtTheViewersSpeedPausesAndEnds) {
+    const creplay replay = record("", 7); // the people hold SPACE before a serve is ready too
+    std::uint64_t recorded_ms = 0;
+    for (const crecord& r : replay.records)
+        recorded_ms += r.kind == record_frame ? static_cast<std::uint64_t>(r.value) : 0;
+    for (bool pauses : {false, true}) {
+        viewer_ticks = 0;
+        viewer_script = pauses ? std::span(fast_then_paused) : std::span(slow_then_fast);
+        ASSERT_NE(os::set_timer(0, 0, 100, view), 0u);
+        const std::uint64_t start_us = os::seam::manual_clock_us();
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(play_replay(os::module_instance(), replay, "run.replay"), 0);
+        const std::string said = testing::internal::GetCapturedStdout();
+        const std::uint64_t took_ms = (os::seam::manual_clock_us() - start_us) / 1000;
+        if (pauses) {
+            EXPECT_EQ(said, "") << "the pause kept it from its end, until ESCAPE";
+            EXPECT_EQ(viewer_ticks, 65);
+        } else {
+            EXPECT_NE(said.find("checks, all equal"), std::string::npos) << said;
+            EXPECT_LT(took_ms, recorded_ms / 2) << "x8 after the first 3 s";
+        }
+    }
+    EXPECT_EQ(samples_muted, 0);
+}
+
 // A file the system lets grow to 300 bytes (a full disk, as far as the recorder can tell): the
 // game plays on with a line on the field, and the file keeps what it held.
 TEST_F(replay_run_test, AWriteThatFailsDuringPlayEndsTheFileNotTheGame) {

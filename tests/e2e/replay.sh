@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Replays through the built game: --record with a name holding spaces, taken from the directory
-# the launcher says the command was started in, then --replay --check of it equal; --record
+# the launcher says the command was started in, then --replay --check of it equal, and --replay
+# in a window at x8 to its end; --record
 # without a name into the dated folder; and the clear verdicts: a path that cannot be written
 # (status 1 before anything starts), a replay cut short, empty, random or of another version
 # (status 1, one line on standard error, never a crash).
@@ -57,6 +58,15 @@ BREVOX_START_DIR="$work/start dir" "$game" --replay "a match.replay" --check >"$
     fail "the check of the recording failed: $(cat "$work/out")"
 grep -q -E '^replay a match.replay: [0-9]+ frames, [1-9][0-9]* checks, all equal$' "$work/out" ||
     fail "not all equal: $(cat "$work/out")"
+
+# In a window at x8 (Right three times from x1) it plays to its end, equal, with status 0.
+BREVOX_START_DIR="$work/start dir" "$game" --replay "a match.replay" >"$work/out" &
+game_pid=$!
+wait_for "the replay's window" title_has_rate
+xdotool key --delay 60 Right Right Right
+game_exit 0
+grep -q -E '^replay a match.replay: [0-9]+ frames, [1-9][0-9]* checks, all equal$' "$work/out" ||
+    fail "the replay in a window did not play to its end equal: $(cat "$work/out")"
 
 # Hostile files: each one line and status 1.
 head -c "$(($(stat -c %s "$replay") * 2 / 3))" "$replay" >cut.replay
