@@ -18,8 +18,8 @@
 #include "replay/player.h"
 #include "replay/recorder.h"
 
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
