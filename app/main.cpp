@@ -4,16 +4,25 @@
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "base/log.h"
+#include "os/clock.h"
 #include "os/process.h"
 #include "os/window.h"
+#include "replay/format.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace {
 
-constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both]
+constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both] [--record [FILE]]
+       brevox --replay FILE [--check]
 
 A paddle-and-ball game for two players on one keyboard, or one against the
 computer.
@@ -23,6 +32,20 @@ Options:
                          the computer plays that paddle (both: it plays itself);
                          the keyboard's keys of that paddle then do nothing, and
                          it serves for itself
+  --record [FILE]        records the run, from the first frame to the quit, into
+                         FILE (a path from the directory the command was started
+                         in), or without FILE into a new dated file in
+                         ${XDG_DATA_HOME:-$HOME/.local/share}/brevox/replays/;
+                         the name is said at the end. A FILE that cannot be
+                         written ends the start with status 1
+  --replay FILE          plays the replay FILE in a window: the recorded field
+                         scaled to fit it; P pauses, Right and Left change the
+                         speed (x1/4 to x8; sounds at x1 only), Escape ends; a
+                         difference from the record stays on the field (then
+                         status 1)
+  --check                with --replay: no window and no sound, as fast as it
+                         goes; says whether every state check of the replay was
+                         equal (status 0) or the first difference (status 1)
 Any other argument is ignored. A --computer without left, right or both ends
 the game at once with status 2.
 
@@ -67,12 +90,112 @@ int answer_info_option(int argc, char** argv) {
     return -1;
 }
 
-// The arguments after the program's name, one space between each, as WinMain takes them.
-std::string command_line_of(int argc, char** argv) {
-    std::string line;
-    for (int i = 1; i < argc; ++i)
-        line.append(i > 1 ? " " : "").append(argv[i]);
-    return line;
+// The replay options, taken out of the arguments before the rest is joined into a command line:
+// a file's name may hold spaces, and no option of it reaches the game's own parsing.
+struct coptions {
+    bool record = false;
+    std::string record_file; // empty: a dated file in the replays' folder
+    bool replay = false;
+    std::string replay_file;
+    bool check = false;
+    std::string command_line; // the other arguments, one space between each
+    const char* mistake = nullptr;
+};
+
+coptions options_of(int argc, char** argv) {
+    coptions options;
+    // The next argument, unless it is another option.
+    const auto file_after = [&](int& i, std::string& file) {
+        if (i + 1 < argc && !std::string_view(argv[i + 1]).starts_with("--")) {
+            file = argv[++i];
+            return true;
+        }
+        return false;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--record") {
+            options.record = true;
+            file_after(i, options.record_file);
+        } else if (arg == "--replay") {
+            options.replay = true;
+            if (!file_after(i, options.replay_file))
+                options.mistake = "--replay wants a file";
+        } else if (arg == "--check") {
+            options.check = true;
+        } else {
+            options.command_line.append(options.command_line.empty() ? "" : " ").append(arg);
+        }
+    }
+    if (options.record && options.replay)
+        options.mistake = "--record and --replay do not go together";
+    else if (options.check && !options.replay)
+        options.mistake = "--check goes with --replay FILE";
+    return options;
+}
+
+// A file named on the command line, from the directory the command was started in: the
+// launcher runs the game elsewhere and says where in BREVOX_START_DIR.
+std::filesystem::path from_start_dir(const std::string& file) {
+    const char* start = std::getenv("BREVOX_START_DIR");
+    std::error_code error;
+    const std::filesystem::path base =
+        start && start[0] == '/' ? std::filesystem::path(start) : std::filesystem::current_path(error);
+    return base / file;
+}
+
+// A new dated file in ${XDG_DATA_HOME:-~/.local/share}/brevox/replays/, its folder made.
+std::string dated_replay_file() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::filesystem::path folder;
+    if (data && data[0] == '/')
+        folder = data;
+    else
+        folder = std::filesystem::path(home ? home : "") / ".local/share";
+    folder /= "brevox/replays";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error); // a failure shows when it is opened
+    const std::time_t now = static_cast<std::time_t>(os::calendar_seconds());
+    std::tm local{};
+    char stamp[32] = "replay";
+    if (localtime_r(&now, &local))
+        std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
+    std::filesystem::path file = folder / (std::string(stamp) + ".brevox-replay");
+    for (int n = 2; std::filesystem::exists(file, error) && n < 100; ++n)
+        file = folder / (std::string(stamp) + "-" + std::to_string(n) + ".brevox-replay");
+    return file.string();
+}
+
+// Reads and decodes the replay FILE names; false after one line on standard error.
+bool read_replay_file(const std::string& name, creplay& replay) {
+    std::ifstream in(from_start_dir(name), std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "replay %s: cannot be read\n", name.c_str());
+        return false;
+    }
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string error;
+    if (in.bad() || !decode_replay(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size()),
+                                   replay, error)) {
+        std::fprintf(stderr, "replay %s: %s\n", name.c_str(),
+                     in.bad() ? "cannot be read" : error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// --replay FILE --check: the file decoded, then played without a window.
+int check_replay_file(const std::string& name) {
+    creplay replay;
+    if (!read_replay_file(name, replay))
+        return 1;
+    setenv("SDL_AUDIODRIVER", "dummy", 1); // no sound: the device is one that plays to nobody
+    os::startup();
+    const int exit_code = check_replay(os::module_instance(), replay, name);
+    os::shutdown();
+    return exit_code;
 }
 
 } // namespace
@@ -81,17 +204,40 @@ int main(int argc, char** argv) {
     // Answered before anything starts: no log, no window.
     if (const int exit_code = answer_info_option(argc, argv); exit_code >= 0)
         return exit_code;
-    const std::string command_line = command_line_of(argc, argv);
+    const coptions options = options_of(argc, argv);
+    const std::string& command_line = options.command_line;
+    if (options.mistake) {
+        std::fprintf(stderr, "brevox: %s\n", options.mistake);
+        return exit_usage;
+    }
     if (computer_option(command_line.c_str()) < 0) {
         std::fputs("brevox: --computer wants left, right or both\n", stderr);
         return exit_usage;
+    }
+    if (options.check)
+        return check_replay_file(options.replay_file);
+    creplay replay;
+    if (options.replay && !read_replay_file(options.replay_file, replay))
+        return 1;
+    if (options.record) {
+        const std::string file = options.record_file.empty()
+                                     ? dated_replay_file()
+                                     : from_start_dir(options.record_file).string();
+        std::string error;
+        if (!start_recording(file, command_line, error)) {
+            std::fprintf(stderr, "brevox: cannot write the replay %s: %s\n", file.c_str(),
+                         error.c_str());
+            return 1;
+        }
     }
     os::startup();
     end_on_lost_display();
     // The id comes from the build (CMakeLists.txt), where the desktop entry's name comes from.
     os::set_application_id(BREVOX_APP_ID);
     register_program_resources();
-    const int exit_code = WinMain(os::module_instance(), 0, command_line.c_str(), 1);
+    const int exit_code =
+        options.replay ? play_replay(os::module_instance(), replay, options.replay_file)
+                       : WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();
     return exit_code;
 }

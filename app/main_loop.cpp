@@ -15,9 +15,13 @@
 #include "platform/input.h"
 #include "platform/window.h"
 #include "render/render.h"
+#include "replay/player.h"
+#include "replay/recorder.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 clog* main_log = nullptr;
@@ -28,6 +32,8 @@ cgame* main_game = nullptr;
 cmenu* main_menu = nullptr;
 cgamepads* main_gamepads = nullptr;
 std::int32_t loop_request = loop_run;
+crecorder* main_recorder = nullptr;
+cplayer* main_player = nullptr;
 
 namespace {
 
@@ -38,6 +44,9 @@ constexpr int exit_failed = 1;
 // Set when a video restart (F1 or the menu's) failed, which ends the loop: the run did not end
 // as the players wished.
 bool restart_failed = false;
+
+// A replay is being played: its records give the field's size, no video restart does.
+bool playing_back = false;
 
 // The paddles --computer gave the computer.
 std::int32_t computer_sides = computer_none;
@@ -88,9 +97,39 @@ bool main_objects_allocated() {
            main_gamepads;
 }
 
+cvar_handle field_width("clwidth");
+cvar_handle field_height("clheight");
+
+// A replay in a window: the recorded frames the viewer's time covers. At its end mark the run
+// ends; a difference, or a file that ends before its end mark, stays on the field until the
+// viewer ends the run.
+void play_replay_frames() {
+    const bool was_finished = main_player->finished();
+    main_player->play_for(main_timer->frame_ms);
+    if (was_finished || !main_player->finished())
+        return;
+    const std::string& verdict = main_player->verdict();
+    if (verdict.empty()) {
+        loop_request = loop_quit;
+        return;
+    }
+    screen_notice = verdict.c_str();
+    log_printf(main_log, " (replay) %s\n", verdict.c_str());
+    std::fprintf(stderr, "brevox: replay: %s\n", verdict.c_str());
+}
+
 void run_frame() {
     main_timer->begin_frame();
-    main_game->update(main_timer->frame_ms);
+    if (main_player) {
+        play_replay_frames();
+    } else {
+        if (main_recorder)
+            main_recorder->begin_frame(field_width.value(), field_height.value(),
+                                       main_game->speed);
+        main_game->update(main_timer->frame_ms);
+        if (main_recorder)
+            main_recorder->end_frame(main_timer->frame_ms, *main_game);
+    }
     main_render->draw_frame();
     main_timer->update();
 }
@@ -138,6 +177,30 @@ void cap_frame_rate() {
         main_timer->update();
 }
 
+// The recorder sits at the end of the seating's line and hears of the calendar and the timers.
+void attach_recorder() {
+    if (!main_recorder)
+        return;
+    main_seating.seat_last(main_recorder);
+    game_outside = main_recorder;
+}
+
+// Writes the end mark and closes the file; says where the replay went.
+void stop_recording() {
+    if (!main_recorder)
+        return;
+    main_seating.seat_last(nullptr);
+    game_outside = nullptr;
+    const bool whole = main_recorder->finish() != 0;
+    const char* name = main_recorder->name().c_str();
+    log_printf(main_log, " (replay) %s %s\n", whole ? "recorded to" : "recorded, cut short, to",
+               name);
+    std::printf("brevox: replay %s %s\n", whole ? "recorded to" : "cut short in", name);
+    std::fflush(stdout);
+    delete main_recorder;
+    main_recorder = nullptr;
+}
+
 // The process's exit status for how the run ended: a run that an interrupt or termination signal
 // ended is 128 + the signal's number, as shells report it, even when a step it broke off failed
 // (a wait for the compositor); otherwise a failure is 1.
@@ -178,6 +241,90 @@ std::int32_t computer_option(const char* command_line) {
     }
 }
 
+int start_recording(const std::string& path, const std::string& options, std::string& error) {
+    auto* recorder = new (std::nothrow) crecorder;
+    if (!recorder) {
+        error = "out of memory";
+        return 0;
+    }
+    if (!recorder->open(path, options, os::calendar_seconds(), error)) {
+        delete recorder;
+        return 0;
+    }
+    main_recorder = recorder;
+    return 1;
+}
+
+int check_replay(os::hinstance instance, const creplay& replay, const std::string& name) {
+    create_log_and_cvars(instance);
+    if (main_cvars) { // the field the records size
+        main_cvars->register_int("clwidth", 640);
+        main_cvars->register_int("clheight", 480);
+    }
+    int status = exit_failed;
+    main_menu = new (std::nothrow) cmenu;
+    main_game = new (std::nothrow) cgame;
+    cplayer* player = new (std::nothrow) cplayer(replay);
+    if (main_cvars && player && main_menu && main_game && main_menu->init() && main_game->init()) {
+        log_printf(main_log, "\n+ checking replay %s\n", name.c_str());
+        playing_back = true;
+        loop_request = loop_run;
+        main_seating.seat_last(player);
+        game_outside = player;
+        while (player->play_frame())
+            continue;
+        main_seating.seat_last(nullptr);
+        game_outside = nullptr;
+        playing_back = false;
+        const std::string& verdict = player->verdict();
+        if (verdict.empty()) {
+            std::printf("replay %s: %lld frames, %lld checks, all equal\n", name.c_str(),
+                        static_cast<long long>(player->frames()),
+                        static_cast<long long>(player->checks()));
+            status = exit_played;
+        } else {
+            std::fprintf(stderr, "replay %s: %s\n", name.c_str(), verdict.c_str());
+        }
+        log_printf(main_log, " (replay) %s\n", verdict.empty() ? "all checks equal" : verdict.c_str());
+    } else {
+        std::fprintf(stderr, "replay %s: the game could not start\n", name.c_str());
+    }
+    delete player;
+    cleanup_main_objects();
+    free_cvars_and_log();
+    return status;
+}
+
+int play_replay(os::hinstance instance, const creplay& replay, const std::string& name) {
+    create_log_and_cvars(instance);
+    restart_failed = false;
+    computer_sides = computer_none;
+    playing_back = true;
+    main_player = new (std::nothrow) cplayer(replay);
+    const bool started = main_player && init_main_objects();
+    if (started) {
+        log_printf(main_log, "\n+ playing replay %s\n", name.c_str());
+        main_seating.seat_last(main_player);
+        game_outside = main_player;
+        main_loop();
+    }
+    const bool differed = started && !main_player->verdict().empty();
+    if (started && main_player->finished() && !differed)
+        std::printf("replay %s: %lld frames, %lld checks, all equal\n", name.c_str(),
+                    static_cast<long long>(main_player->frames()),
+                    static_cast<long long>(main_player->checks()));
+    cleanup_main_objects(); // the seating and the outside let go of the player
+    game_outside = nullptr;
+    free_cvars_and_log();
+    delete main_player;
+    main_player = nullptr;
+    playing_back = false;
+    screen_notice = nullptr;
+    replay_line[0] = '\0';
+    samples_muted = 0;
+    return exit_status(!started || differed || restart_failed);
+}
+
 int WinMain(os::hinstance instance, os::hinstance, const char* command_line, int) {
     computer_sides = computer_option(command_line);
     if (computer_sides < 0)
@@ -185,8 +332,10 @@ int WinMain(os::hinstance instance, os::hinstance, const char* command_line, int
     create_log_and_cvars(instance);
     restart_failed = false;
     const bool started = init_main_objects();
-    if (started)
+    if (started) {
+        attach_recorder();
         main_loop();
+    }
     cleanup_main_objects();
     free_cvars_and_log();
     return exit_status(!started || restart_failed);
@@ -259,6 +408,8 @@ int main_loop_step() {
 }
 
 int vid_restart() {
+    if (playing_back)
+        return 1;
     if (rebuild_window_and_renderer())
         return 1;
     restart_failed = true;
@@ -267,6 +418,7 @@ int vid_restart() {
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
+    stop_recording();
     main_seating.clear();                                 // the computer, before the game it reads
     free_main_object(main_gamepads, &cgamepads::release); // silent: logs as before without one
     free_main_object(main_game, &cgame::shutdown);

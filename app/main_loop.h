@@ -5,6 +5,9 @@
 #include "os/types.h"
 
 #include <cstdint>
+#include <string>
+
+struct creplay;
 
 // The exit status when the command line asks for something the game does not know: nothing
 // started.
@@ -21,6 +24,21 @@ int WinMain(os::hinstance instance, os::hinstance previous, const char* command_
 // "--computer=..."; the last one counts), as game/computer.h numbers them: computer_none without
 // the option, -1 when a value is missing or unknown.
 std::int32_t computer_option(const char* command_line);
+
+// --record: creates the replay file with its header before anything starts; the run is recorded
+// into it from the first frame to the quit. 0 with the reason in `error` when it cannot be
+// written.
+int start_recording(const std::string& path, const std::string& options, std::string& error);
+// --replay FILE --check: plays a decoded replay without a window or sound, as fast as it goes,
+// and prints its verdict (standard output when every check was equal, standard error when not).
+// Returns the exit status: 0 all equal, 1 otherwise.
+int check_replay(os::hinstance instance, const creplay& replay, const std::string& name);
+
+// --replay FILE: plays a decoded replay in a window of the viewer's own, the recorded field
+// scaled to fit it; P pauses, Right and Left change the speed, ESCAPE or the close button ends.
+// Returns the exit status: 0 at its end or when the viewer ended it, 1 when it differed from the
+// record or its file ended before its end mark, or the window could not be made.
+int play_replay(os::hinstance instance, const creplay& replay, const std::string& name);
 
 // The entry point's first and last steps: the log with its report and the cvar list with the
 // start-up cvars; and their end.

@@ -5,6 +5,9 @@
 #include <cstdarg>
 #include <cstring>
 
+const char* screen_notice = nullptr;
+char replay_line[64] = "";
+
 namespace {
 constexpr const char* log_file_name = "brevox.log";
 } // namespace

@@ -26,3 +26,10 @@ extern clog* main_log;
 // written; 0 when there is no log or the file cannot be opened or closed (a full disk: the
 // line is lost).
 int log_printf(clog* log, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// A line the scene shows over every screen until the run ends, or null: a failure the players
+// should know of while they play on (a replay that can no longer be written).
+extern const char* screen_notice;
+// While a replay plays in a window: its line at the top of the field ("REPLAY 0:12 / 1:30 x1"),
+// and the recorded field is drawn scaled to fit the window without distortion; empty otherwise.
+extern char replay_line[64];

@@ -9,6 +9,10 @@
 //   brevox_bench restart W H N        N video restarts with the log and N without; the time of
 //                                     the log's start with its machine report
 //   brevox_bench sound W H SECONDS    play() to the device, and the sound thread's work
+//   brevox_bench replay W H SECONDS   the computer against itself for SECONDS at the default
+//                                     cap, recorded: the recorder's time per frame beside the
+//                                     frame's, the bytes per minute of play, then the file's
+//                                     --check and its speed against the time it recorded
 //   brevox_bench input W H N          N presses of the left paddle's key, then N of a virtual
 //                                     controller's D-pad, at random moments of the real main
 //                                     loop at the default cap: the time from each press
@@ -31,7 +35,13 @@
 #include "os/process.h"
 #include "os/sound.h"
 #include "os/threads.h"
+#include "os/keys.h"
+#include "os/messages.h"
 #include "platform/input.h"
+#include "platform/window.h"
+#include "render/render.h"
+#include "replay/format.h"
+#include "replay/recorder.h"
 #include "sound/dxplay.h"
 
 #include <SDL2/SDL.h>
@@ -358,6 +368,84 @@ void input_delay(int count) {
     main_seating.seat(1, nullptr);
 }
 
+// The people's SPACE at the intro, so that the computers' game starts.
+class intro_space final : public ckey_source {
+public:
+    void hold_keys(std::uint8_t (&keys)[256], std::uint32_t) override {
+        if (main_game->state == game_intro)
+            hold_key(keys, os::DIK_SPACE);
+    }
+};
+
+// The main loop's frames, with the recorder's part timed apart.
+int record_replay(int seconds) {
+    const std::string file = "/tmp/brevox_bench.replay";
+    crecorder recorder;
+    std::string error;
+    if (!recorder.open(file, "--computer both", 0, error))
+        return 0;
+    intro_space space;
+    main_seating.seat_people_hands(&space);
+    main_seating.seat_last(&recorder);
+    game_outside = &recorder;
+    for (std::int32_t side = 0; side < 2; ++side)
+        main_seating.seat(side, std::make_unique<ccomputer>(*main_game, side, 7 + side));
+    for (std::uint32_t vk : {os::VK_DOWN, os::VK_DOWN, os::VK_DOWN, os::VK_RETURN})
+        key_down(vk, false);
+    std::vector<double> recorder_us, frame_us;
+    std::uint64_t recorded_ms = 0;
+    const int max_fps = main_cvars->get_int("cl_maxfps");
+    while (recorded_ms < static_cast<std::uint64_t>(seconds) * 1000) {
+        for (os::msg message; os::peek_message(message, 0, 0, 0, os::PM_REMOVE);)
+            os::dispatch_message(message);
+        const double start = now_us();
+        main_timer->begin_frame();
+        recorder.begin_frame(main_cvars->get_int("clwidth"), main_cvars->get_int("clheight"),
+                             main_game->speed);
+        const double between = now_us();
+        main_game->update(main_timer->frame_ms);
+        const double after = now_us();
+        recorder.end_frame(main_timer->frame_ms, *main_game);
+        recorder_us.push_back(between - start + now_us() - after);
+        main_render->draw_frame();
+        frame_us.push_back(now_us() - start);
+        recorded_ms += main_timer->frame_ms;
+        main_timer->update();
+        while (main_timer->frame_ms < 1000u / static_cast<std::uint32_t>(max_fps))
+            main_timer->update();
+    }
+    main_seating.clear();
+    game_outside = nullptr;
+    if (!recorder.finish())
+        return 0;
+    print_row("replay recorder us", recorder_us);
+    print_row("replay frame us", frame_us);
+    print_row("replay bytes per minute",
+              {static_cast<double>(std::filesystem::file_size(file)) * 60000.0 /
+               static_cast<double>(recorded_ms)});
+    return 1;
+}
+
+// The recorded file's --check, without a window; its speed against the time it recorded.
+int check_recorded_replay() {
+    std::ifstream in("/tmp/brevox_bench.replay", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    creplay replay;
+    std::string error;
+    if (!decode_replay({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, replay,
+                       error))
+        return 0;
+    std::uint64_t recorded_ms = 0;
+    for (const crecord& record : replay.records)
+        recorded_ms += record.kind == record_frame ? static_cast<std::uint64_t>(record.value) : 0;
+    const double start = now_us();
+    const int status = check_replay(os::module_instance(), replay, "/tmp/brevox_bench.replay");
+    const double took_us = now_us() - start;
+    print_row("replay check times real time",
+              {static_cast<double>(recorded_ms) * 1000.0 / took_us});
+    return status == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -385,11 +473,14 @@ int main(int argc, char** argv) {
         restarts(arg(4));
     if (mode == "input")
         input_delay(arg(4));
+    if (mode == "replay" && !record_replay(arg(4)))
+        return 1;
     print_row("report", {report_us});
     if (mode == "sound")
         sound(arg(4));
     cleanup_main_objects();
     free_cvars_and_log();
+    const bool checked = mode != "replay" || check_recorded_replay();
     os::shutdown();
-    return 0;
+    return checked ? 0 : 1;
 }

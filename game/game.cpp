@@ -19,6 +19,8 @@ csample* sample_voice = nullptr;
 csample* sample_apply = nullptr;
 std::int32_t medal_shown = 0;
 std::int32_t medal_kind = medal_none;
+coutside* game_outside = nullptr;
+std::int32_t samples_muted = 0;
 
 namespace {
 
@@ -27,21 +29,35 @@ std::int32_t serve_ready = 0; // a launch is allowed
 os::timer_id serve_timer = 0;
 os::timer_id medal_timer = 0;
 
-// One-shot timer callbacks: each ends its own timer on its first call.
-void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
-    serve_ready = 1;
-    os::kill_timer(0, serve_timer);
+// One-shot timers: each ends on its first call.
+void end_timer_now(std::int32_t timer) {
+    if (timer == 0) {
+        serve_ready = 1;
+        os::kill_timer(0, serve_timer);
+    } else {
+        medal_shown = 0;
+        os::kill_timer(0, medal_timer);
+    }
 }
 
-void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) {
-    medal_shown = 0;
-    os::kill_timer(0, medal_timer);
+// The clock's firing, unless the outside says it does not count: the timer still ends.
+void timer_went_off(std::int32_t timer) {
+    if (!game_outside || game_outside->timer_fired(timer))
+        end_timer_now(timer);
+    else
+        os::kill_timer(0, timer == 0 ? serve_timer : medal_timer);
 }
+
+void serve_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) { timer_went_off(0); }
+
+void medal_timer_proc(os::hwnd, std::uint32_t, os::timer_id, std::uint32_t) { timer_went_off(1); }
 
 // rand() mod (hi - lo + 1) + lo from a generator seeded anew with the calendar's whole seconds
 // at every call: all calls within one second draw the same raw value.
 std::int32_t random_range(std::int32_t lo, std::int32_t hi) {
-    std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(os::calendar_seconds()));
+    const std::int64_t seconds =
+        game_outside ? game_outside->calendar_seconds() : os::calendar_seconds();
+    std::minstd_rand generator(static_cast<std::minstd_rand::result_type>(seconds));
     const auto raw = static_cast<std::int32_t>(generator()); // below 2^31 - 1
     return raw % (hi - lo + 1) + lo;
 }
@@ -236,7 +252,7 @@ void delete_input(cinput*& input) {
 } // namespace
 
 void play_sample(csample* sample) {
-    if (sample)
+    if (sample && !samples_muted)
         sample->play();
 }
 
@@ -250,6 +266,8 @@ void cball::launch(float paddle_y, float paddle_velocity, std::int32_t from_righ
     y = paddle_y;
     vy = static_cast<float>(m * direction) * 0.6666667f;
 }
+
+void cgame::end_timer(std::int32_t timer) { end_timer_now(timer == 0 ? 0 : 1); }
 
 bool cgame::serve_is_ready() const { return serve_ready != 0; }
 

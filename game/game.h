@@ -47,6 +47,22 @@ inline constexpr float ball_front = 5.0f;
 inline constexpr float hit_band_near = 5.0f;
 inline constexpr float hit_band_far = 10.0f;
 
+// What the game takes from outside besides its keys and frame lengths: the calendar's seconds
+// for its random draws, and its timers going off. A replay's recorder keeps them; its player
+// gives the calendar's back and sets the timers off itself (cgame::end_timer).
+class coutside {
+public:
+    virtual ~coutside() = default;
+    // The calendar's whole seconds for a random draw.
+    virtual std::int64_t calendar_seconds() = 0;
+    // The serve (0) or the medal (1) timer went off by the clock; false when that does not
+    // count (a replay being played sets them off at its recorded frames).
+    virtual bool timer_fired(std::int32_t timer) = 0;
+};
+
+// Null: the game reads the calendar itself and nobody hears of its timers.
+extern coutside* game_outside;
+
 class cpaddle {
 public:
     explicit cpaddle(std::int32_t which_side)
@@ -102,6 +118,9 @@ public:
     // After a video restart: the right paddle stands at the new edge.
     void take_client_width(std::int32_t width);
     void shutdown();
+    // The serve (0) or the medal (1) timer's end, as its callback does it, without asking the
+    // outside.
+    void end_timer(std::int32_t timer);
     // A serve is allowed: the delay after the last point or the intro is over.
     bool serve_is_ready() const;
     // Paddle hits since the last point; none at a point makes it an ace.
@@ -134,5 +153,8 @@ extern csample* sample_apply;
 extern std::int32_t medal_shown; // a medal is on show
 extern std::int32_t medal_kind;
 
-// Plays a sample when it was loaded.
+// Nonzero: samples are not played (a replay played faster or slower than it was recorded).
+extern std::int32_t samples_muted;
+
+// Plays a sample when it was loaded and samples are not muted.
 void play_sample(csample* sample);

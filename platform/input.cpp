@@ -46,10 +46,13 @@ void cseating::hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms, bool
         if (focused || !seats[side]->at_this_machine())
             seats[side]->hold_keys(keys, frame_ms);
     }
+    if (last_hands)
+        last_hands->hold_keys(keys, frame_ms);
 }
 
 void cseating::clear() {
     people_hands = nullptr;
+    last_hands = nullptr;
     for (auto& hands : seats)
         hands.reset();
 }

@@ -19,6 +19,10 @@ public:
     // Hands at this machine hold nothing while the game's window has no focus; hands elsewhere
     // (a replay being played, a player across the network) play on.
     virtual bool at_this_machine() const { return true; }
+    // An event or menu key the window procedure heard (`repeat`: held down), before it acts;
+    // true when these hands take it, and the game does not hear it (a replay being played
+    // takes the people's keys for its own controls).
+    virtual bool heard_key(std::uint32_t, bool) { return false; }
 };
 
 // Who holds each paddle (0 left, 1 right). The people at this machine hold every paddle nobody
@@ -33,13 +37,22 @@ public:
     // The people's controllers, or null; they play the people's paddles.
     void seat_people_hands(ckey_source* hands) { people_hands = hands; }
     bool people_hold(std::int32_t side) const { return side < 0 || side > 1 || !seats[side]; }
+    // The hands at the end of the line, or null: a replay being played sets the whole picture
+    // of the game's keys, its recorder sees it whole. Neither is bound by the focus; the
+    // seating holds on to them without owning them.
+    void seat_last(ckey_source* hands) { last_hands = hands; }
     // Everybody's keys after the keyboard's (`focused`: the game's window has the focus).
     void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms, bool focused) const;
+    // Tells the hands at the end of the line of an event or menu key; true when they took it.
+    bool hear_key(std::uint32_t vk, bool repeat) const {
+        return last_hands && last_hands->heard_key(vk, repeat);
+    }
     // Everybody leaves: both paddles are the people's, without controllers.
     void clear();
 
 private:
     ckey_source* people_hands = nullptr;
+    ckey_source* last_hands = nullptr;
     std::unique_ptr<ckey_source> seats[2];
 };
 

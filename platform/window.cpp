@@ -8,6 +8,7 @@
 #include "os/keys.h"
 #include "os/window.h"
 #include "platform/gamepad.h"
+#include "platform/input.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,9 +49,13 @@ void toggle_fullscreen() {
     main_cvars->set_int("fullscreen", main_cvars->get_int("fullscreen") == 0 ? 1 : 0);
 }
 
+} // namespace
+
 // F1, ESCAPE and P act once per press: a held key's auto-repeats (`repeat`) switch no screen mode
 // and toggle no pause. The menu's keys repeat as they always did.
 os::lresult key_down(std::uint32_t vk, bool repeat) {
+    if (main_seating.hear_key(vk, repeat))
+        return 1;
     if (vk == os::VK_F1 && !repeat)
         toggle_fullscreen(); // and the key goes on, to the menu too
     if (!main_game)
@@ -67,8 +72,6 @@ os::lresult key_down(std::uint32_t vk, bool repeat) {
         main_game->toggle_pause();
     return 1;
 }
-
-} // namespace
 
 os::hinstance program_instance() {
     return static_cast<os::hinstance>(main_cvars->get_int("instance"));

@@ -34,3 +34,8 @@ os::hwnd main_hwnd();
 
 // The window's icon in the program's resources.
 constexpr int main_icon_id = 1;
+
+// What the window procedure does with a key down that acts as an event (a controller's buttons
+// arrive as the keys they stand for; `repeat`: the key was already down). A replay being played
+// hands its recorded keys here.
+os::lresult key_down(std::uint32_t vk, bool repeat);

@@ -11,6 +11,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -283,10 +284,24 @@ void crender::release() {
 }
 
 void crender::setup_view() {
-    const GLdouble width = width_setting.value();
-    const GLdouble height = height_setting.value();
+    GLdouble width = width_setting.value();
+    GLdouble height = height_setting.value();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
+    if (replay_line[0] != '\0') {
+        // A replay: the recorded field, scaled to fit the window, centred, without distortion.
+        os::rect client{};
+        os::get_client_rect(static_cast<os::hwnd>(window_handle.value()), client);
+        const GLdouble client_width = client.right - client.left;
+        const GLdouble client_height = client.bottom - client.top;
+        width = clwidth.value();
+        height = clheight.value();
+        const GLdouble scale = std::min(client_width / width, client_height / height);
+        glViewport(static_cast<GLint>((client_width - width * scale) / 2),
+                   static_cast<GLint>((client_height - height * scale) / 2),
+                   static_cast<GLsizei>(width * scale), static_cast<GLsizei>(height * scale));
+    } else {
+        glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
+    }
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(0, width, 0, height, -100, 100);
@@ -298,6 +313,12 @@ int crender::draw_frame() {
     setup_view();
     draw_scene();
     frame_rate_step();
+    if (replay_line[0] != '\0')
+        print(main_font, static_cast<float>(clwidth.value()),
+              static_cast<float>(clheight.value()) - 40, 12, "^c^s^6%s", replay_line);
+    if (screen_notice)
+        print(main_font, static_cast<float>(clwidth.value()),
+              static_cast<float>(clheight.value()) - 24, 10, "^c^s^4%s", screen_notice);
     return present();
 }
 

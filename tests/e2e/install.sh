@@ -106,10 +106,10 @@ menu_on_show() {
         info:) -gt 8 ]]
 }
 
-# Starts PREFIX's launcher from $work/elsewhere, waits for the menu, chooses "quit" (Up wraps
-# round to it) and checks that the game ran in $state and ended with status 0.
+# Starts PREFIX's launcher from $work/elsewhere with ARGS, waits for the menu, chooses "quit" (Up
+# wraps round to it) and checks that the game ran in $state and ended with status 0.
 play_from() {
-    "$1/bin/brevox" &
+    "$1/bin/brevox" "${@:2}" &
     game_pid=$!
     wait_for "the menu" menu_on_show
     [[ $(xprop -id "$(window)" WM_CLASS) == "WM_CLASS(STRING) = \"$id\", \"$id\"" ]] ||
@@ -152,5 +152,8 @@ ln -s "$prefix/share/brevox/data" "$work/xdg/brevox/data"
 mv "$prefix" "$work/moved"
 export XDG_STATE_HOME=$work/xdg
 state=$XDG_STATE_HOME/brevox
-play_from "$work/moved"
+# A replay named with a relative path lands where the launcher was started, and checks from there.
+play_from "$work/moved" --record "a run.replay"
+"$work/moved/bin/brevox" --replay "a run.replay" --check | grep -q "all equal$" ||
+    fail "the replay recorded through the launcher is not in $PWD or does not check equal"
 echo "install: passed"
