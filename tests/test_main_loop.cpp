@@ -362,15 +362,7 @@ class program_run_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        os::seam::use_synthetic_cpu({});
-        os::seam::use_pulled_sound_device(true);
-        os::seam::focus_new_windows(true);
-        // Each clock reading takes 0.1 ms, so the frame cap's wait moves time on by itself.
-        os::seam::set_clock_step_per_read(100);
-    }
-    void TearDown() override {
-        os::seam::use_pulled_sound_device(false);
-        brevox_test::TearDown();
+        prepare_whole_run();
     }
 
     // The whole program; its exit status.

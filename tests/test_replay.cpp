@@ -92,8 +92,8 @@ TEST(replay_format_test, ARecordingDecodesAsWrittenAndHostileFilesGetAReason) {
     other.records.back().value = 2; // more frames than it holds
     refused(other, "end mark");
 
-    for (const std::string& hostile : {std::string(), std::string("BREVOXRP"),
-                                       std::string(300, '\x1f'), file.substr(0, 10)}) {
+    for (const std::string& hostile :
+         {std::string(), std::string("BREVOXRP"), std::string(300, '\x1f'), file.substr(0, 10)}) {
         EXPECT_FALSE(decode_replay(bytes_of(hostile), read, error));
         EXPECT_FALSE(error.empty());
     }
@@ -120,9 +120,9 @@ void play_at_random(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
                                                  os::DIK_RIGHT, os::DIK_RETURN};
     // First the menu: 800x600 and the next speed, applied (a restart), then "continue"; F1 into
     // fullscreen and back later on.
-    static constexpr std::uint8_t script[] = {os::DIK_DOWN, os::DIK_RIGHT, os::DIK_DOWN,
-                                              os::DIK_RIGHT, os::DIK_DOWN, os::DIK_DOWN,
-                                              os::DIK_RETURN, os::DIK_UP, os::DIK_RETURN};
+    static constexpr std::uint8_t script[] = {os::DIK_DOWN,   os::DIK_RIGHT, os::DIK_DOWN,
+                                              os::DIK_RIGHT,  os::DIK_DOWN,  os::DIK_DOWN,
+                                              os::DIK_RETURN, os::DIK_UP,    os::DIK_RETURN};
     const int step = 375 - steps_left - 1;
     if (step < 9 || steps_left == 150 || steps_left == 100) {
         const std::uint8_t key = step < 9 ? script[step] : os::DIK_F1;
@@ -155,18 +155,10 @@ class replay_run_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        os::seam::use_synthetic_cpu({});
-        os::seam::use_pulled_sound_device(true);
-        os::seam::focus_new_windows(true);
-        os::seam::set_clock_step_per_read(100);
+        prepare_whole_run();
         os::seam::use_synthetic_display_modes(
             {{148, 0, 32, 1024, 768, 60}, {148, 0, 32, 800, 600, 60}, {148, 0, 32, 640, 480, 60}});
     }
-    void TearDown() override {
-        os::seam::use_pulled_sound_device(false);
-        brevox_test::TearDown();
-    }
-
     // Records a run of random play started with `options`; the decoded file.
     static creplay record(const char* options, unsigned seed) {
         keys_chance.seed(seed);
@@ -260,10 +252,16 @@ struct cpress {
     int tick;
     std::uint8_t key;
 };
-constexpr cpress slow_then_fast[] = {{1, os::DIK_LEFT}, {60, os::DIK_RIGHT}, {61, os::DIK_RIGHT},
-                                     {62, os::DIK_RIGHT}, {63, os::DIK_RIGHT}};
-constexpr cpress fast_then_paused[] = {{1, os::DIK_RIGHT}, {2, os::DIK_RIGHT}, {3, os::DIK_RIGHT},
-                                       {5, os::DIK_P}, {65, os::DIK_ESCAPE}};
+constexpr cpress slow_then_fast[] = {{1, os::DIK_LEFT},
+                                     {60, os::DIK_RIGHT},
+                                     {61, os::DIK_RIGHT},
+                                     {62, os::DIK_RIGHT},
+                                     {63, os::DIK_RIGHT}};
+constexpr cpress fast_then_paused[] = {{1, os::DIK_RIGHT},
+                                       {2, os::DIK_RIGHT},
+                                       {3, os::DIK_RIGHT},
+                                       {5, os::DIK_P},
+                                       {65, os::DIK_ESCAPE}};
 std::span<const cpress> viewer_script;
 int viewer_ticks = 0;
 
@@ -316,12 +314,12 @@ TEST_F(replay_run_test, AWriteThatFailsDuringPlayEndsTheFileNotTheGame) {
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     std::string error;
     ASSERT_EQ(start_recording("run.replay", "--computer both", error), 1) << error;
-    ASSERT_NE(os::set_timer(0, 0, 20000, [](os::hwnd, std::uint32_t, os::timer_id id,
-                                             std::uint32_t) {
-        os::kill_timer(0, id);
-        EXPECT_NE(screen_notice, nullptr) << "the players are told";
-        loop_request = loop_quit;
-    }),
+    ASSERT_NE(os::set_timer(0, 0, 20000,
+                            [](os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+                                os::kill_timer(0, id);
+                                EXPECT_NE(screen_notice, nullptr) << "the players are told";
+                                loop_request = loop_quit;
+                            }),
               0u);
     testing::internal::CaptureStdout();
     EXPECT_EQ(WinMain(os::module_instance(), 0, "--computer both", 1), 0);

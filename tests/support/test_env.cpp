@@ -109,6 +109,12 @@ void brevox_test::SetUp() {
     heap_calls_before = test_support::heap_calls_under_sound_lock();
 }
 
+void brevox_test::prepare_whole_run() {
+    os::seam::use_synthetic_cpu({});
+    os::seam::focus_new_windows(true);
+    os::seam::set_clock_step_per_read(100);
+}
+
 void brevox_test::TearDown() {
     keep_opengl_drivers_loaded();
     reset_shared_state();

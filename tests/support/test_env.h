@@ -34,6 +34,11 @@ protected:
     // ASSERT_NO_FATAL_FAILURE.
     void start_with_main_window();
 
+    // What whole runs of the program's entry point share: a quiet synthetic machine, new windows
+    // in front whatever the X server says, and each clock reading taking 0.1 ms, so that the
+    // frame cap's wait moves time on by itself.
+    static void prepare_whole_run();
+
     // Dispatches every message that waits, as the main loop's pump does. Returns the last
     // message's result, -1 when none waited.
     static os::lresult dispatch_waiting_messages();
