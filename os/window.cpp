@@ -46,6 +46,10 @@ std::uint8_t polled_keys[256];
 // state would have it; the pump asks the system every frame whether they are still down, since
 // SDL does not tell of a key let go that it did not know as held.
 std::bitset<os::detail::system_keys> held_through_focus;
+// The keys down when the window that had the focus was destroyed: only those can be held through
+// to the next window. A key that is down when the next window takes the focus, but was not then,
+// is a new press that SDL is about to tell of.
+std::bitset<os::detail::system_keys> down_at_destroy;
 bool video_up = false;
 bool focus_new_windows_by_test = false;
 os::window_failure last_failure = os::window_failure::none;
@@ -117,8 +121,9 @@ void key_event(os::hwnd window, std::uint8_t dik, std::uint32_t vk, bool down, b
 // A window of ours takes the focus (null: none has it).
 void note_keys_held_at_focus(SDL_Window* focused) {
     held_through_focus.reset();
-    if (focused)
-        os::detail::keys_held_by_system(focused, held_through_focus);
+    if (focused && os::detail::keys_held_by_system(focused, held_through_focus))
+        held_through_focus &= down_at_destroy;
+    down_at_destroy.reset();
 }
 
 void focus_event(os::hwnd window, bool focused, bool from_test = false) {
@@ -360,6 +365,9 @@ bool destroy_window(hwnd window) {
     if (!record || detail::injected_fault("destroy_window"))
         return false;
     SDL_Window* sdl = record->window;
+    if (record->focused)
+        for (std::size_t dik = 0; dik < down_at_destroy.size(); ++dik)
+            down_at_destroy[dik] = held(static_cast<std::uint8_t>(dik));
     // The procedure hears of it first, while the window still exists.
     const msg destroyed{window, WM_DESTROY, 0, 0, 0};
     dispatch_message(destroyed);
@@ -515,6 +523,7 @@ void focus_new_windows(bool focused) { focus_new_windows_by_test = focused; }
 void reset_video() {
     focus_new_windows_by_test = false;
     held_through_focus.reset();
+    down_at_destroy.reset();
     ask_system_for_held_keys();
     detail::drop_gl_objects();
     detail::drop_input_objects();

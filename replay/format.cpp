@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -89,8 +90,8 @@ ccheck read_check(creader& in) {
     for (float* f : {&c.ball_x, &c.ball_y, &c.ball_vx, &c.ball_vy, &c.left_y, &c.left_velocity,
                      &c.right_x, &c.right_y, &c.right_velocity})
         *f = in.real();
-    for (std::int32_t* i : {&c.left_score, &c.right_score, &c.state, &c.server, &c.medal_kind,
-                            &c.medal_shown})
+    for (std::int32_t* i :
+         {&c.left_score, &c.right_score, &c.state, &c.server, &c.medal_kind, &c.medal_shown})
         *i = static_cast<std::int32_t>(unzigzag(in.varint()));
     return c;
 }
@@ -263,8 +264,8 @@ bool parse_replay(std::span<const std::uint8_t> raw, bool whole, creplay& replay
     in.rest = in.rest.subspan(sizeof replay_magic);
     replay.version = static_cast<std::uint16_t>(in.byte() | in.byte() << 8);
     if (!in.short_ && replay.version != replay_version) {
-        error = "format version " + std::to_string(replay.version) + ", this brevox plays version " +
-                std::to_string(replay_version);
+        error = "format version " + std::to_string(replay.version) +
+                ", this brevox plays version " + std::to_string(replay_version);
         return false;
     }
     if (!in.text(replay.program_version, 64) || !in.text(replay.options, 4096)) {
@@ -291,8 +292,9 @@ bool parse_replay(std::span<const std::uint8_t> raw, bool whole, creplay& replay
         record.kind = kind;
         if (!read_payload(kind, payload, replay, record) || payload.short_ ||
             !payload.rest.empty()) {
-            error = (kind == 0 || kind > record_end ? "unknown record kind " : "bad record of kind ") +
-                    std::to_string(kind) + " before frame " + std::to_string(frames + 1);
+            error =
+                (kind == 0 || kind > record_end ? "unknown record kind " : "bad record of kind ") +
+                std::to_string(kind) + " before frame " + std::to_string(frames + 1);
             return false;
         }
         replay.records.push_back(record);
@@ -310,39 +312,36 @@ bool parse_replay(std::span<const std::uint8_t> raw, bool whole, creplay& replay
     return true;
 }
 
+namespace {
+
+// The fields of a check in the order a difference is named, and their names.
+constexpr std::pair<float ccheck::*, const char*> float_fields[] = {
+    {&ccheck::ball_x, "ball x"},
+    {&ccheck::ball_y, "ball y"},
+    {&ccheck::ball_vx, "ball x velocity"},
+    {&ccheck::ball_vy, "ball y velocity"},
+    {&ccheck::left_y, "left paddle y"},
+    {&ccheck::left_velocity, "left paddle velocity"},
+    {&ccheck::right_x, "right paddle x"},
+    {&ccheck::right_y, "right paddle y"},
+    {&ccheck::right_velocity, "right paddle velocity"},
+};
+constexpr std::pair<std::int32_t ccheck::*, const char*> int_fields[] = {
+    {&ccheck::left_score, "left score"}, {&ccheck::right_score, "right score"},
+    {&ccheck::state, "game state"},      {&ccheck::server, "server"},
+    {&ccheck::medal_kind, "medal"},      {&ccheck::medal_shown, "medal on show"},
+};
+
+} // namespace
+
 const char* first_difference(const ccheck& recorded, const ccheck& played) {
-    const auto same = [](float a, float b) {
-        return std::bit_cast<std::uint32_t>(a) == std::bit_cast<std::uint32_t>(b);
-    };
-    if (!same(recorded.ball_x, played.ball_x))
-        return "ball x";
-    if (!same(recorded.ball_y, played.ball_y))
-        return "ball y";
-    if (!same(recorded.ball_vx, played.ball_vx))
-        return "ball x velocity";
-    if (!same(recorded.ball_vy, played.ball_vy))
-        return "ball y velocity";
-    if (!same(recorded.left_y, played.left_y))
-        return "left paddle y";
-    if (!same(recorded.left_velocity, played.left_velocity))
-        return "left paddle velocity";
-    if (!same(recorded.right_x, played.right_x))
-        return "right paddle x";
-    if (!same(recorded.right_y, played.right_y))
-        return "right paddle y";
-    if (!same(recorded.right_velocity, played.right_velocity))
-        return "right paddle velocity";
-    if (recorded.left_score != played.left_score)
-        return "left score";
-    if (recorded.right_score != played.right_score)
-        return "right score";
-    if (recorded.state != played.state)
-        return "game state";
-    if (recorded.server != played.server)
-        return "server";
-    if (recorded.medal_kind != played.medal_kind)
-        return "medal";
-    if (recorded.medal_shown != played.medal_shown)
-        return "medal on show";
+    // Bit for bit: the same game computes the same floats, and -0 or a NaN must not pass.
+    for (const auto& [field, name] : float_fields)
+        if (std::bit_cast<std::uint32_t>(recorded.*field) !=
+            std::bit_cast<std::uint32_t>(played.*field))
+            return name;
+    for (const auto& [field, name] : int_fields)
+        if (recorded.*field != played.*field)
+            return name;
     return nullptr;
 }

@@ -296,6 +296,13 @@ TEST_F(gamepad_play_test, AHeldEventKeyActsOncePerPress) {
     os::seam::press_key(main_window->hwnd, os::DIK_F1);
     play_for(20);
     EXPECT_EQ(restarts(), 3);
+    // Down as the new window takes the focus, but not before the restart: a new press.
+    loop_request = loop_vid_restart;
+    os::seam::hold_keys_in_system({os::DIK_F1});
+    play_for(20);
+    os::seam::press_key(main_window->hwnd, os::DIK_F1);
+    play_for(20);
+    EXPECT_EQ(restarts(), 5);
 
     *main_game->ball = cball();
     main_game->ball->x = 320;

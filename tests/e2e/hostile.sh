@@ -62,9 +62,7 @@ start() {
 # intro, SPACE held leads to the field and its prompt to serve.
 play() {
     wait_for "the frame rate in the title" title_has_rate
-    xdotool key --delay 40 Down Down Down Return
-    wait_for "the intro" intro_shown
-    hold_key space "the prompt to serve" serve_prompt_shown
+    continue_to_field
 }
 close_game() { "$close_window" "$(window)"; }
 

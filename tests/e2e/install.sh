@@ -136,9 +136,7 @@ read -r -a words <<<"$action"
 "$prefix/bin/${words[0]}" "${words[@]:1}" &
 game_pid=$!
 wait_for "the menu" menu_on_show
-xdotool key --delay 60 Down Down Down Return
-wait_for "the intro picture" intro_shown
-hold_key space "the prompt to serve" serve_prompt_shown
+continue_to_field
 wait_for "the computer's paddle in the middle" computer_paddle_in_middle
 xdotool key Escape
 wait_for "the menu" menu_on_show

@@ -155,6 +155,14 @@ menu_shown() {
 # The field: blue over the whole window, where the menu is black.
 field_shown() { rgb_at 640x480+0+0 && ((rgb[2] >= rgb[0] + 8)); }
 
+# continue_to_field: from the menu as it opens, "continue", the intro, then SPACE held until the
+# field's prompt to serve shows.
+continue_to_field() {
+    xdotool key --delay 60 Down Down Down Return
+    wait_for "the intro picture" intro_shown
+    hold_key space "the prompt to serve" serve_prompt_shown
+}
+
 window() { xdotool search --name '^brevox' 2>/dev/null | head -n 1; }
 title_has_rate() {
     local id

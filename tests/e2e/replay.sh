@@ -46,9 +46,7 @@ mkdir "$work/start dir"
 BREVOX_START_DIR="$work/start dir" "$game" --computer both --record "a match.replay" >"$work/out" &
 game_pid=$!
 wait_for "the frame rate in the title" title_has_rate
-xdotool key --delay 60 Down Down Down Return
-wait_for "the intro picture" intro_shown
-hold_key space "the prompt to serve" serve_prompt_shown
+continue_to_field
 wait_for "the computer's serve" serve_prompt_gone
 "$close_window" "$(window)"
 game_exit 0

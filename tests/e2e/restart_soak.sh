@@ -48,9 +48,7 @@ wait_for "the frame rate in the title" title_has_rate
 # A point: "continue", the intro, the serve, the right paddle away from the level ball until the
 # medal shows; then the prompt to serve once the medal's three seconds are over. Each step waits
 # for its screen, and SPACE is held until it has had its effect (see play_game.sh).
-keys Down Down Down Return
-wait_for "the intro" intro_shown
-hold_key space "the prompt to serve" serve_prompt_shown
+continue_to_field
 xdotool keydown Up
 hold_key space "the serve" serve_prompt_gone
 wait_for "a point with its medal" medal_shown
