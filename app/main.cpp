@@ -22,7 +22,7 @@
 namespace {
 
 constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both] [--record [FILE]]
-       brevox --replay FILE [--check]
+       brevox --replay [FILE] [--check]
 
 A paddle-and-ball game for two players on one keyboard, or one against the
 computer.
@@ -38,7 +38,8 @@ Options:
                          ${XDG_DATA_HOME:-$HOME/.local/share}/brevox/replays/;
                          the name is said at the end. A FILE that cannot be
                          written ends the start with status 1
-  --replay FILE          plays the replay FILE in a window: the recorded field
+  --replay [FILE]        plays the replay FILE in a window, or without FILE the
+                         newest one in the replays' folder: the recorded field
                          scaled to fit it; P pauses, Right and Left change the
                          speed (x1/4 to x8; sounds at x1 only), Escape ends; a
                          difference from the record stays on the field (then
@@ -96,7 +97,7 @@ struct coptions {
     bool record = false;
     std::string record_file; // empty: a dated file in the replays' folder
     bool replay = false;
-    std::string replay_file;
+    std::string replay_file; // empty: the newest in the replays' folder
     bool check = false;
     std::string command_line; // the other arguments, one space between each
     const char* mistake = nullptr;
@@ -119,8 +120,7 @@ coptions options_of(int argc, char** argv) {
             file_after(i, options.record_file);
         } else if (arg == "--replay") {
             options.replay = true;
-            if (!file_after(i, options.replay_file))
-                options.mistake = "--replay wants a file";
+            file_after(i, options.replay_file);
         } else if (arg == "--check") {
             options.check = true;
         } else {
@@ -130,7 +130,7 @@ coptions options_of(int argc, char** argv) {
     if (options.record && options.replay)
         options.mistake = "--record and --replay do not go together";
     else if (options.check && !options.replay)
-        options.mistake = "--check goes with --replay FILE";
+        options.mistake = "--check goes with --replay";
     return options;
 }
 
@@ -144,16 +144,21 @@ std::filesystem::path from_start_dir(const std::string& file) {
     return base / file;
 }
 
-// A new dated file in ${XDG_DATA_HOME:-~/.local/share}/brevox/replays/, its folder made.
-std::string dated_replay_file() {
+// ${XDG_DATA_HOME:-~/.local/share}/brevox/replays/
+std::filesystem::path replays_folder() {
     const char* data = std::getenv("XDG_DATA_HOME");
     const char* home = std::getenv("HOME");
-    std::filesystem::path folder;
-    if (data && data[0] == '/')
-        folder = data;
-    else
-        folder = std::filesystem::path(home ? home : "") / ".local/share";
-    folder /= "brevox/replays";
+    const std::filesystem::path share = data && data[0] == '/'
+                                            ? std::filesystem::path(data)
+                                            : std::filesystem::path(home ? home : "") / ".local/share";
+    return share / "brevox/replays";
+}
+
+constexpr const char* replay_extension = ".brevox-replay";
+
+// A new dated file in the replays' folder, the folder made.
+std::string dated_replay_file() {
+    const std::filesystem::path folder = replays_folder();
     std::error_code error;
     std::filesystem::create_directories(folder, error); // a failure shows when it is opened
     const std::time_t now = static_cast<std::time_t>(os::calendar_seconds());
@@ -161,10 +166,33 @@ std::string dated_replay_file() {
     char stamp[32] = "replay";
     if (localtime_r(&now, &local))
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d_%H-%M-%S", &local);
-    std::filesystem::path file = folder / (std::string(stamp) + ".brevox-replay");
+    std::filesystem::path file = folder / (std::string(stamp) + replay_extension);
     for (int n = 2; std::filesystem::exists(file, error) && n < 100; ++n)
-        file = folder / (std::string(stamp) + "-" + std::to_string(n) + ".brevox-replay");
+        file = folder / (std::string(stamp) + "-" + std::to_string(n) + replay_extension);
     return file.string();
+}
+
+// The replay in the replays' folder written last; empty after one line on standard error when
+// there is none.
+std::string newest_replay_file() {
+    const std::filesystem::path folder = replays_folder();
+    std::error_code error;
+    std::filesystem::path newest;
+    std::filesystem::file_time_type newest_time{};
+    for (auto it = std::filesystem::directory_iterator(folder, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        const std::filesystem::path& path = it->path();
+        std::error_code time_error;
+        const auto written = std::filesystem::last_write_time(path, time_error);
+        if (path.extension() == replay_extension && !time_error &&
+            (newest.empty() || written > newest_time)) {
+            newest = path;
+            newest_time = written;
+        }
+    }
+    if (newest.empty())
+        std::fprintf(stderr, "brevox: no replay recorded yet in %s\n", folder.c_str());
+    return newest.string();
 }
 
 // Reads and decodes the replay FILE names; false after one line on standard error.
@@ -214,10 +242,13 @@ int main(int argc, char** argv) {
         std::fputs("brevox: --computer wants left, right or both\n", stderr);
         return exit_usage;
     }
+    std::string replay_file = options.replay_file;
+    if (options.replay && replay_file.empty() && (replay_file = newest_replay_file()).empty())
+        return 1;
     if (options.check)
-        return check_replay_file(options.replay_file);
+        return check_replay_file(replay_file);
     creplay replay;
-    if (options.replay && !read_replay_file(options.replay_file, replay))
+    if (options.replay && !read_replay_file(replay_file, replay))
         return 1;
     if (options.record) {
         const std::string file = options.record_file.empty()
@@ -236,7 +267,7 @@ int main(int argc, char** argv) {
     os::set_application_id(BREVOX_APP_ID);
     register_program_resources();
     const int exit_code =
-        options.replay ? play_replay(os::module_instance(), replay, options.replay_file)
+        options.replay ? play_replay(os::module_instance(), replay, replay_file)
                        : WinMain(os::module_instance(), 0, command_line.c_str(), 1);
     os::shutdown();
     return exit_code;

@@ -21,6 +21,7 @@ os::handle last_handle = 0x00050000;
 
 std::optional<std::vector<os::devmode>> synthetic_modes;
 bool synthetic_modes_scaled = false;
+void (*swap_hook)() = nullptr;
 std::optional<os::devmode> changed_mode;
 SDL_Window* fullscreen_window = nullptr;
 
@@ -189,6 +190,8 @@ bool swap_buffers(handle dc) {
     SDL_Window* window = window_of_dc(dc);
     if (fails("swap_buffers") || !window)
         return false;
+    if (swap_hook)
+        swap_hook();
     SDL_GL_SwapWindow(window);
     return true;
 }
@@ -260,6 +263,8 @@ bool changed_display_mode(devmode& out) {
         out = *changed_mode;
     return changed_mode.has_value();
 }
+
+void before_swap(void (*hook)()) { swap_hook = hook; }
 
 int live_gl_objects() { return static_cast<int>(device_contexts.size() + contexts.size()); }
 

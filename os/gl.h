@@ -91,5 +91,8 @@ bool changed_display_mode(devmode& out);
 int live_gl_objects();
 // Windows with a pixel format on record; a destroyed window's record goes with it.
 int pixel_format_records();
+// Called by swap_buffers with the frame just drawn still in the back buffer, before it is shown;
+// null (the default) for none. For tests that compare what two runs drew.
+void before_swap(void (*hook)());
 
 } // namespace os::seam

@@ -307,6 +307,7 @@ void signal_due_notes() {
 }
 
 std::atomic<os::seam::output_observer> installed_observer{nullptr};
+std::atomic<std::uint64_t> started_buffers{0};
 
 // Real time: takes only the device's own lock, allocates nothing, and leaves the notifications
 // it finds due to the device's notifier.
@@ -675,6 +676,7 @@ hresult sound_buffer_play(hsoundbuffer buffer, std::uint32_t, std::uint32_t, std
     if (!record->primary) {
         record->playing = true;
         record->looping = (flags & DSBPLAY_LOOPING) != 0;
+        started_buffers.fetch_add(1, std::memory_order_relaxed);
     }
     return DS_OK;
 }
@@ -764,6 +766,8 @@ hresult sound_notify_set_positions(hsoundnotify notify, std::uint32_t count,
 } // namespace os
 
 namespace os::seam {
+
+std::uint64_t buffers_started() { return started_buffers.load(std::memory_order_relaxed); }
 
 void observe_output(output_observer observer) {
     installed_observer.store(observer, std::memory_order_release);

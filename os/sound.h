@@ -147,6 +147,9 @@ void lose_sound_buffers();
 using output_observer = void (*)(const std::int16_t* out, std::uint32_t frames,
                                  std::uint32_t playing);
 void observe_output(output_observer observer);
+// How many times a secondary buffer was started (sound_buffer_play) since the program began: the
+// game's sounds, counted whatever device plays them.
+std::uint64_t buffers_started();
 // Whether the calling thread holds the device's lock, under which nothing may be allocated.
 bool holding_sound_device_lock();
 

@@ -15,13 +15,22 @@
 #include "os/window.h"
 #include "platform/window.h"
 #include "replay/format.h"
+#include "replay/recorder.h"
 #include "support/test_env.h"
 
+#include <GL/gl.h>
+
 #include <csignal>
+#include <filesystem>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
-#include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -303,18 +312,119 @@ TEST_F(replay_run_test, AReplayInAWindowPlaysAtTheViewersSpeedPausesAndEnds) {
     EXPECT_EQ(samples_muted, 0);
 }
 
-// A file the system lets grow to 300 bytes (a full disk, as far as the recorder can tell): the
-// game plays on with a line on the field, and the file keeps what it held.
+// What a frame in play showed, by the state it showed: a digest of its pixels without the band
+// at the top where a replay's line goes, and the sounds started so far.
+struct cshown {
+    std::size_t picture;
+    std::uint64_t sounds;
+};
+std::map<std::string, cshown>* frames_shown = nullptr;
+
+void note_frame_shown() {
+    if (!frames_shown || !main_game || main_game->state != game_in_play)
+        return;
+    const ccheck state = check_of(*main_game);
+    std::string key(sizeof state, '\0');
+    std::memcpy(key.data(), &state, sizeof state);
+    GLint view[4] = {};
+    glGetIntegerv(GL_VIEWPORT, view);
+    const int top_band = 64; // the REPLAY line, 40 units below the top
+    std::string pixels(static_cast<std::size_t>(view[2]) * (view[3] - top_band) * 3, '\0');
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(view[0], view[1], view[2], view[3] - top_band, GL_RGB, GL_UNSIGNED_BYTE,
+                 pixels.data());
+    (*frames_shown)[key] = {std::hash<std::string>{}(pixels), os::seam::buffers_started()};
+}
+
+// Two people at random, SPACE held from the intro on, so that balls are missed and aces voiced.
+void play_the_serves(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+    if (!main_window)
+        return;
+    const os::hwnd window = main_window->hwnd;
+    static constexpr std::uint8_t to_the_intro[] = {os::DIK_DOWN, os::DIK_DOWN, os::DIK_DOWN,
+                                                    os::DIK_RETURN};
+    static constexpr std::uint8_t paddle_keys[] = {os::DIK_UP, os::DIK_DOWN, os::DIK_LSHIFT,
+                                                   os::DIK_LCONTROL};
+    const int step = 225 - steps_left--;
+    if (step < 4) {
+        os::seam::press_key(window, to_the_intro[step]);
+        os::seam::release_key(window, to_the_intro[step]);
+    } else if (step == 4) {
+        os::seam::press_key(window, os::DIK_SPACE);
+    } else if (steps_left > 0) {
+        const std::uint32_t roll = keys_chance();
+        const std::uint8_t key = paddle_keys[roll % 4];
+        if (roll / 4 % 2)
+            os::seam::press_key(window, key);
+        else
+            os::seam::release_key(window, key);
+    } else {
+        os::kill_timer(0, id);
+        os::seam::request_close(window);
+    }
+}
+
+TEST_F(replay_run_test, AReplayInAWindowShowsAndSoundsWhatThePlayDid) {
+    std::filesystem::create_directory_symlink(std::filesystem::path(BREVOX_SOURCE_DIR) / "data",
+                                              "data"); // the medals' voices
+    std::map<std::string, cshown> live, replayed;
+    frames_shown = &live;
+    os::seam::before_swap(note_frame_shown);
+    keys_chance.seed(5);
+    steps_left = 225; // 9 s
+    std::string error;
+    ASSERT_EQ(start_recording("run.replay", "", error), 1) << error;
+    ASSERT_NE(os::set_timer(0, 0, 40, play_the_serves), 0u);
+    const std::uint64_t live_base = os::seam::buffers_started();
+    EXPECT_EQ(WinMain(os::module_instance(), 0, "", 1), 0);
+    const std::uint64_t live_sounds = os::seam::buffers_started();
+    const creplay replay = read("run.replay");
+
+    frames_shown = &replayed;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(play_replay(os::module_instance(), replay, "run.replay"), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("all equal"), std::string::npos);
+    os::seam::before_swap(nullptr);
+    frames_shown = nullptr;
+
+    // Over the same frames of play, the same pictures and the same sounds started since each
+    // run began.
+    std::size_t same = 0;
+    std::uint64_t first_sounds = 0, last_sounds = 0;
+    for (const auto& [state, shown] : live) {
+        const auto found = replayed.find(state);
+        if (found == replayed.end())
+            continue;
+        ++same;
+        EXPECT_EQ(found->second.picture, shown.picture) << "frame " << same << " in common";
+        EXPECT_EQ(found->second.sounds - live_sounds, shown.sounds - live_base)
+            << "frame " << same << " in common";
+        first_sounds = first_sounds ? std::min(first_sounds, shown.sounds) : shown.sounds;
+        last_sounds = std::max(last_sounds, shown.sounds);
+    }
+    EXPECT_GE(live.size(), 500u);
+    EXPECT_GE(same, live.size() * 9 / 10) << "the replay showed most frames of play";
+    EXPECT_GT(last_sounds, first_sounds) << "medals were voiced during play";
+}
+
+// A replay written into a pipe whose reader goes away after 150 bytes (to the recorder, as a full
+// disk): the game plays on, with a line in the log and on the field, and what was read is a
+// replay up to its last whole second.
 TEST_F(replay_run_test, AWriteThatFailsDuringPlayEndsTheFileNotTheGame) {
-    rlimit before{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-    const auto no_signal = std::signal(SIGXFSZ, SIG_IGN); // the write fails instead
-    rlimit small = before;
-    small.rlim_cur = 300;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ASSERT_EQ(mkfifo("run.replay", 0600), 0);
+    const auto no_signal = std::signal(SIGPIPE, SIG_IGN); // the write fails instead
+    std::string file;
+    std::thread reader([&file] {
+        const int fd = open("run.replay", O_RDONLY); // until the recorder opens it
+        char bytes[256];
+        for (ssize_t n = 1; fd >= 0 && file.size() < 150 && n > 0;)
+            if ((n = ::read(fd, bytes, sizeof bytes)) > 0)
+                file.append(bytes, static_cast<std::size_t>(n));
+        close(fd);
+    });
     std::string error;
     ASSERT_EQ(start_recording("run.replay", "--computer both", error), 1) << error;
-    ASSERT_NE(os::set_timer(0, 0, 20000,
+    ASSERT_NE(os::set_timer(0, 0, 8000,
                             [](os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
                                 os::kill_timer(0, id);
                                 EXPECT_NE(screen_notice, nullptr) << "the players are told";
@@ -324,12 +434,15 @@ TEST_F(replay_run_test, AWriteThatFailsDuringPlayEndsTheFileNotTheGame) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(WinMain(os::module_instance(), 0, "--computer both", 1), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "brevox: replay cut short in run.replay\n");
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, no_signal);
+    reader.join();
+    std::signal(SIGPIPE, no_signal);
     screen_notice = nullptr;
+    const std::string log = read_log();
+    const std::string said =
+        " (replay) writing run.replay FAILED [Broken pipe]: the replay ends at its last second\n";
+    EXPECT_NE(log.find(said), std::string::npos) << log;
+    EXPECT_EQ(log.find(said), log.rfind(" (replay) writing")) << "said once";
 
-    std::ifstream in("run.replay", std::ios::binary);
-    const std::string file((std::istreambuf_iterator<char>(in)), {});
     creplay replay;
     ASSERT_TRUE(decode_replay(bytes_of(file), replay, error)) << error;
     EXPECT_FALSE(replay.complete);

@@ -37,6 +37,8 @@ out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"
 [[ -x $prefix/bin/$(sed -n '1,/^$/s/^Exec=//p' "$entry") ]] || fail "the entry's Exec is not the launcher"
 action=$(sed -n '/^\[Desktop Action computer\]$/,/^\[/s/^Exec=//p' "$entry")
 [[ $action == "brevox --computer right" ]] || fail "the computer action runs '$action'"
+replay_action=$(sed -n '/^\[Desktop Action replay\]$/,/^\[/s/^Exec=//p' "$entry")
+[[ $replay_action == "brevox --replay" ]] || fail "the replay action runs '$replay_action'"
 wm_class=$(sed -n '1,/^$/s/^StartupWMClass=//p' "$entry")
 [[ $wm_class == "$id" ]] || fail "StartupWMClass is '$wm_class', not $id"
 icon=$(sed -n 's/^Icon=//p' "$entry")

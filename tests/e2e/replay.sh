@@ -38,7 +38,8 @@ refused() {
 # Nothing starts on a path that cannot be written: no log either.
 refused 1 "cannot write the replay /proc/no/such.replay" --record /proc/no/such.replay
 [[ ! -e brevox.log ]] || fail "a log was written before the replay file failed"
-refused 2 "--replay wants a file" --replay --check
+refused 2 "--check goes with --replay" --check
+XDG_DATA_HOME="$work/xdg" refused 1 "no replay recorded yet in $work/xdg/brevox/replays" --replay
 
 # A name with spaces, from the directory the launcher says the command was started in.
 start_xvfb 640x480
@@ -85,5 +86,11 @@ wait_for "the frame rate in the title" title_has_rate
 game_exit 0
 dated=$(ls "$work"/xdg/brevox/replays/*.brevox-replay)
 grep -q -x -F "brevox: replay recorded to $dated" "$work/out" || fail "no line naming $dated"
-"$game" --replay "$dated" --check >/dev/null || fail "the dated replay does not check equal"
+# --replay without a name takes the newest there (the desktop's "Play the last replay"), not
+# one written earlier.
+cp "$replay" "$work/xdg/brevox/replays/older.brevox-replay"
+touch -d '1 hour ago' "$work/xdg/brevox/replays/older.brevox-replay"
+XDG_DATA_HOME="$work/xdg" "$game" --replay --check >"$work/out" ||
+    fail "the dated replay does not check equal: $(cat "$work/out")"
+grep -q -E "^replay $dated: [0-9]+ frames" "$work/out" || fail "not the newest: $(cat "$work/out")"
 echo "$e2e_name: passed"
