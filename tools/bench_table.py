@@ -4,7 +4,8 @@ with a display and a sound server ready.
 
     tools/bench_table.py ROOT SCRATCH [SECTION...]
 
-SECTION is frames, pace, start, sound or input (all of them when none is named), in that order.
+SECTION is frames, pace, start, sound, input or replay (all of them when none is named), in that
+order.
 
 Each row is one figure: the game's value, the bare program's value measured in the same run,
 their ratio or difference, the target, and whether it was met. The programs run in SCRATCH,
@@ -46,6 +47,7 @@ STARTS = 5  # start-ups of each program; the median counts
 RESTARTS = 5
 MEMORY_PRESENTS = 400  # the peak memory is read at this present
 SOUND_SECONDS = 10
+REPLAY_SECONDS = 60  # of the computer playing itself, recorded
 PRESSES = 400  # presses of a key, each at a random moment of a frame
 MIB = 1024
 
@@ -414,13 +416,30 @@ def sound_rows(run, table):
               frames / seconds >= 199)
 
 
+def replay_rows(run, table):
+    rows = run.rows(f"{run.bin}/brevox_bench", "replay", "640", "480", str(REPLAY_SECONDS))
+    recorder_us = rows["replay recorder us"]
+    frame_ms = 1000 / MAX_FPS
+    mean_us = statistics.fmean(recorder_us)
+    table.row(f"replay recorder per frame, mean of {len(recorder_us)} (us)", f"{mean_us:.1f}",
+              "-", "-", f"< 1 % of {frame_ms:g} ms", mean_us < frame_ms * 10)
+    table.row("replay recorder, longest frame (a second's flush, us)", f"{max(recorder_us):.0f}",
+              "-", "-", "-")
+    per_minute = rows["replay bytes per minute"][0]
+    table.row("replay bytes per minute of play", f"{per_minute:.0f}", "-", "-", "<= 10240",
+              per_minute <= 10240)
+    speed = rows["replay check times real time"][0]
+    table.row("replay --check against real time (x)", f"{speed:.0f}", "-", "-", ">= 200",
+              speed >= 200)
+
+
 def main():
     began = time.monotonic()
     os.environ["LP_NUM_THREADS"] = LLVMPIPE_THREADS  # for every program started below
     run = Runner(sys.argv[1], sys.argv[2])
     table = Table()
     traces = {}
-    sections = sys.argv[3:] or ["frames", "pace", "start", "sound", "input"]
+    sections = sys.argv[3:] or ["frames", "pace", "start", "sound", "input", "replay"]
     bare_frame_ms = None
     if "frames" in sections or "pace" in sections or "start" in sections:
         frame_rows(run, table, traces)  # the traces for the other two
@@ -432,6 +451,8 @@ def main():
         sound_rows(run, table)
     if "input" in sections:
         input_rows(run, table, bare_frame_ms)
+    if "replay" in sections:
+        replay_rows(run, table)
     minutes, seconds = divmod(round(time.monotonic() - began), 60)
     table.note(f"llvmpipe threads: {LLVMPIPE_THREADS} (LP_NUM_THREADS) in both programs;"
                f" bootstrap of {RESAMPLES} resamples; {minutes} min {seconds} s")

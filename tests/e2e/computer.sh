@@ -60,7 +60,7 @@ menu_over_field() { rgb_at 640x60+0+400 && ((rgb[0] + rgb[1] + rgb[2] < 6)); }
 # Starts the game with --computer right, sets the game speed to *** (the quickest rallies) with
 # "apply changes", goes through "continue" and the intro into the field, and reads the score 0 - 0
 # there.
-"$game" --computer right &
+"$game" --computer right "${record_args[@]}" &
 game_pid=$!
 wait_for "the frame rate in the title" title_has_rate
 xdotool key --delay 60 Down Down Right Right Down Down Return Up Return

@@ -18,6 +18,16 @@ wait_seconds=$((30 * time_factor))
 work=$(mktemp -d)
 xvfb_pid=
 game_pid=
+failed=
+
+# A run of the game that the script plays records it with "${record_args[@]}". When the script
+# fails, that replay and the game's log are kept in e2e-failures/NAME/ of the directory the
+# script was started in (under ctest, the build's tests/ folder), or of BREVOX_E2E_KEEP:
+# `brevox --replay e2e-failures/NAME/NAME.replay` shows what the game was given, and --check
+# proves it plays the same game again.
+record_args=(--record "$work/$e2e_name.replay")
+kept_dir=${BREVOX_E2E_KEEP:-$PWD/e2e-failures}/$e2e_name
+rm -rf "$kept_dir"
 rgb=() # the last rgb_at's means
 
 # end_process PID: asks it to end (SIGTERM), and forces it after 5 s (scaled).
@@ -30,9 +40,11 @@ end_process() {
     wait "$1" 2>/dev/null || true
 }
 
-# The game first: a game whose X server or compositor went away first may never end.
+# The game first: a game whose X server or compositor went away first may never end; its replay
+# is whole once it has ended.
 e2e_cleanup() {
     end_process "$game_pid"
+    [[ -z $failed ]] || keep_failure
     if declare -F more_cleanup >/dev/null; then more_cleanup; fi
     end_process "$xvfb_pid"
     rm -rf "$work"
@@ -40,7 +52,15 @@ e2e_cleanup() {
 trap e2e_cleanup EXIT
 trap 'exit 1' HUP INT TERM
 
+keep_failure() {
+    [[ -f $work/$e2e_name.replay ]] || return 0
+    mkdir -p "$kept_dir" && cp "$work/$e2e_name.replay" "$kept_dir/" &&
+        { [[ ! -f $work/brevox.log ]] || cp "$work/brevox.log" "$kept_dir/"; } &&
+        echo "$e2e_name: its replay and log are kept in $kept_dir" >&2
+}
+
 fail() {
+    failed=1
     echo "$e2e_name: $*" >&2
     if declare -F show_failure >/dev/null; then show_failure >&2 || true; fi
     exit 1

@@ -43,7 +43,7 @@ cd "$work"
 # system's OpenGL driver is unloaded, and what it keeps can no longer be told from our own.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$work/sound.raw
-"$game" &
+"$game" "${record_args[@]}" &
 game_pid=$!
 
 # The screens of a 640x480 window, besides lib.sh's, as the screen is now.
