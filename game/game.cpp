@@ -25,6 +25,8 @@ std::int32_t samples_muted = 0;
 namespace {
 
 std::int32_t rally_hits = 0;  // paddle hits since the last point
+std::int32_t medals_awarded = 0;
+std::int32_t medals_heard = 0; // a guest's: the last medal it voiced
 std::int32_t serve_ready = 0; // a launch is allowed
 os::timer_id serve_timer = 0;
 os::timer_id medal_timer = 0;
@@ -87,6 +89,8 @@ void zero_game_wide_state() {
     medal_timer = 0;
     medal_kind = medal_none;
     rally_hits = 0;
+    medals_awarded = 0;
+    medals_heard = 0;
 }
 
 csample* load_sample(const char* name) {
@@ -114,11 +118,16 @@ void start_serve_delay(std::uint32_t ms) {
         serve_ready = 1;
 }
 
+// The steps of game time a frame of `frame_ms` makes at game speed `speed`.
+float steps_of(std::uint32_t frame_ms, float speed) {
+    return static_cast<float>(frame_ms) * speed * steps_per_ms_and_speed;
+}
+
 // Keys push the paddle; without them friction brakes it to exactly 0. The edges stop it dead.
-void move_paddle(cpaddle& paddle, const cinput& input, float step, float height) {
-    if (input.key_down(static_cast<std::uint8_t>(paddle.up_key))) {
+void move_paddle(cpaddle& paddle, bool up, bool down, float step, float height) {
+    if (up) {
         paddle.velocity += paddle_push * step;
-    } else if (input.key_down(static_cast<std::uint8_t>(paddle.down_key))) {
+    } else if (down) {
         paddle.velocity -= paddle_push * step;
     } else if (paddle.velocity > 0) {
         paddle.velocity -= paddle_friction * step;
@@ -273,6 +282,89 @@ bool cgame::serve_is_ready() const { return serve_ready != 0; }
 
 std::int32_t cgame::hits_since_point() const { return rally_hits; }
 
+namespace {
+
+void play_medal(std::int32_t kind) {
+    if (kind == medal_ace)
+        play_sample(sample_ace);
+    else if (kind == medal_fast)
+        play_sample(sample_fastball);
+    else if (kind == medal_slow)
+        play_sample(sample_slowball);
+}
+
+} // namespace
+
+cshown cgame::shown() const {
+    cshown now;
+    now.state = state;
+    now.server = server;
+    now.ball_x = ball->x;
+    now.ball_y = ball->y;
+    now.ball_vx = ball->vx;
+    now.ball_vy = ball->vy;
+    now.heading = ball->heading;
+    now.left_y = left->y;
+    now.left_velocity = left->velocity;
+    now.right_y = right->y;
+    now.right_velocity = right->velocity;
+    now.left_score = left->score;
+    now.right_score = right->score;
+    now.medal_shown = medal_shown;
+    now.medal_kind = medal_kind;
+    now.medals_awarded = medals_awarded;
+    now.speed = speed;
+    return now;
+}
+
+void cgame::show(const cshown& host, std::int32_t own_side) {
+    if (state != game_menu)
+        state = host.state == game_menu ? game_paused : host.state;
+    server = host.server;
+    ball->x = host.ball_x;
+    ball->y = host.ball_y;
+    ball->vx = host.ball_vx;
+    ball->vy = host.ball_vy;
+    ball->heading = host.heading;
+    cpaddle& other = own_side == 0 ? *right : *left;
+    other.y = own_side == 0 ? host.right_y : host.left_y;
+    other.velocity = own_side == 0 ? host.right_velocity : host.left_velocity;
+    left->score = host.left_score;
+    right->score = host.right_score;
+    medal_shown = host.medal_shown;
+    medal_kind = host.medal_kind;
+    speed = host.speed;
+    if (host.medals_awarded != medals_heard) {
+        medals_heard = host.medals_awarded;
+        play_medal(host.medal_kind);
+    }
+}
+
+std::uint8_t cgame::read_side_keys(std::int32_t side, std::uint32_t frame_ms) {
+    input->read_state(frame_ms);
+    const cpaddle& paddle = side == 0 ? *left : *right;
+    std::uint8_t keys = 0;
+    if (input->key_down(static_cast<std::uint8_t>(paddle.up_key)))
+        keys |= side_key_up;
+    if (input->key_down(static_cast<std::uint8_t>(paddle.down_key)))
+        keys |= side_key_down;
+    if (input->key_down(os::DIK_SPACE))
+        keys |= side_key_space;
+    return keys;
+}
+
+void cgame::push_paddle(std::int32_t side, std::uint8_t keys, std::uint32_t frame_ms) {
+    const float step = steps_of(frame_ms, speed);
+    move_paddle(side == 0 ? *left : *right, (keys & side_key_up) != 0,
+                (keys & side_key_down) != 0, step, client_height());
+}
+
+void cgame::place_paddle(std::int32_t side, float y, float velocity) {
+    cpaddle& paddle = side == 0 ? *left : *right;
+    paddle.y = y;
+    paddle.velocity = velocity;
+}
+
 int cgame::init() {
     zero_game_wide_state();
     left = new (std::nothrow) cpaddle(0);
@@ -371,7 +463,7 @@ int cgame::update(std::uint32_t frame_ms) {
     input->read_state(frame_ms);
     const float width = client_width();
     const float height = client_height();
-    const float step = static_cast<float>(frame_ms) * speed * steps_per_ms_and_speed;
+    const float step = steps_of(frame_ms, speed);
 
     if (state == game_intro && input->key_down(os::DIK_SPACE)) {
         state = game_serve_wait;
@@ -384,8 +476,9 @@ int cgame::update(std::uint32_t frame_ms) {
     if (state == game_serve_wait && input->key_down(os::DIK_SPACE) && serve_ready)
         launch_from_server();
 
-    move_paddle(*right, *input, step, height);
-    move_paddle(*left, *input, step, height);
+    for (cpaddle* paddle : {right, left})
+        move_paddle(*paddle, input->key_down(static_cast<std::uint8_t>(paddle->up_key)),
+                    input->key_down(static_cast<std::uint8_t>(paddle->down_key)), step, height);
     if (state == game_in_play) {
         move_ball(step, width, height);
         apply_speed_limits(*ball); // also on the frame the ball went out
@@ -446,20 +539,12 @@ void cgame::score_point() {
     state = game_serve_wait;
 
     medal_kind = medal_for(*ball);
-    switch (medal_kind) {
-    case medal_ace:
-        play_sample(sample_ace);
-        break;
-    case medal_fast:
-        play_sample(sample_fastball);
-        break;
-    case medal_slow:
-        play_sample(sample_slowball);
-        break;
-    default:
+    if (medal_kind != medal_none)
+        medals_awarded = (medals_awarded + 1) % 256;
+    if (medal_kind == medal_none)
         medal_shown = 0; // no medal; its timer still runs and clears a flag already clear
-        break;
-    }
+    else
+        play_medal(medal_kind);
     rally_hits = 0;
     start_serve_delay(point_serve_delay_ms);
 }

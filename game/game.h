@@ -92,6 +92,27 @@ public:
     std::int32_t scorer;  // once the ball is out: 1 the left player scored, 2 the right one
 };
 
+// What a game shows and sounds, as a host sends it across the network for its guest to draw.
+struct cshown {
+    std::int32_t state = game_menu;
+    std::int32_t server = 0;
+    float ball_x = 0, ball_y = 0, ball_vx = 0, ball_vy = 0;
+    std::int32_t heading = 0;
+    float left_y = 0, left_velocity = 0, right_y = 0, right_velocity = 0;
+    std::int32_t left_score = 0, right_score = 0;
+    std::int32_t medal_shown = 0, medal_kind = medal_none;
+    std::int32_t medals_awarded = 0; // counts up, wrapping at 256: each new one is voiced once
+    float speed = 10;
+};
+
+// The keys of one paddle as a byte: what a guest sends its host, and what it moves its own
+// paddle by.
+enum : std::uint8_t {
+    side_key_up = 1,
+    side_key_down = 2,
+    side_key_space = 4,
+};
+
 class cgame {
 public:
     cgame()
@@ -125,6 +146,21 @@ public:
     bool serve_is_ready() const;
     // Paddle hits since the last point; none at a point makes it an ace.
     std::int32_t hits_since_point() const;
+
+    // Across the network. The host's game sends what it shows; the guest's game runs none of
+    // the rules but its own paddle's (it answers the guest's keys at once, as at home) and
+    // shows the host's state for the rest, the medal's voice included. The menu open at the
+    // guest stays on its screen; the host's menu shows there as a pause.
+    cshown shown() const;
+    void show(const cshown& host, std::int32_t own_side);
+    // The game's keys read as update() reads them (every pair of hands included); the keys of
+    // `side`'s paddle.
+    std::uint8_t read_side_keys(std::int32_t side, std::uint32_t frame_ms);
+    // One frame of `frame_ms` of a paddle moved by `keys` (side_key_*) under the rules.
+    void push_paddle(std::int32_t side, std::uint8_t keys, std::uint32_t frame_ms);
+    // Sets a paddle where the host says it stood, before the guest's later frames are pushed
+    // again.
+    void place_paddle(std::int32_t side, float y, float velocity);
 
     cpaddle* left;
     cpaddle* right;
