@@ -4,7 +4,10 @@
 #include "app/main_loop.h"
 #include "app/resources.h"
 #include "base/log.h"
+#include "game/computer.h"
+#include "net/session.h"
 #include "os/clock.h"
+#include "os/net.h"
 #include "os/process.h"
 #include "os/window.h"
 #include "replay/format.h"
@@ -23,6 +26,8 @@ namespace {
 
 constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both] [--record [FILE]]
        brevox --replay [FILE] [--check]
+       brevox --host [PORT] [--computer left] [--record [FILE]]
+       brevox --join [HOST[:PORT]] --code CODE [--broadcast ADDRESS] [--computer right]
 
 A paddle-and-ball game for two players on one keyboard, or one against the
 computer.
@@ -47,6 +52,16 @@ Options:
   --check                with --replay: no window and no sound, as fast as it
                          goes; says whether every state check of the replay was
                          equal (status 0) or the first difference (status 1)
+  --host [PORT]          hosts a network game on UDP port PORT (28777), and the
+                         next port for guests looking on the local network; shows
+                         the join line with its code (brevox --join ADDRESS --code
+                         CODE). The host plays the left paddle
+  --join [HOST[:PORT]]   joins the game hosted at HOST (IPv4 or a name), or
+                         without HOST the one on the local network whose code is
+                         CODE, and plays the right paddle; status 1 when no host
+                         answers within 5 s or it refuses
+  --code CODE            with --join: the host's four digits
+  --broadcast ADDRESS    with --join without HOST: where to look (255.255.255.255)
 Any other argument is ignored. A --computer without left, right or both ends
 the game at once with status 2.
 
@@ -94,6 +109,10 @@ int answer_info_option(int argc, char** argv) {
 // The replay options, taken out of the arguments before the rest is joined into a command line:
 // a file's name may hold spaces, and no option of it reaches the game's own parsing.
 struct coptions {
+    bool host = false;
+    std::uint16_t host_port = net_default_port;
+    bool join = false;
+    cjoin_settings join_settings;
     bool record = false;
     std::string record_file; // empty: a dated file in the replays' folder
     bool replay = false;
@@ -113,9 +132,27 @@ coptions options_of(int argc, char** argv) {
         }
         return false;
     };
+    bool code_given = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--record") {
+        std::string word;
+        if (arg == "--host") {
+            options.host = true;
+            if (file_after(i, word) && !port_of(word, options.host_port))
+                options.mistake = "--host wants a port from 1 to 65534";
+        } else if (arg == "--join") {
+            options.join = true;
+            if (file_after(i, word) && !host_of(word, options.join_settings))
+                options.mistake = "--join wants HOST or HOST:PORT, the port from 1 to 65534";
+        } else if (arg == "--code") {
+            code_given = true;
+            if (!file_after(i, word) || !code_of(word, options.join_settings.code))
+                options.mistake = "--code wants the four digits the host shows";
+        } else if (arg == "--broadcast") {
+            if (!file_after(i, word) ||
+                !os::net_resolve(word.c_str(), options.join_settings.broadcast))
+                options.mistake = "--broadcast wants an IPv4 address";
+        } else if (arg == "--record") {
             options.record = true;
             file_after(i, options.record_file);
         } else if (arg == "--replay") {
@@ -127,11 +164,49 @@ coptions options_of(int argc, char** argv) {
             options.command_line.append(options.command_line.empty() ? "" : " ").append(arg);
         }
     }
+    if (options.mistake)
+        return options;
     if (options.record && options.replay)
         options.mistake = "--record and --replay do not go together";
+    else if (options.host && options.join)
+        options.mistake = "--host and --join do not go together";
+    else if ((options.host || options.join) && options.replay)
+        options.mistake = "--replay plays alone, not across the network";
+    else if (options.join && !code_given)
+        options.mistake = "--join wants the host's --code";
+    else if (code_given && !options.join)
+        options.mistake = "--code goes with --join";
+    else if (options.join && options.record)
+        options.mistake = "the host records a network game, not its guest";
     else if (options.check && !options.replay)
         options.mistake = "--check goes with --replay";
     return options;
+}
+
+// A port of the game: the next one must be a port too (the local network's queries).
+bool port_of(const std::string& text, std::uint16_t& port) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long value = std::stoul(text);
+    if (value < 1 || value > 65534)
+        return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// HOST or HOST:PORT.
+bool host_of(const std::string& text, cjoin_settings& settings) {
+    const std::size_t colon = text.rfind(':');
+    settings.host_name = text.substr(0, colon);
+    return !settings.host_name.empty() &&
+           (colon == std::string::npos || port_of(text.substr(colon + 1), settings.port));
+}
+
+bool code_of(const std::string& text, std::uint16_t& code) {
+    if (text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    code = static_cast<std::uint16_t>(std::stoul(text));
+    return true;
 }
 
 // A file named on the command line, from the directory the command was started in: the
@@ -238,8 +313,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brevox: %s\n", options.mistake);
         return exit_usage;
     }
-    if (computer_option(command_line.c_str()) < 0) {
+    const std::int32_t computer = computer_option(command_line.c_str());
+    if (computer < 0) {
         std::fputs("brevox: --computer wants left, right or both\n", stderr);
+        return exit_usage;
+    }
+    if ((options.host && (computer & computer_right)) || (options.join && (computer & computer_left))) {
+        std::fputs(options.host ? "brevox: the host plays the left paddle: --computer left\n"
+                                : "brevox: the guest plays the right paddle: --computer right\n",
+                   stderr);
         return exit_usage;
     }
     std::string replay_file = options.replay_file;
@@ -250,12 +332,22 @@ int main(int argc, char** argv) {
     creplay replay;
     if (options.replay && !read_replay_file(replay_file, replay))
         return 1;
+    std::string network_error;
+    if (options.host && !start_hosting(options.host_port, network_error)) {
+        std::fprintf(stderr, "brevox: cannot host a network game: %s\n", network_error.c_str());
+        return 1;
+    }
+    if (options.join && !join_game(options.join_settings, network_error)) {
+        std::fprintf(stderr, "brevox: cannot join: %s\n", network_error.c_str());
+        return 1;
+    }
     if (options.record) {
         const std::string file = options.record_file.empty()
                                      ? dated_replay_file()
                                      : from_start_dir(options.record_file).string();
         std::string error;
         if (!start_recording(file, command_line, error)) {
+            close_network();
             std::fprintf(stderr, "brevox: cannot write the replay %s: %s\n", file.c_str(),
                          error.c_str());
             return 1;

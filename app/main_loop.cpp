@@ -8,6 +8,7 @@
 #include "game/computer.h"
 #include "game/game.h"
 #include "game/menu.h"
+#include "net/session.h"
 #include "os/clock.h"
 #include "os/messages.h"
 #include "os/process.h"
@@ -34,6 +35,8 @@ cgamepads* main_gamepads = nullptr;
 std::int32_t loop_request = loop_run;
 crecorder* main_recorder = nullptr;
 cplayer* main_player = nullptr;
+chost* main_host = nullptr;
+cguest* main_guest = nullptr;
 
 namespace {
 
@@ -122,13 +125,19 @@ void run_frame() {
     main_timer->begin_frame();
     if (main_player) {
         play_replay_frames();
+    } else if (main_guest) {
+        main_guest->frame(*main_game, main_timer->frame_ms);
     } else {
+        if (main_host)
+            main_host->before_frame(main_timer->frame_ms);
         if (main_recorder)
             main_recorder->begin_frame(field_width.value(), field_height.value(),
                                        main_game->speed);
         main_game->update(main_timer->frame_ms);
         if (main_recorder)
             main_recorder->end_frame(main_timer->frame_ms, *main_game);
+        if (main_host)
+            main_host->after_frame(main_timer->frame_ms);
     }
     main_render->draw_frame();
     main_timer->update();
@@ -184,6 +193,27 @@ void attach_recorder() {
     main_seating.seat_last(main_recorder);
     game_outside = main_recorder;
 }
+
+// Network play: the guest's hands sit at the host's right paddle; a guest hears the keys first.
+void attach_network() {
+    if (main_host)
+        main_host->start(*main_game);
+    if (main_guest)
+        main_seating.seat_last(main_guest);
+}
+
+} // namespace
+
+void close_network() {
+    if (main_guest)
+        main_seating.seat_last(nullptr);
+    delete main_host; // each closes on its way
+    delete main_guest;
+    main_host = nullptr;
+    main_guest = nullptr;
+}
+
+namespace {
 
 // Writes the end mark and closes the file; says where the replay went.
 void stop_recording() {
@@ -255,6 +285,30 @@ int start_recording(const std::string& path, const std::string& options, std::st
     return 1;
 }
 
+int start_hosting(std::uint16_t port, std::string& error) {
+    auto* host = new (std::nothrow) chost;
+    if (!host || !host->open(port, error)) {
+        delete host;
+        if (error.empty())
+            error = "out of memory";
+        return 0;
+    }
+    main_host = host;
+    return 1;
+}
+
+int join_game(const cjoin_settings& settings, std::string& error) {
+    auto* guest = new (std::nothrow) cguest;
+    if (!guest || !guest->join(settings, error)) {
+        delete guest;
+        if (error.empty())
+            error = "out of memory";
+        return 0;
+    }
+    main_guest = guest;
+    return 1;
+}
+
 int check_replay(os::hinstance instance, const creplay& replay, const std::string& name) {
     create_log_and_cvars(instance);
     if (main_cvars) { // the field the records size
@@ -320,7 +374,7 @@ int play_replay(os::hinstance instance, const creplay& replay, const std::string
     main_player = nullptr;
     playing_back = false;
     screen_notice = nullptr;
-    replay_line[0] = '\0';
+    field_line[0] = '\0';
     samples_muted = 0;
     return exit_status(!started || differed || restart_failed);
 }
@@ -334,6 +388,7 @@ int WinMain(os::hinstance instance, os::hinstance, const char* command_line, int
     const bool started = init_main_objects();
     if (started) {
         attach_recorder();
+        attach_network();
         main_loop();
     }
     cleanup_main_objects();
@@ -418,6 +473,7 @@ int vid_restart() {
 
 int cleanup_main_objects() {
     log_printf(main_log, "\n+ cleaning up main objects\n");
+    close_network();
     stop_recording();
     main_seating.clear();                                 // the computer, before the game it reads
     free_main_object(main_gamepads, &cgamepads::release); // silent: logs as before without one

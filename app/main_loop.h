@@ -8,6 +8,7 @@
 #include <string>
 
 struct creplay;
+struct cjoin_settings;
 
 // The exit status when the command line asks for something the game does not know: nothing
 // started.
@@ -29,6 +30,15 @@ std::int32_t computer_option(const char* command_line);
 // into it from the first frame to the quit. 0 with the reason in `error` when it cannot be
 // written.
 int start_recording(const std::string& path, const std::string& options, std::string& error);
+// --host [PORT]: opens the port for a guest before anything starts; the game then plays the
+// left paddle for the host and waits for a guest at the right one. 0 with the reason in `error`.
+int start_hosting(std::uint16_t port, std::string& error);
+// --join: finds and joins the host before anything starts (within 5 s); the game then plays the
+// right paddle and shows the host's game. 0 with what to tell the person in `error`.
+int join_game(const cjoin_settings& settings, std::string& error);
+// Tells the other side that this one leaves, and closes the network (the game's cleanup does it
+// too).
+void close_network();
 // --replay FILE --check: plays a decoded replay without a window or sound, as fast as it goes,
 // and prints its verdict (standard output when every check was equal, standard error when not).
 // Returns the exit status: 0 all equal, 1 otherwise.

@@ -6,7 +6,7 @@
 #include <cstring>
 
 const char* screen_notice = nullptr;
-char replay_line[64] = "";
+char field_line[64] = "";
 
 namespace {
 constexpr const char* log_file_name = "brevox.log";

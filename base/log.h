@@ -30,6 +30,7 @@ int log_printf(clog* log, const char* format, ...) __attribute__((format(printf,
 // A line the scene shows over every screen until the run ends, or null: a failure the players
 // should know of while they play on (a replay that can no longer be written).
 extern const char* screen_notice;
-// While a replay plays in a window: its line at the top of the field ("REPLAY 0:12 / 1:30 x1"),
-// and the recorded field is drawn scaled to fit the window without distortion; empty otherwise.
-extern char replay_line[64];
+// While the field shown is another's, a replay's being played or a host's across the network:
+// its line at the top ("REPLAY 0:12 / 1:30 x1"), and that field (clwidth x clheight) is drawn
+// scaled to fit the window without distortion; empty otherwise.
+extern char field_line[64];

@@ -317,7 +317,7 @@ cshown cgame::shown() const {
     return now;
 }
 
-void cgame::show(const cshown& host, std::int32_t own_side) {
+void cgame::show(const cshown& host, std::int32_t own_side, bool joining) {
     if (state != game_menu)
         state = host.state == game_menu ? game_paused : host.state;
     server = host.server;
@@ -336,7 +336,8 @@ void cgame::show(const cshown& host, std::int32_t own_side) {
     speed = host.speed;
     if (host.medals_awarded != medals_heard) {
         medals_heard = host.medals_awarded;
-        play_medal(host.medal_kind);
+        if (!joining)
+            play_medal(host.medal_kind);
     }
 }
 

@@ -152,7 +152,8 @@ public:
     // shows the host's state for the rest, the medal's voice included. The menu open at the
     // guest stays on its screen; the host's menu shows there as a pause.
     cshown shown() const;
-    void show(const cshown& host, std::int32_t own_side);
+    // `joining`: the first state after a join, whose medal count is taken without a voice.
+    void show(const cshown& host, std::int32_t own_side, bool joining = false);
     // The game's keys read as update() reads them (every pair of hands included); the keys of
     // `side`'s paddle.
     std::uint8_t read_side_keys(std::int32_t side, std::uint32_t frame_ms);

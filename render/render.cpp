@@ -287,7 +287,7 @@ void crender::setup_view() {
     GLdouble width = width_setting.value();
     GLdouble height = height_setting.value();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    if (replay_line[0] != '\0') {
+    if (field_line[0] != '\0') {
         // A replay: the recorded field, scaled to fit the window, centred, without distortion.
         os::rect client{};
         os::get_client_rect(static_cast<os::hwnd>(window_handle.value()), client);
@@ -313,9 +313,9 @@ int crender::draw_frame() {
     setup_view();
     draw_scene();
     frame_rate_step();
-    if (replay_line[0] != '\0')
+    if (field_line[0] != '\0')
         print(main_font, static_cast<float>(clwidth.value()),
-              static_cast<float>(clheight.value()) - 40, 12, "^c^s^6%s", replay_line);
+              static_cast<float>(clheight.value()) - 40, 12, "^c^s^6%s", field_line);
     if (screen_notice)
         print(main_font, static_cast<float>(clwidth.value()),
               static_cast<float>(clheight.value()) - 24, 10, "^c^s^4%s", screen_notice);

@@ -130,7 +130,7 @@ void cplayer::play_for(std::uint32_t real_ms) {
     }
     const auto minutes = [](std::uint64_t ms) { return static_cast<unsigned>(ms / 60000); };
     const auto seconds = [](std::uint64_t ms) { return static_cast<unsigned>(ms / 1000 % 60); };
-    std::snprintf(replay_line, sizeof replay_line, "REPLAY %u:%02u / %u:%02u %s%s",
+    std::snprintf(field_line, sizeof field_line, "REPLAY %u:%02u / %u:%02u %s%s",
                   minutes(elapsed_ms), seconds(elapsed_ms), minutes(whole_ms), seconds(whole_ms),
                   speed_names[speed], paused ? " paused" : "");
 }
