@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Tests of relay.py, run as the scripts run it, between clients and a server socket of the
-test's own that echoes what it gets.
+test's own that echoes what it gets; and of start_relay in tests/e2e/lib.sh.
 
 The tests wait for what they must see; the deadline (30 s times BREVOX_E2E_TIME_FACTOR) only
 ends a hang. What must not come is checked once the relay has said it acted on a later signal:
@@ -209,6 +209,23 @@ class RelayTest(unittest.TestCase):
             self.send(client, said.encode())
         self.wait_until("the echo", lambda: self.received[client] == [b"loss 0 %"])
         self.assertEqual(self.at_server_payloads(), [b"loss 0 %"])
+
+    def test_start_relay_of_the_e2e_scripts_gives_its_port_and_ends_it(self):
+        script = ('set -euo pipefail; e2e_name=relay_test; source "$1"; start_relay port "$2"'
+                  ' --delay 20; echo "$port ${relay_pids[0]}"; read -r')
+        self.relay = subprocess.Popen(  # the shell stands for the relay it starts
+            ["bash", "-c", script, "bash", os.path.join(HERE, "..", "e2e", "lib.sh"),
+             str(self.server.getsockname()[1])], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(self.relay.kill)
+        self.addCleanup(self.relay.stdout.close)
+        self.relay_port, pid = map(int, self.relay.stdout.readline().split())
+        self.addCleanup(subprocess.run, ["kill", "-KILL", str(pid)], stderr=subprocess.DEVNULL)
+        client = self.client(b"through the helper")
+        self.wait_until("the echo", lambda: self.received[client] == [b"through the helper"])
+        self.relay.stdin.close()
+        self.assertEqual(self.relay.wait(DEADLINE_S), 1)  # read's status at the input's end
+        with self.assertRaises(ProcessLookupError, msg="the relay outlived the script"):
+            os.kill(pid, 0)
 
 
 if __name__ == "__main__":
