@@ -28,6 +28,8 @@ failed=
 record_args=(--record "$work/$e2e_name.replay")
 kept_dir=${BREVOX_E2E_KEEP:-$PWD/e2e-failures}/$e2e_name
 rm -rf "$kept_dir"
+relay_pids=() # start_relay's, ended in the cleanup
+relay_script=$(cd "$(dirname "${BASH_SOURCE[0]}")/../net" && pwd -P)/relay.py
 rgb=() # the last rgb_at's means
 
 # end_process PID: asks it to end (SIGTERM), and forces it after 5 s (scaled).
@@ -46,6 +48,8 @@ e2e_cleanup() {
     end_process "$game_pid"
     [[ -z $failed ]] || keep_failure
     if declare -F more_cleanup >/dev/null; then more_cleanup; fi
+    local pid
+    for pid in "${relay_pids[@]}"; do end_process "$pid"; done
     end_process "$xvfb_pid"
     rm -rf "$work"
 }
@@ -98,6 +102,25 @@ hold_key() {
     xdotool keydown "$key"
     wait_for "$@"
     xdotool keyup "$key"
+}
+
+# start_relay PORT_VAR TO_PORT [OPTION...]: a relay (tests/net/relay.py) from a free port of its
+# own to TO_PORT on this machine, which makes the link bad as its OPTIONs say (--delay MS, --jitter
+# MS, --loss PERCENT, --seed N, ...); sets PORT_VAR to its port once it listens. The Nth relay
+# (from 0) is ${relay_pids[N]}, says what it does into $work/relay-N.err (its counts when it ends)
+# and is ended in the cleanup. SIGUSR1 cuts its link, SIGUSR2 restores it.
+start_relay() {
+    local port_var=$1 to_port=$2 n=${#relay_pids[@]}
+    shift 2
+    python3 "$relay_script" --listen 0 --to "127.0.0.1:$to_port" \
+        --ready-file "$work/relay-$n.port" "$@" 2>"$work/relay-$n.err" &
+    relay_pids+=($!)
+    wait_for "relay $n's port" relay_listens "$n"
+    printf -v "$port_var" '%s' "$(<"$work/relay-$n.port")"
+}
+relay_listens() {
+    kill -0 "${relay_pids[$1]}" 2>/dev/null || fail "relay $1 ended: $(<"$work/relay-$1.err")"
+    test -s "$work/relay-$1.port"
 }
 
 # game_exit STATUS: waits for the game to end and checks its exit status.
