@@ -122,6 +122,32 @@ struct coptions {
     const char* mistake = nullptr;
 };
 
+// A port of the game: the next one must be a port too (the local network's queries).
+bool port_of(const std::string& text, std::uint16_t& port) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long value = std::stoul(text);
+    if (value < 1 || value > 65534)
+        return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
+}
+
+// HOST or HOST:PORT.
+bool host_of(const std::string& text, cjoin_settings& settings) {
+    const std::size_t colon = text.rfind(':');
+    settings.host_name = text.substr(0, colon);
+    return !settings.host_name.empty() &&
+           (colon == std::string::npos || port_of(text.substr(colon + 1), settings.port));
+}
+
+bool code_of(const std::string& text, std::uint16_t& code) {
+    if (text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    code = static_cast<std::uint16_t>(std::stoul(text));
+    return true;
+}
+
 coptions options_of(int argc, char** argv) {
     coptions options;
     // The next argument, unless it is another option.
@@ -181,32 +207,6 @@ coptions options_of(int argc, char** argv) {
     else if (options.check && !options.replay)
         options.mistake = "--check goes with --replay";
     return options;
-}
-
-// A port of the game: the next one must be a port too (the local network's queries).
-bool port_of(const std::string& text, std::uint16_t& port) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    const unsigned long value = std::stoul(text);
-    if (value < 1 || value > 65534)
-        return false;
-    port = static_cast<std::uint16_t>(value);
-    return true;
-}
-
-// HOST or HOST:PORT.
-bool host_of(const std::string& text, cjoin_settings& settings) {
-    const std::size_t colon = text.rfind(':');
-    settings.host_name = text.substr(0, colon);
-    return !settings.host_name.empty() &&
-           (colon == std::string::npos || port_of(text.substr(colon + 1), settings.port));
-}
-
-bool code_of(const std::string& text, std::uint16_t& code) {
-    if (text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    code = static_cast<std::uint16_t>(std::stoul(text));
-    return true;
 }
 
 // A file named on the command line, from the directory the command was started in: the

@@ -198,8 +198,10 @@ void attach_recorder() {
 void attach_network() {
     if (main_host)
         main_host->start(*main_game);
-    if (main_guest)
+    if (main_guest) {
+        main_guest->start();
         main_seating.seat_last(main_guest);
+    }
 }
 
 } // namespace

@@ -36,12 +36,20 @@ constexpr std::uint32_t run_on_ms = 50;
 constexpr std::size_t states_kept = 32;
 constexpr std::size_t pictures_kept = 256;
 constexpr std::uint32_t vk_p = 'P';
+// The host's links: the guest, a guest coming back before the old link timed out, and others
+// being turned away; a refused link is ended this long after its refusal.
+constexpr std::size_t peer_slots = 8;
+constexpr std::uint32_t refused_linger_ms = 1500;
 
+// The host's field is the one the guest draws (scaled to its window); set when it changed, as
+// each change is logged.
 void apply_to_settings_field(std::uint16_t width, std::uint16_t height) {
     if (!main_cvars)
         return;
-    main_cvars->set_int("clwidth", width);
-    main_cvars->set_int("clheight", height);
+    if (main_cvars->get_int("clwidth") != width)
+        main_cvars->set_int("clwidth", width);
+    if (main_cvars->get_int("clheight") != height)
+        main_cvars->set_int("clheight", height);
 }
 
 std::uint8_t clamp_byte(std::uint32_t value) {
@@ -156,7 +164,7 @@ bool chost::open(std::uint16_t port, std::string& error) {
     }
     started_net = true;
     const os::net_address bind_to{os::net_ipv4_any, port};
-    host = os::net_host_create(&bind_to, 2, net_channels); // the guest, and one to turn away
+    host = os::net_host_create(&bind_to, peer_slots, net_channels);
     if (!host) {
         error = "port " + std::to_string(port) + " cannot be opened (another program has it?)";
         close();
@@ -187,11 +195,13 @@ void chost::start(cgame& played) {
                static_cast<unsigned>(host_port + 1), finder ? "OK" : "FAILED");
     std::printf("brevox: hosting; join with: %s\n", join_line.c_str());
     std::fflush(stdout);
-    set_notice("Waiting for a guest: " + join_line);
+    away_notice = "Waiting for a guest: " + join_line;
+    set_notice(away_notice);
 }
 
 void chost::set_notice(const std::string& text) {
-    notice = text;
+    if (text != notice)
+        notice = text;
     screen_notice = notice.empty() ? nullptr : notice.c_str();
 }
 
@@ -212,7 +222,16 @@ void chost::refuse(os::hnetpeer peer, net_refusal reason, const char* why) {
     log_printf(main_log, " (net) refused %s: %s\n",
                os::net_address_text(os::net_peer_address(peer)).c_str(), why);
     send(peer, net_refused{reason, brevox_version}, true);
-    os::net_disconnect(peer, 0);
+    // The refused side ends the link once it has read why; a disconnect sent now could overtake
+    // a resent refusal on a lossy link, so it follows a little later.
+    refused_peers.push_back({peer, time_ms + refused_linger_ms});
+}
+
+void chost::end_refused_links() {
+    while (!refused_peers.empty() && refused_peers.front().until_ms <= time_ms) {
+        os::net_disconnect(refused_peers.front().peer, 0);
+        refused_peers.pop_front();
+    }
 }
 
 void chost::before_frame(std::uint32_t frame_ms) {
@@ -229,19 +248,35 @@ void chost::before_frame(std::uint32_t frame_ms) {
             on_receive(event);
             break;
         case os::net_event_kind::disconnect:
-            if (event.peer == guest)
-                guest_gone("ended", "The other player left");
-            break;
         case os::net_event_kind::timeout:
-            if (event.peer == guest)
-                guest_gone("went silent", "The guest's link went silent");
+            std::erase_if(refused_peers, [&](const crefused& r) { return r.peer == event.peer; });
+            if (event.peer == guest && event.kind == os::net_event_kind::disconnect)
+                guest_gone("the guest left", "The other player left"); // it said so, or no more
+            else if (event.peer == guest)
+                guest_gone("the guest's link went silent", "The guest's link went silent");
             break;
         default:
             break;
         }
     }
     answer_queries();
+    end_refused_links();
     hold_pause();
+    say_who_holds_play();
+}
+
+// The line over the field: where the guest is, or who holds play.
+void chost::say_who_holds_play() {
+    if (!guest)
+        set_notice(away_notice);
+    else if (guest_menu)
+        set_notice("The guest is in the menu");
+    else if (paused_by == net_pauser::guest)
+        set_notice("Paused by the guest");
+    else if (paused_by == net_pauser::host)
+        set_notice("Paused by the host");
+    else
+        set_notice("");
 }
 
 void chost::on_connect(const os::net_event& event) {
@@ -272,7 +307,7 @@ void chost::on_receive(const os::net_event& event) {
     else if (const auto* pause = std::get_if<net_pause>(&message))
         on_pause(*pause);
     else if (std::holds_alternative<net_leave>(message))
-        guest_gone("left", "The other player left");
+        guest_gone("the guest left", "The other player left");
 }
 
 void chost::on_hello(os::hnetpeer peer, const net_hello& hello) {
@@ -308,7 +343,6 @@ void chost::on_hello(os::hnetpeer peer, const net_hello& hello) {
     welcome.right_score = static_cast<std::uint16_t>(std::min(game->right->score, 65535));
     send(peer, welcome, true);
     log_printf(main_log, " (net) the guest joined from %s\n", guest_name.c_str());
-    set_notice(paused_by == net_pauser::none ? "" : "The guest is back: P plays on");
 }
 
 void chost::on_input(const net_input& input) {
@@ -342,15 +376,15 @@ void chost::on_pause(const net_pause& pause) {
     }
 }
 
-void chost::guest_gone(const char* how, const char* said) {
-    log_printf(main_log, " (net) the guest's link %s\n", how);
+void chost::guest_gone(const char* what, const char* said) {
+    log_printf(main_log, " (net) %s\n", what);
     if (guest)
         os::net_reset(guest);
     guest = 0;
     guest_menu = false;
     hands->present = false;
     hands->held = 0;
-    set_notice(std::string(said) + ": waiting for a guest (code " + code_text(join_code) + ")");
+    away_notice = std::string(said) + ": waiting for a guest (code " + code_text(join_code) + ")";
 }
 
 // Play stops while the guest is away or its menu is open: the session presses P, as a player
@@ -366,6 +400,13 @@ void chost::hold_pause() {
         paused_by = net_pauser::host; // the host's own P
     if (game->state != game_paused)
         paused_by = net_pauser::none;
+    if (paused_by != said_paused_by) {
+        log_printf(main_log, " (net) %s\n",
+                   paused_by == net_pauser::guest  ? "paused by the guest"
+                   : paused_by == net_pauser::host ? "paused by the host"
+                                                   : "play goes on");
+        said_paused_by = paused_by;
+    }
     last_state = game->state;
 }
 
@@ -537,6 +578,8 @@ bool cguest::wait_for_welcome(std::uint32_t within_ms, std::string& error) {
             }
         } else if (event.kind == os::net_event_kind::disconnect ||
                    event.kind == os::net_event_kind::timeout) {
+            if (event.kind == os::net_event_kind::disconnect)
+                refusal = "the host at " + where + " ended the link";
             peer = 0;
         }
     }
@@ -564,6 +607,11 @@ bool cguest::heard_key(std::uint32_t vk, bool repeat) {
                                                        : net_pause_change::pause},
              true);
     return true; // the host's game pauses, and this side shows it
+}
+
+void cguest::start() {
+    log_printf(main_log, "+ joined the network game at %s\n",
+               os::net_address_text(host_address).c_str());
 }
 
 void cguest::link_lost(const char* why) {
@@ -620,7 +668,7 @@ void cguest::service(cgame& game) {
             break;
         case os::net_event_kind::disconnect:
             if (event.peer == peer)
-                link_lost("The link to the host ended");
+                link_lost("The other player left");
             break;
         case os::net_event_kind::timeout:
             if (event.peer == peer)
@@ -721,7 +769,7 @@ void cguest::show_notice(const net_state& state) {
     if (state.menus & net_menu_host)
         notice = "The host is in the menu";
     else if (state.menus & net_menu_guest)
-        notice = "";
+        notice.clear();
     else if (state.paused_by == net_pauser::host)
         notice = "Paused by the host";
     else if (state.paused_by == net_pauser::guest)

@@ -70,11 +70,13 @@ private:
     void on_hello(os::hnetpeer peer, const net_hello& hello);
     void on_input(const net_input& input);
     void on_pause(const net_pause& pause);
-    void guest_gone(const char* how, const char* notice);
+    void guest_gone(const char* what, const char* notice);
     void refuse(os::hnetpeer peer, net_refusal reason, const char* why);
+    void end_refused_links();
     void send(os::hnetpeer peer, const net_message& message, bool reliable);
     void answer_queries();
     void hold_pause();
+    void say_who_holds_play();
     void set_notice(const std::string& text);
     bool guest_is_live() const;
 
@@ -89,6 +91,7 @@ private:
     std::string guest_name;
     bool guest_menu = false;
     net_pauser paused_by = net_pauser::none;
+    net_pauser said_paused_by = net_pauser::none; // in the log
     std::int32_t last_state = game_menu;
     std::uint32_t input_applied = 0;
     std::uint64_t time_ms = 0;       // the game time of the host's frames
@@ -96,7 +99,13 @@ private:
     std::uint64_t frames = 0;
     std::uint32_t since_state_ms = 0;
     std::uint64_t dropped = 0; // packets that were no message of ours
+    struct crefused {
+        os::hnetpeer peer;
+        std::uint64_t until_ms;
+    };
+    std::deque<crefused> refused_peers;
     std::string notice;
+    std::string away_notice; // while no guest plays
     bool started_net = false;
 };
 
@@ -118,6 +127,8 @@ public:
     // Finds the host (on the local network when no name is given) and joins it, within 5 s.
     // False with what to tell the person.
     bool join(const cjoin_settings& settings, std::string& error);
+    // Once the game exists: says where it joined.
+    void start();
     // Instead of the game's frame: the network heard, the own paddle moved by the keys, the
     // host's state shown; a lost link is joined again every few seconds.
     void frame(cgame& game, std::uint32_t frame_ms);

@@ -309,16 +309,18 @@ void crender::setup_view() {
     glLoadIdentity();
 }
 
+// The lines over the scene end in white (^7): the font keeps its last colour for the next text
+// without one of its own, the field's prompt among them.
 int crender::draw_frame() {
     setup_view();
     draw_scene();
     frame_rate_step();
     if (field_line[0] != '\0')
         print(main_font, static_cast<float>(clwidth.value()),
-              static_cast<float>(clheight.value()) - 40, 12, "^c^s^6%s", field_line);
+              static_cast<float>(clheight.value()) - 40, 12, "^c^s^6%s^7", field_line);
     if (screen_notice)
         print(main_font, static_cast<float>(clwidth.value()),
-              static_cast<float>(clheight.value()) - 24, 10, "^c^s^4%s", screen_notice);
+              static_cast<float>(clheight.value()) - 24, 10, "^c^s^4%s^7", screen_notice);
     return present();
 }
 

@@ -58,9 +58,13 @@ trap 'exit 1' HUP INT TERM
 
 keep_failure() {
     [[ -f $work/$e2e_name.replay ]] || return 0
-    mkdir -p "$kept_dir" && cp "$work/$e2e_name.replay" "$kept_dir/" &&
-        { [[ ! -f $work/brevox.log ]] || cp "$work/brevox.log" "$kept_dir/"; } &&
-        echo "$e2e_name: its replay and log are kept in $kept_dir" >&2
+    mkdir -p "$kept_dir" && cp "$work/$e2e_name.replay" "$kept_dir/" || return 0
+    [[ ! -f $work/brevox.log ]] || cp "$work/brevox.log" "$kept_dir/"
+    local log
+    for log in "$work"/*/brevox.log; do # each side's, where two games play
+        [[ ! -f $log ]] || cp "$log" "$kept_dir/$(basename "$(dirname "$log")").log"
+    done
+    echo "$e2e_name: its replay and logs are kept in $kept_dir" >&2
 }
 
 fail() {
