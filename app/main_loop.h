@@ -9,6 +9,12 @@
 
 struct creplay;
 struct cjoin_settings;
+class chost;
+class cguest;
+
+// Network play's sessions, while the game hosts or joins; null otherwise.
+extern chost* main_host;
+extern cguest* main_guest;
 
 // The exit status when the command line asks for something the game does not know: nothing
 // started.

@@ -82,8 +82,8 @@ bool chost::open(std::uint16_t port, std::string& error) {
         close();
         return false;
     }
-    host_port = port;
-    finder = os::net_socket_open(static_cast<std::uint16_t>(port + 1), false);
+    host_port = port != 0 ? port : os::net_host_address(host).port; // 0: the system's choice
+    finder = os::net_socket_open(static_cast<std::uint16_t>(host_port + 1), false);
     std::random_device random;
     join_code = static_cast<std::uint16_t>(random() % 10000);
     return true;
@@ -168,6 +168,8 @@ void chost::before_frame(std::uint32_t frame_ms) {
             break;
         }
     }
+    if (guest && !guest_is_live())
+        hands->held = 0; // a guest unheard holds no key down
     answer_queries();
     end_refused_links();
     hold_pause();

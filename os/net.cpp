@@ -347,7 +347,9 @@ bool net_disconnect(hnetpeer handle, std::uint32_t data) {
     if (!peer || data > net_disconnect_data_max)
         return false;
     peer->closing = true;
-    enet_peer_disconnect(peer->enet, data | disconnect_mark);
+    // After every reliable packet queued before it has been acknowledged: a leave said just
+    // before the disconnect would otherwise be dropped with the link when both arrive at once.
+    enet_peer_disconnect_later(peer->enet, data | disconnect_mark);
     // A peer not connected yet has nothing to close: ENet resets it at once, with no event, and
     // may give its slot to the next connection.
     if (peer->enet->state == ENET_PEER_STATE_DISCONNECTED) {

@@ -1,0 +1,264 @@
+// Network play through the whole program, the host's side: the real game hosts, and guests made
+// of the network layer and the messages alone knock at it, so that every answer is seen. The
+// host's game runs on the manual clock; the guests are serviced at each tick of a script.
+#include "app/main_loop.h"
+#include "base/loop_request.h"
+#include "base/version.h"
+#include "game/game.h"
+#include "net/host.h"
+#include "os/keys.h"
+#include "os/net.h"
+#include "os/process.h"
+#include "os/timers.h"
+#include "os/window.h"
+#include "platform/window.h"
+#include "support/test_env.h"
+
+#include <functional>
+#include <map>
+
+namespace {
+
+// Guests of the tests' own: each link's messages as they arrived.
+struct cfake_link {
+    std::vector<net_message> got;
+    bool connected = false;
+    bool gone = false;
+};
+
+class cfake_guests {
+public:
+    cfake_guests() : client(os::net_host_create(nullptr, 8, net_channels)) {}
+    ~cfake_guests() { os::net_host_destroy(client); }
+
+    os::hnetpeer knock(std::uint16_t port, std::uint32_t data) {
+        const os::hnetpeer peer =
+            os::net_connect(client, {os::net_ipv4_loopback, port}, net_channels, data);
+        links[peer] = {};
+        return peer;
+    }
+    // Takes what arrived; with `wait_ms`, waits that long for the first event.
+    void service(std::uint32_t wait_ms = 0) {
+        os::net_event event;
+        for (; os::net_service(client, event, wait_ms) > 0; wait_ms = 0) {
+            cfake_link& link = links[event.peer];
+            if (event.kind == os::net_event_kind::connect)
+                link.connected = true;
+            else if (event.kind == os::net_event_kind::receive) {
+                net_message message;
+                std::string error;
+                if (decode_message(event.bytes, message, error))
+                    link.got.push_back(message);
+                else
+                    ADD_FAILURE() << "the host sent what is no message: " << error;
+            } else if (event.kind != os::net_event_kind::none) {
+                link.gone = true;
+            }
+        }
+    }
+    // The last message of that kind the link got, or null.
+    template <typename kind> const kind* last(os::hnetpeer peer) {
+        const auto& got = links[peer].got;
+        for (auto it = got.rbegin(); it != got.rend(); ++it)
+            if (const auto* message = std::get_if<kind>(&*it))
+                return message;
+        return nullptr;
+    }
+    bool refused_for(os::hnetpeer peer, net_refusal reason) {
+        const auto* refused = last<net_refused>(peer);
+        return refused && refused->reason == reason;
+    }
+
+    os::hnethost client;
+    std::map<os::hnetpeer, cfake_link> links;
+};
+
+// A script of steps, one at a time: each waits until its condition holds, then acts. A step
+// that waits more ticks than any link needs fails the test and ends the run.
+struct cstep {
+    const char* what;
+    std::function<bool()> done;
+    std::function<void()> then;
+};
+std::vector<cstep>* script = nullptr;
+std::size_t step_at = 0;
+int waited = 0;
+std::function<void()> every_tick;
+
+void run_script(os::hwnd, std::uint32_t, os::timer_id id, std::uint32_t) {
+    if (every_tick)
+        every_tick();
+    if (step_at < script->size() && (*script)[step_at].done()) {
+        if ((*script)[step_at].then)
+            (*script)[step_at].then();
+        ++step_at;
+        waited = 0;
+    } else if (++waited > 3000) {
+        ADD_FAILURE() << "gave up waiting for " << (*script)[step_at].what;
+        step_at = script->size();
+    }
+    if (step_at == script->size()) {
+        os::kill_timer(0, id);
+        loop_request = loop_quit;
+    }
+}
+
+void press(std::uint8_t key) {
+    os::seam::press_key(main_window->hwnd, key);
+    os::seam::release_key(main_window->hwnd, key);
+}
+
+class net_session_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        prepare_whole_run();
+        ASSERT_TRUE(os::net_initialize());
+    }
+    void TearDown() override {
+        os::net_shutdown();
+        script = nullptr;
+        every_tick = nullptr;
+        brevox_test::TearDown();
+    }
+    // Runs the game as a host on a port of the system's choice, with the script at every tick.
+    static void host_with(std::vector<cstep>& steps) {
+        std::string error;
+        ASSERT_EQ(start_hosting(0, error), 1) << error;
+        script = &steps;
+        step_at = 0;
+        waited = 0;
+        ASSERT_NE(os::set_timer(0, 0, 10, run_script), 0u);
+        EXPECT_EQ(WinMain(os::module_instance(), 0, "", 1), 0);
+        EXPECT_EQ(step_at, steps.size());
+    }
+};
+
+// Who may sit at the right paddle: another version, a wrong code and a second guest are turned
+// away with their reason; the guest's keys, SPACE and pauses act as the host's would, its menu
+// holds the pause against the host's P, garbage is dropped; a guest gone silent gives its seat
+// to the next one with the code, and the host's quit is said to it.
+TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
+    cfake_guests guests;
+    std::uint16_t port = 0, code = 0;
+    os::hnetpeer other_version = 0, wrong_code = 0, guest = 0, second = 0, back = 0;
+    bool guest_talks = true;
+    std::uint32_t sequence = 0;
+    std::uint8_t guest_keys = 0;
+    const std::uint32_t fingerprint = protocol_fingerprint(brevox_version);
+    const auto hello = [&](os::hnetpeer peer, std::uint16_t with_code) {
+        send_message(peer, net_hello{brevox_version, with_code}, true);
+    };
+    const auto connected = [&](os::hnetpeer peer) { return guests.links[peer].connected; };
+    const auto game_state = [] { return main_game ? main_game->state : -1; };
+    every_tick = [&] {
+        guests.service();
+        if (guest && guest_talks && connected(guest)) {
+            net_input input;
+            input.sequence = ++sequence;
+            input.count = 1;
+            input.pictures[0] = {guest_keys, 10};
+            send_message(guest, input, false);
+        }
+    };
+    std::vector<cstep> steps = {
+        {"the host", [&] { return main_host != nullptr && main_game != nullptr; },
+         [&] {
+             port = main_host->port();
+             code = main_host->code();
+             other_version = guests.knock(port, fingerprint + 1);
+         }},
+        {"another version's refusal",
+         [&] { return guests.refused_for(other_version, net_refusal::other_version); },
+         [&] { wrong_code = guests.knock(port, fingerprint); }},
+        {"the wrong code's link", [&] { return connected(wrong_code); },
+         [&] { hello(wrong_code, static_cast<std::uint16_t>((code + 1) % 10000)); }},
+        {"the wrong code's refusal",
+         [&] { return guests.refused_for(wrong_code, net_refusal::wrong_code); },
+         [&] { guest = guests.knock(port, fingerprint); }},
+        {"the guest's link", [&] { return connected(guest); }, [&] { hello(guest, code); }},
+        {"the welcome", [&] { return guests.last<net_welcome>(guest) != nullptr; },
+         [&] {
+             EXPECT_EQ(guests.last<net_welcome>(guest)->field_width, 640);
+             second = guests.knock(port, fingerprint);
+         }},
+        {"the second guest's link", [&] { return connected(second); },
+         [&] { hello(second, code); }},
+        {"the second guest's refusal",
+         [&] { return guests.refused_for(second, net_refusal::seat_taken); },
+         [&] {
+             const std::vector<std::uint8_t> garbage = {0xff, 1, 2};
+             for (int i = 0; i < 2; ++i)
+                 os::net_send(guest, net_play_channel, garbage, os::net_delivery::reliable);
+             for (std::uint8_t key : {os::DIK_DOWN, os::DIK_DOWN, os::DIK_DOWN, os::DIK_RETURN})
+                 press(key);
+         }},
+        {"the intro", [&] { return game_state() == game_intro; },
+         [&] { guest_keys = net_key_space; }}, // the guest may leave the intro
+        {"the field", [&] { return game_state() == game_serve_wait && main_game->serve_is_ready(); },
+         nullptr},
+        // The host's serve is not the guest's to make: its SPACE held long enough to serve.
+        {"frames with the guest's SPACE", [&] { return waited > 50; },
+         [&] {
+             EXPECT_EQ(game_state(), game_serve_wait);
+             guest_keys = net_key_up;
+             os::seam::press_key(main_window->hwnd, os::DIK_SPACE);
+         }},
+        {"the host's serve", [&] { return game_state() == game_in_play; },
+         [&] {
+             os::seam::release_key(main_window->hwnd, os::DIK_SPACE);
+             send_message(guest, net_pause{net_pause_change::pause}, true);
+         }},
+        {"the guest's pause", [&] { return game_state() == game_paused; },
+         [&] { send_message(guest, net_pause{net_pause_change::menu_opened}, true); }},
+        {"the guest's menu in the states",
+         [&] {
+             const auto* state = guests.last<net_state>(guest);
+             return state && state->menus == net_menu_guest &&
+                    state->paused_by == net_pauser::guest;
+         },
+         [&] { press(os::DIK_P); }},
+        {"frames after the host's P", [&] { return waited > 20; },
+         [&] {
+             EXPECT_EQ(game_state(), game_paused) << "the guest's menu holds the pause";
+             send_message(guest, net_pause{net_pause_change::menu_closed}, true);
+         }},
+        {"the menu closed", [&] { return guests.last<net_state>(guest)->menus == 0; },
+         [&] { press(os::DIK_P); }},
+        {"play again", [&] { return game_state() == game_in_play; },
+         [&] {
+             EXPECT_GT(main_game->right->velocity, 0.0f) << "the guest's Up moves its paddle";
+             guest_talks = false;
+         }},
+        // The guest falls silent: the next one with the code takes its seat at once.
+        {"the silence", [&] { return waited > 150; },
+         [&] {
+             EXPECT_EQ(main_game->input->key_down(os::DIK_UP), 0) << "a silent guest's Up is let go";
+             back = guests.knock(port, fingerprint);
+         }},
+        {"the new guest's link", [&] { return connected(back); }, [&] { hello(back, code); }},
+        {"the new guest's welcome", [&] { return guests.last<net_welcome>(back) != nullptr; },
+         [&] { os::seam::request_close(main_window->hwnd); }},
+    };
+    host_with(steps);
+    // The host said its leave to the guest it had last.
+    for (int i = 0; i < 200 && !guests.last<net_leave>(back); ++i)
+        guests.service(5);
+    EXPECT_NE(guests.last<net_leave>(back), nullptr);
+    const std::string log = read_log();
+    for (const char* line : {" (net) refused 127.0.0.1:", ": another version of the game\n",
+                             ": a wrong code\n", ": the guest plays\n",
+                             " (net) paused by the guest\n", " (net) play goes on\n",
+                             " (net) the host left its guest\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
+    const auto lines_with = [&log](const std::string& text) {
+        std::size_t count = 0;
+        for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    };
+    EXPECT_EQ(lines_with(" (net) the guest joined from "), 2u);
+    EXPECT_EQ(lines_with(" (net) dropped a packet from "), 1u) << "garbage is said once";
+}
+
+} // namespace
