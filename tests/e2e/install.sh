@@ -39,6 +39,8 @@ action=$(sed -n '/^\[Desktop Action computer\]$/,/^\[/s/^Exec=//p' "$entry")
 [[ $action == "brevox --computer right" ]] || fail "the computer action runs '$action'"
 replay_action=$(sed -n '/^\[Desktop Action replay\]$/,/^\[/s/^Exec=//p' "$entry")
 [[ $replay_action == "brevox --replay" ]] || fail "the replay action runs '$replay_action'"
+host_action=$(sed -n '/^\[Desktop Action host\]$/,/^\[/s/^Exec=//p' "$entry")
+[[ $host_action == "brevox --host" ]] || fail "the host action runs '$host_action'"
 wm_class=$(sed -n '1,/^$/s/^StartupWMClass=//p' "$entry")
 [[ $wm_class == "$id" ]] || fail "StartupWMClass is '$wm_class', not $id"
 icon=$(sed -n 's/^Icon=//p' "$entry")
