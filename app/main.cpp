@@ -62,7 +62,9 @@ Options:
                          CODE, and plays the right paddle; status 1 when no host
                          answers within 5 s or it refuses
   --code CODE            with --join: the host's four digits
-  --broadcast ADDRESS    with --join without HOST: where to look (255.255.255.255)
+  --broadcast ADDRESS[:PORT]
+                         with --join without HOST: where to look for games
+                         (255.255.255.255) and their port (28777)
 Any other argument is ignored. A --computer without left, right or both ends
 the game at once with status 2.
 
@@ -142,6 +144,14 @@ bool host_of(const std::string& text, cjoin_settings& settings) {
            (colon == std::string::npos || port_of(text.substr(colon + 1), settings.port));
 }
 
+// ADDRESS or ADDRESS:PORT: where to ask for games, and the game's port there (the query goes
+// to the next one).
+bool broadcast_of(const std::string& text, cjoin_settings& settings) {
+    const std::size_t colon = text.rfind(':');
+    return os::net_resolve(text.substr(0, colon).c_str(), settings.broadcast) &&
+           (colon == std::string::npos || port_of(text.substr(colon + 1), settings.port));
+}
+
 bool code_of(const std::string& text, std::uint16_t& code) {
     if (text.size() != 4 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -176,9 +186,8 @@ coptions options_of(int argc, char** argv) {
             if (!file_after(i, word) || !code_of(word, options.join_settings.code))
                 options.mistake = "--code wants the four digits the host shows";
         } else if (arg == "--broadcast") {
-            if (!file_after(i, word) ||
-                !os::net_resolve(word.c_str(), options.join_settings.broadcast))
-                options.mistake = "--broadcast wants an IPv4 address";
+            if (!file_after(i, word) || !broadcast_of(word, options.join_settings))
+                options.mistake = "--broadcast wants an IPv4 address, or ADDRESS:PORT";
         } else if (arg == "--record") {
             options.record = true;
             file_after(i, options.record_file);

@@ -7,9 +7,10 @@
 #   sides through their menus into the field, the host's serve; each side's key moving its
 #   paddle on both screens; P on the guest pauses both, P on the host resumes both; the guest
 #   closes its window (status 0) and the host says so; the same command joins again and shows
-#   the score the host kept; the host killed, and the guest saying the link went silent and
-#   trying again until its window is closed (status 0). The host records the match; its replay
-#   checks equal.
+#   the score the host kept; a link cut and back; the host quitting
+#   in order, its replay of the match checking equal; a second host found on the "local
+#   network" (loopback), with no answer to another code, and killed: the guest says the link
+#   went silent.
 #
 #   network.sh GAME CLOSE_WINDOW
 set -euo pipefail
@@ -168,14 +169,22 @@ on "$guest_display" "$close_window" "$(on "$guest_display" window)"
 game_exit 0
 [[ ! -s $work/guest/err ]] || fail "the guest said on standard error: $(cat "$work/guest/err")"
 
-# A host killed: a new guest, joined directly, says the link went silent.
+# A host killed: a new guest, which found it on the local network, says the link went silent.
 rm -f "$work/guest/brevox.log"
 (cd "$work/host" && DISPLAY=$host_display exec "$game" --host "$port" >"$work/host/out" 2>&1) &
 host_pid=$!
 game_pid=$host_pid
 wait_for "the host again" grep -q "join with" "$work/host/out"
 code=$(sed -n 's/.*--code \([0-9]\{4\}\)$/\1/p' "$work/host/out")
-relay_port=$port start_guest
+# Found on the "local network" (loopback here): none with another code, then the host's.
+status=0
+"$game" --join --code "$(printf '%04d' $(((10#$code + 1) % 10000)))" --broadcast "127.0.0.1:$port" \
+    2>"$work/refused.err" || status=$?
+[[ $status -eq 1 ]] && grep -q -F "answered on the local network" "$work/refused.err" ||
+    fail "a look for another code: status $status, $(cat "$work/refused.err")"
+(cd "$work/guest" && DISPLAY=$guest_display exec "$game" --join --code "$code" \
+    --broadcast "127.0.0.1:$port" >"$work/guest/out" 2>"$work/guest/err") &
+guest_pid=$!
 game_pid=$guest_pid
 wait_for "the guest to join the new host" guest_says "+ joined the network game at"
 kill -KILL "$host_pid"
