@@ -235,12 +235,7 @@ void cguest::on_receive(cgame& game, const os::net_event& event) {
         return;
     }
     if (const auto* state = std::get_if<net_state>(&message)) {
-        if (!heard.empty() && state->frame <= heard.back().state.frame)
-            return; // late: a newer one is here already
-        heard.push_back({*state, time_ms});
-        if (heard.size() > states_kept)
-            heard.pop_front();
-        new_state = true;
+        take_state(*state);
     } else if (const auto* welcome = std::get_if<net_welcome>(&message)) {
         welcomed = true;
         notice.clear();
@@ -285,10 +280,22 @@ void cguest::service(cgame& game) {
     }
 }
 
-void cguest::send_input(cgame& game, std::uint8_t keys, std::uint32_t frame_ms) {
+void cguest::take_state(const net_state& state) {
+    if (!heard.empty() && state.frame <= heard.back().state.frame)
+        return; // late: a newer one is here already
+    heard.push_back({state, time_ms});
+    if (heard.size() > states_kept)
+        heard.pop_front();
+    new_state = true;
+}
+
+void cguest::remember_picture(std::uint8_t keys, std::uint32_t frame_ms) {
     pictures.push_back({++sequence, keys, clamp_byte(frame_ms)});
     if (pictures.size() > pictures_kept)
         pictures.pop_front();
+}
+
+void cguest::send_input(const cgame& game) {
     net_input input;
     input.sequence = sequence;
     input.count = static_cast<std::uint8_t>(std::min<std::size_t>(pictures.size(),
@@ -382,8 +389,9 @@ void cguest::frame(cgame& game, std::uint32_t frame_ms) {
     time_ms += frame_ms;
     service(game);
     const std::uint8_t keys = game.read_side_keys(1, frame_ms);
+    remember_picture(keys, frame_ms);
     if (linked()) {
-        send_input(game, keys, frame_ms);
+        send_input(game);
         os::net_flush(client);
     }
     if (!heard.empty()) {

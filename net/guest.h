@@ -38,6 +38,9 @@ public:
     void frame(cgame& game, std::uint32_t frame_ms);
     // Tells the host that the guest leaves, and closes.
     void close();
+    // A state from the host, as the network hands it over; an older one than the newest is
+    // dropped.
+    void take_state(const net_state& state);
 
     void hold_keys(std::uint8_t (&)[256], std::uint32_t) override {}
     // P asks the host to pause or go on; the other keys act here (ESCAPE opens this side's
@@ -64,7 +67,8 @@ private:
     void service(cgame& game);
     void on_receive(cgame& game, const os::net_event& event);
     void link_lost(const char* why);
-    void send_input(cgame& game, std::uint8_t keys, std::uint32_t frame_ms);
+    void remember_picture(std::uint8_t keys, std::uint32_t frame_ms);
+    void send_input(const cgame& game);
     void send(const net_message& message, bool reliable);
     void reconcile(cgame& game, const net_state& state);
     cshown shown_now() const;

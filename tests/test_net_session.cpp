@@ -4,8 +4,11 @@
 #include "app/main_loop.h"
 #include "base/loop_request.h"
 #include "base/version.h"
+#include "cvar/cvars.h"
 #include "game/game.h"
+#include "net/guest.h"
 #include "net/host.h"
+#include "os/sound.h"
 #include "os/keys.h"
 #include "os/net.h"
 #include "os/process.h"
@@ -14,6 +17,7 @@
 #include "platform/window.h"
 #include "support/test_env.h"
 
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -259,6 +263,133 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
     };
     EXPECT_EQ(lines_with(" (net) the guest joined from "), 2u);
     EXPECT_EQ(lines_with(" (net) dropped a packet from "), 1u) << "garbage is said once";
+}
+
+// The guest's side without a link: the host's states handed over as the network would, and the
+// guest's frames with the game on a 640 x 480 field.
+class guest_view_test : public brevox_test {
+protected:
+    void SetUp() override {
+        brevox_test::SetUp();
+        std::filesystem::create_directory_symlink(
+            std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data"); // the medals' voices
+        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
+        os::seam::set_focus(main_window->hwnd, true);
+        main_cvars->register_int("clwidth", 640);
+        main_cvars->register_int("clheight", 480);
+        main_game = new cgame;
+        ASSERT_EQ(main_game->init(), 1);
+        game = main_game;
+        game->state = game_intro; // out of the guest's own menu
+    }
+    // The host's game in play at its frame `frame` (10 ms each), the ball flying right.
+    static net_state host_state(std::uint32_t frame) {
+        net_state state;
+        state.frame = frame;
+        state.time_ms = frame * 10;
+        state.game_state = game_in_play;
+        state.ball_x = 100.0f + 4.0f * static_cast<float>(frame);
+        state.ball_y = 240;
+        state.ball_vx = 6; // units a step: 4 units in 10 ms at speed 10
+        state.ball_heading = 1;
+        state.left_y = state.right_y = 240;
+        state.speed = 10;
+        state.field_width = 640;
+        state.field_height = 480;
+        return state;
+    }
+    cgame* game = nullptr;
+    cguest guest;
+};
+
+// The guest's key moves its paddle in the frame that reads it, without waiting for the host;
+// the host's word on where the paddle stood moves it by as much as the host differs.
+TEST_F(guest_view_test, TheGuestsPaddleAnswersAtOnceAndTakesTheHostsWord) {
+    float after_six[2] = {};
+    for (const float host_differs : {0.0f, 30.0f}) {
+        SCOPED_TRACE(host_differs);
+        cguest fresh;
+        fresh.take_state(host_state(1));
+        fresh.frame(*game, 10);
+        EXPECT_EQ(game->right->y, 240.0f);
+        os::seam::press_key(main_window->hwnd, os::DIK_UP);
+        fresh.frame(*game, 10); // the second picture
+        EXPECT_GT(game->right->y, 240.0f) << "the key moves the paddle in the frame that reads it";
+        const float y = game->right->y, velocity = game->right->velocity;
+        for (int picture = 3; picture <= 5; ++picture)
+            fresh.frame(*game, 10);
+        const float before_the_word = game->right->y;
+        net_state applied = host_state(2);
+        applied.input_applied = 2;
+        applied.right_y = y + host_differs;
+        applied.right_velocity = velocity;
+        fresh.take_state(applied);
+        fresh.frame(*game, 10);
+        after_six[host_differs != 0] = game->right->y;
+        if (host_differs == 0) {
+            EXPECT_GT(game->right->y, before_the_word)
+                << "the keys the host had not applied yet push it on from the host's word";
+        }
+        os::seam::release_key(main_window->hwnd, os::DIK_UP);
+        game->place_paddle(1, 240, 0);
+    }
+    EXPECT_FLOAT_EQ(after_six[1], after_six[0] + 30.0f);
+}
+
+// Drawn between the host's states, 15 ms behind: the ball moves every frame, never more than
+// twice its step, through lost states too; across a hit it turns without flying on.
+TEST_F(guest_view_test, TheBallIsDrawnBetweenTheHostsStatesWithoutJumps) {
+    const float step_per_5_ms = 6.0f * 5 * 10 * steps_per_ms_and_speed;
+    float last_x = -1;
+    for (std::uint32_t frame = 1; frame <= 40; ++frame) {
+        if (frame % 5 != 3) // one state in five is lost
+            guest.take_state(host_state(frame));
+        for (int half = 0; half < 2; ++half) {
+            guest.frame(*game, 5);
+            const float x = game->ball->x;
+            if (frame > 3) {
+                EXPECT_GT(x, last_x) << "frame " << frame;
+                EXPECT_LE(x - last_x, 2 * step_per_5_ms) << "frame " << frame;
+            }
+            last_x = x;
+        }
+    }
+    // Returned by a paddle: the ball shows where it was before, or where it flies back from.
+    net_state hit = host_state(41);
+    hit.ball_x = last_x - 8;
+    hit.ball_vx = -6;
+    hit.ball_heading = 0;
+    guest.take_state(hit);
+    for (int frame = 0; frame < 6; ++frame) {
+        guest.frame(*game, 5);
+        if (game->ball->heading == 0) {
+            EXPECT_LE(game->ball->x, hit.ball_x) << "not between the two: frame " << frame;
+        }
+    }
+    EXPECT_EQ(game->ball->heading, 0);
+}
+
+// A medal's voice sounds once for each medal the host awarded, however many states tell of it,
+// and not for the medals before the guest joined.
+TEST_F(guest_view_test, EachNewMedalIsVoicedOnce) {
+    const std::uint64_t before = os::seam::buffers_started();
+    net_state state = host_state(1);
+    state.game_state = game_serve_wait;
+    state.medal_kind = medal_ace;
+    state.medal_shown = true;
+    state.medals_awarded = 5;
+    guest.take_state(state);
+    guest.frame(*game, 10);
+    EXPECT_EQ(os::seam::buffers_started(), before) << "the medals before the join";
+    for (std::uint32_t frame = 2; frame <= 4; ++frame) {
+        state = host_state(frame);
+        state.game_state = game_serve_wait;
+        state.medal_kind = medal_ace;
+        state.medals_awarded = 6;
+        guest.take_state(state);
+        guest.frame(*game, 10);
+    }
+    EXPECT_EQ(os::seam::buffers_started(), before + 1);
 }
 
 } // namespace
