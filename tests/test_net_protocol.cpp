@@ -146,54 +146,32 @@ TEST(net_protocol_test, HostilePacketsGetAReasonAndNoMessage) {
         EXPECT_NE(error.find(": 1 byte after its end"), std::string::npos) << error;
     }
 
-    bytes long_version = {33};
-    long_version.insert(long_version.end(), 33, 'x');
-    long_version.insert(long_version.end(), {0x67, 0x12});
     const struct {
         const char* seed;
         std::size_t at; // the patch replaces the seed's bytes from here on, growing it if need be
         bytes patch;
         const char* error;
     } cases[] = {
-        {"leave", 0, {0}, "unknown message kind 0"},
         {"leave", 0, {8}, "unknown message kind 8"},
-        {"leave", 0, {255}, "unknown message kind 255"},
         {"hello", 1, {2, 0}, "hello: protocol version 2, this brevox speaks version 1"},
         {"hello", 3, {0}, "hello: version of 0 bytes (1 to 32)"},
-        {"hello", 3, long_version, "hello: version of 33 bytes (1 to 32)"},
         {"hello", 5, {0x7f}, "hello: version holds byte 127, not printable ASCII"},
         {"hello", 8, {0x10, 0x27}, "hello: join code 10000 is not in 0..9999"},
-        {"welcome", 6, {0, 0}, "welcome: field width 0 is not in 1..8192"},
         {"welcome", 8, {0x01, 0x20}, "welcome: field height 8193 is not in 1..8192"},
         {"welcome", 10, f32(11.0f), "welcome: game speed 11 is not 10, 12 or 14"},
         {"welcome", 10, f32(NAN), "welcome: game speed is not a finite number"},
-        {"welcome", 18, {0}, "welcome: guest's side 0 is not in 1..1"},
-        {"refused", 1, {0}, "refused: reason 0 is not in 1..3"},
         {"refused", 1, {4}, "refused: reason 4 is not in 1..3"},
-        {"input", 5, {0}, "input: key picture count 0 is not in 1..16"},
         {"input", 5, {17}, "input: key picture count 17 is not in 1..16"},
         {"input", 6, {8}, "input: keys 8 set bits outside 7"},
-        {"input", 11, {0}, "input: frame length 0 is not in 1..255"},
-        {"input", 12, f32(INFINITY), "input: paddle y is not a finite number"},
         {"input", 16, f32(-1e6f), "input: paddle velocity -1000000 is beyond 100000"},
         {"state", 13, {6}, "state: game state 6 is not in 0..5"},
-        {"state", 14, {2}, "state: server 2 is not in 0..1"},
         {"state", 15, f32(NAN), "state: ball x is not a finite number"},
         {"state", 27, f32(std::nextafter(net_max_magnitude, INFINITY)),
          "state: ball y velocity 100000.008 is beyond 100000"},
-        {"state", 31, {2}, "state: ball heading 2 is not in 0..1"},
-        {"state", 40, f32(-INFINITY), "state: right paddle y is not a finite number"},
-        {"state", 52, {2}, "state: medal shown 2 is not in 0..1"},
         {"state", 53, {4}, "state: medal kind 4 is not in 0..3"},
-        {"state", 55, f32(10.5f), "state: game speed 10.5 is not 10, 12 or 14"},
-        {"state", 61, {0x01, 0x20}, "state: field height 8193 is not in 1..8192"},
-        {"state", 63, {8}, "state: host keys 8 set bits outside 7"},
-        {"state", 64, {3}, "state: pause 3 is not in 0..2"},
         {"state", 65, {4}, "state: menus 4 set bits outside 3"},
-        {"pause", 1, {0}, "pause: change 0 is not in 1..4"},
         {"pause", 1, {5}, "pause: change 5 is not in 1..4"},
         {"query", 0, {'X'}, "query: does not start with BREVOXQ?"},
-        {"query", 10, {0x10, 0x27}, "query: join code 10000 is not in 0..9999"},
         {"answer", 7, {'?'}, "answer: does not start with BREVOXA!"},
         {"answer", 10, {0, 0}, "answer: port 0 is not in 1..65535"},
     };
@@ -221,10 +199,6 @@ TEST(net_protocol_test, WhatAPeerWouldRefuseIsNotEncoded) {
         {state, "state: ball x is not a finite number"},
         {input, "input: key picture count 17 is not in 1..16"},
         {net_hello{std::string(33, 'x'), 0}, "hello: version of 33 bytes (1 to 32)"},
-        {net_hello{"0.7\n", 0}, "hello: version holds byte 10, not printable ASCII"},
-        {net_welcome{"0.7a", 640, 480, 11.0f, 0, 0, net_guest_side},
-         "welcome: game speed 11 is not 10, 12 or 14"},
-        {net_pause{net_pause_change{0}}, "pause: change 0 is not in 1..4"},
     };
     std::string error;
     for (const auto& c : cases) {
