@@ -106,6 +106,7 @@ bool cguest::join(const cjoin_settings& wanted, std::string& error) {
             return false;
         }
     }
+    host_text = os::net_address_text(host_address);
     connect();
     return wait_for_welcome(join_within_ms, error);
 }
@@ -157,7 +158,7 @@ void cguest::connect() {
 }
 
 bool cguest::wait_for_welcome(std::uint32_t within_ms, std::string& error) {
-    const std::string where = os::net_address_text(host_address);
+    const std::string& where = host_text;
     for (std::uint32_t waited = 0; peer && !welcomed && refusal.empty() && waited < within_ms;
          waited += 50) {
         os::net_event event;
@@ -210,8 +211,7 @@ bool cguest::heard_key(std::uint32_t vk, bool repeat) {
 }
 
 void cguest::start() {
-    log_printf(main_log, "+ joined the network game at %s\n",
-               os::net_address_text(host_address).c_str());
+    log_printf(main_log, "+ joined the network game at %s\n", host_text.c_str());
 }
 
 void cguest::link_lost(const char* why) {
@@ -241,7 +241,7 @@ void cguest::on_receive(cgame& game, const os::net_event& event) {
         notice.clear();
         apply_to_settings_field(welcome->field_width, welcome->field_height);
         log_printf(main_log, " (net) joined the host at %s again\n",
-                   os::net_address_text(host_address).c_str());
+                   host_text.c_str());
         menu_said = false;
     } else if (std::holds_alternative<net_leave>(message)) {
         link_lost("The other player left");
@@ -253,7 +253,8 @@ void cguest::on_receive(cgame& game, const os::net_event& event) {
 
 void cguest::service(cgame& game) {
     os::net_event event;
-    while (client && os::net_service(client, event, 0) > 0) {
+    for (int heard = 0;
+         client && heard < events_per_frame && os::net_service(client, event, 0) > 0; ++heard) {
         switch (event.kind) {
         case os::net_event_kind::connect:
             send(net_hello{brevox_version, settings.code}, true);
@@ -388,7 +389,9 @@ void cguest::show_notice(const net_state& state) {
 void cguest::frame(cgame& game, std::uint32_t frame_ms) {
     time_ms += frame_ms;
     service(game);
-    const std::uint8_t keys = game.read_side_keys(1, frame_ms);
+    // Up and Down choose in this side's menu: they move no paddle meanwhile.
+    const std::uint8_t read = game.read_side_keys(1, frame_ms);
+    const std::uint8_t keys = game.state == game_menu ? 0 : read;
     remember_picture(keys, frame_ms);
     if (linked()) {
         send_input(game);
@@ -414,8 +417,8 @@ void cguest::frame(cgame& game, std::uint32_t frame_ms) {
         menu_said = menu_open;
     }
     const std::uint32_t round_trip = peer ? os::net_peer_round_trip_ms(peer) : 0;
-    std::snprintf(field_line, sizeof field_line, "GUEST  %s  %u ms",
-                  os::net_address_text(host_address).c_str(), static_cast<unsigned>(round_trip));
+    std::snprintf(field_line, sizeof field_line, "GUEST  %s  %u ms", host_text.c_str(),
+                  static_cast<unsigned>(round_trip));
     screen_notice = notice.empty() ? nullptr : notice.c_str();
 }
 

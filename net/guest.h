@@ -76,6 +76,7 @@ private:
 
     cjoin_settings settings;
     os::net_address host_address{};
+    std::string host_text; // its address as the log and the field say it
     os::hnethost client = 0;
     os::hnetpeer peer = 0;
     bool welcomed = false;

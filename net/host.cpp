@@ -111,8 +111,8 @@ void chost::start(cgame& played) {
     set_notice(away_notice);
 }
 
-void chost::set_notice(const std::string& text) {
-    if (text != notice)
+void chost::set_notice(std::string_view text) {
+    if (notice != text)
         notice = text;
     screen_notice = notice.empty() ? nullptr : notice.c_str();
 }
@@ -148,7 +148,7 @@ void chost::before_frame(std::uint32_t frame_ms) {
         return;
     time_ms += frame_ms;
     os::net_event event;
-    while (os::net_service(host, event, 0) > 0) {
+    for (int heard = 0; heard < events_per_frame && os::net_service(host, event, 0) > 0; ++heard) {
         switch (event.kind) {
         case os::net_event_kind::connect:
             on_connect(event);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 
 // The guest's keys at the host: the right paddle's up and down keys as the guest holds them, and
 // SPACE only where the guest's SPACE acts (the intro, its own serve). Without a guest nobody
@@ -66,7 +67,7 @@ private:
     void answer_queries();
     void hold_pause();
     void say_who_holds_play();
-    void set_notice(const std::string& text);
+    void set_notice(std::string_view text);
     bool guest_is_live() const;
 
     os::hnethost host = 0;

@@ -25,6 +25,9 @@ inline constexpr std::size_t net_channels = 2;
 inline constexpr std::uint32_t peer_timeout_ms = 3000;
 inline constexpr std::uint32_t peer_ping_ms = 500;
 inline constexpr std::uint32_t vk_p = 'P';
+// The most a frame takes from the network: a flood waits for the next frames, and the game goes
+// on drawing meanwhile.
+inline constexpr int events_per_frame = 256;
 
 // Sends a message to a peer: reliably on the control channel, or unsequenced on the play
 // channel. One that this side would refuse itself is logged and not sent.
