@@ -28,7 +28,7 @@ namespace {
 constexpr const char* help_text = R"(usage: brevox [--help | --version] [--computer left|right|both] [--record [FILE]]
        brevox --replay [FILE] [--check]
        brevox --host [PORT] [--computer left] [--record [FILE]]
-       brevox --join [HOST[:PORT]] --code CODE [--broadcast ADDRESS] [--computer right]
+       brevox --join [HOST[:PORT]] [--code CODE] [--broadcast ADDRESS] [--computer right]
 
 A paddle-and-ball game for two players on one keyboard, or one against the
 computer.
@@ -61,7 +61,8 @@ Options:
                          without HOST the one on the local network whose code is
                          CODE, and plays the right paddle; status 1 when no host
                          answers within 5 s or it refuses
-  --code CODE            with --join: the host's four digits
+  --code CODE            with --join: the host's four digits; without it the game
+                         starts here and asks for them in its window
   --broadcast ADDRESS[:PORT]
                          with --join without HOST: where to look for games
                          (255.255.255.255) and their port (28777)
@@ -116,6 +117,7 @@ struct coptions {
     std::uint16_t host_port = net_default_port;
     bool join = false;
     cjoin_settings join_settings;
+    bool code_typed = false; // --join without --code: typed in the window
     bool record = false;
     std::string record_file; // empty: a dated file in the replays' folder
     bool replay = false;
@@ -208,14 +210,13 @@ coptions options_of(int argc, char** argv) {
         options.mistake = "--host and --join do not go together";
     else if ((options.host || options.join) && options.replay)
         options.mistake = "--replay plays alone, not across the network";
-    else if (options.join && !code_given)
-        options.mistake = "--join wants the host's --code";
     else if (code_given && !options.join)
         options.mistake = "--code goes with --join";
     else if (options.join && options.record)
         options.mistake = "the host records a network game, not its guest";
     else if (options.check && !options.replay)
         options.mistake = "--check goes with --replay";
+    options.code_typed = options.join && !code_given;
     return options;
 }
 
@@ -347,7 +348,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "brevox: cannot host a network game: %s\n", network_error.c_str());
         return 1;
     }
-    if (options.join && !join_game(options.join_settings, network_error)) {
+    if (options.code_typed)
+        join_by_code_typed_in_window(options.join_settings);
+    else if (options.join && !join_game(options.join_settings, network_error)) {
         std::fprintf(stderr, "brevox: cannot join: %s\n", network_error.c_str());
         return 1;
     }

@@ -38,6 +38,7 @@ crecorder* main_recorder = nullptr;
 cplayer* main_player = nullptr;
 chost* main_host = nullptr;
 cguest* main_guest = nullptr;
+ccode_entry* main_code_entry = nullptr;
 
 namespace {
 
@@ -122,8 +123,37 @@ void play_replay_frames() {
     std::fprintf(stderr, "brevox: replay: %s\n", verdict.c_str());
 }
 
+// A join whose code is typed in the window: once Enter came, one frame says that the game is
+// looked for, and the next one joins (which takes up to some seconds); a failure says why.
+cjoin_settings typed_join;
+std::int32_t typed_code = -1;
+
+void join_by_typed_code() {
+    if (typed_code < 0) {
+        typed_code = main_code_entry->take_code();
+        screen_notice = main_code_entry->line();
+        return;
+    }
+    typed_join.code = static_cast<std::uint16_t>(typed_code);
+    typed_code = -1;
+    std::string error;
+    if (!join_game(typed_join, error)) {
+        log_printf(main_log, " (net) cannot join: %s\n", error.c_str());
+        main_code_entry->failed();
+        screen_notice = main_code_entry->line();
+        return;
+    }
+    delete main_code_entry;
+    main_code_entry = nullptr;
+    screen_notice = nullptr;
+    main_guest->start();
+    main_seating.seat_last(main_guest);
+}
+
 void run_frame() {
     main_timer->begin_frame();
+    if (main_code_entry)
+        join_by_typed_code();
     if (main_player) {
         play_replay_frames();
     } else if (main_guest) {
@@ -203,13 +233,19 @@ void attach_network() {
         main_guest->start();
         main_seating.seat_last(main_guest);
     }
+    if (main_code_entry) {
+        main_seating.seat_last(main_code_entry);
+        screen_notice = main_code_entry->line();
+    }
 }
 
 } // namespace
 
 void close_network() {
-    if (main_guest)
+    if (main_guest || main_code_entry)
         main_seating.seat_last(nullptr);
+    delete main_code_entry;
+    main_code_entry = nullptr;
     delete main_host; // each closes on its way
     delete main_guest;
     main_host = nullptr;
@@ -298,6 +334,11 @@ int start_hosting(std::uint16_t port, std::string& error) {
     }
     main_host = host;
     return 1;
+}
+
+void join_by_code_typed_in_window(const cjoin_settings& settings) {
+    typed_join = settings;
+    main_code_entry = new (std::nothrow) ccode_entry;
 }
 
 int join_game(const cjoin_settings& settings, std::string& error) {

@@ -42,6 +42,9 @@ int start_hosting(std::uint16_t port, std::string& error);
 // --join: finds and joins the host before anything starts (within 5 s); the game then plays the
 // right paddle and shows the host's game. 0 with what to tell the person in `error`.
 int join_game(const cjoin_settings& settings, std::string& error);
+// --join without --code: the game starts at this machine and the person types the host's code
+// in its window; the game then joins with it, or says why it could not and asks again.
+void join_by_code_typed_in_window(const cjoin_settings& settings);
 // Tells the other side that this one leaves, and closes the network (the game's cleanup does it
 // too).
 void close_network();

@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/version.h"
 #include "cvar/cvars.h"
+#include "os/keys.h"
 #include "platform/window.h"
 
 #include <algorithm>
@@ -443,3 +444,38 @@ void cguest::close() {
         os::net_shutdown();
     started_net = false;
 }
+
+bool ccode_entry::heard_key(std::uint32_t vk, bool) {
+    if (vk >= '0' && vk <= '9' && typed.size() < 4) {
+        typed += static_cast<char>(vk);
+    } else if (vk == os::VK_BACK && !typed.empty()) {
+        typed.pop_back();
+    } else if (vk == os::VK_RETURN && typed.size() == 4) {
+        entered = true;
+        text = "Looking for the game with code " + typed + "...";
+        return true;
+    } else {
+        return false;
+    }
+    show();
+    return true;
+}
+
+std::int32_t ccode_entry::take_code() {
+    if (!entered)
+        return -1;
+    entered = false;
+    return std::stoi(typed);
+}
+
+void ccode_entry::failed() {
+    why = "No game joined with code " + typed;
+    typed.clear();
+    show();
+}
+
+void ccode_entry::show() {
+    text = (why.empty() ? "" : why + ". ") + "Type the host's code: " + typed +
+           std::string(4 - typed.size(), '_');
+}
+

@@ -96,3 +96,28 @@ private:
     std::string line;
     std::uint64_t dropped = 0;
 };
+
+// A join without a code (the desktop's "Join a game on this network"): the person types the
+// host's four digits in the game's window, which plays on meanwhile; Backspace takes one back,
+// Enter after the fourth asks for the game. The other keys act as ever.
+class ccode_entry : public ckey_source {
+public:
+    ccode_entry() { show(); }
+    void hold_keys(std::uint8_t (&)[256], std::uint32_t) override {}
+    bool heard_key(std::uint32_t vk, bool repeat) override;
+    // The code once Enter came after four digits, for one call; -1 otherwise.
+    std::int32_t take_code();
+    // After a join that failed (the log says why): the digits typed again.
+    void failed();
+    // The line over the field.
+    const char* line() const { return text.c_str(); }
+
+private:
+    void show();
+
+    std::string typed;
+    std::string why;
+    bool entered = false;
+    std::string text;
+};
+

@@ -309,18 +309,21 @@ void crender::setup_view() {
     glLoadIdentity();
 }
 
-// The lines over the scene end in white (^7): the font keeps its last colour for the next text
-// without one of its own, the field's prompt among them.
+// The lines over the scene: at the top of the field, and at the bottom where the menu's and the
+// intro's titles stand at the top. They end in white (^7): the font keeps its last colour for the next
+// text without one of its own, the field's prompt among them.
 int crender::draw_frame() {
     setup_view();
     draw_scene();
     frame_rate_step();
+    const bool titled =
+        main_game && (main_game->state == game_menu || main_game->state == game_intro);
+    const auto width = static_cast<float>(clwidth.value());
+    const float top = titled ? 56.0f : static_cast<float>(clheight.value()) - 24;
     if (field_line[0] != '\0')
-        print(main_font, static_cast<float>(clwidth.value()),
-              static_cast<float>(clheight.value()) - 40, 12, "^c^s^6%s^7", field_line);
+        print(main_font, width, top - 16, 12, "^c^s^6%s^7", field_line);
     if (screen_notice)
-        print(main_font, static_cast<float>(clwidth.value()),
-              static_cast<float>(clheight.value()) - 24, 10, "^c^s^4%s^7", screen_notice);
+        print(main_font, width, top, 10, "^c^s^4%s^7", screen_notice);
     return present();
 }
 

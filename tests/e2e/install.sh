@@ -41,6 +41,8 @@ replay_action=$(sed -n '/^\[Desktop Action replay\]$/,/^\[/s/^Exec=//p' "$entry"
 [[ $replay_action == "brevox --replay" ]] || fail "the replay action runs '$replay_action'"
 host_action=$(sed -n '/^\[Desktop Action host\]$/,/^\[/s/^Exec=//p' "$entry")
 [[ $host_action == "brevox --host" ]] || fail "the host action runs '$host_action'"
+join_action=$(sed -n '/^\[Desktop Action join\]$/,/^\[/s/^Exec=//p' "$entry")
+[[ $join_action == "brevox --join" ]] || fail "the join action runs '$join_action'"
 wm_class=$(sed -n '1,/^$/s/^StartupWMClass=//p' "$entry")
 [[ $wm_class == "$id" ]] || fail "StartupWMClass is '$wm_class', not $id"
 icon=$(sed -n 's/^Icon=//p' "$entry")

@@ -9,7 +9,8 @@
 #   closes its window (status 0) and the host says so; the same command joins again and shows
 #   the score the host kept; a link cut and back; the host quitting
 #   in order, its replay of the match checking equal; a second host found on the "local
-#   network" (loopback), with no answer to another code, and killed: the guest says the link
+#   network" (loopback), with no answer to another code given on the command line, then joined
+#   with a code typed in the window (a wrong one first), and killed: the guest says the link
 #   went silent.
 #
 #   network.sh GAME CLOSE_WINDOW
@@ -182,9 +183,19 @@ status=0
     2>"$work/refused.err" || status=$?
 [[ $status -eq 1 ]] && grep -q -F "answered on the local network" "$work/refused.err" ||
     fail "a look for another code: status $status, $(cat "$work/refused.err")"
-(cd "$work/guest" && DISPLAY=$guest_display exec "$game" --join --code "$code" \
-    --broadcast "127.0.0.1:$port" >"$work/guest/out" 2>"$work/guest/err") &
+# The desktop's "Join a game on this network": no code given, it is typed in the window; a
+# wrong one first.
+(cd "$work/guest" && DISPLAY=$guest_display exec "$game" --join --broadcast "127.0.0.1:$port" \
+    >"$work/guest/out" 2>"$work/guest/err") &
 guest_pid=$!
+game_pid=$guest_pid
+on "$guest_display" wait_for "the guest's window" title_has_rate
+wrong=$(printf '%04d' $(((10#$code + 1) % 10000)))
+on "$guest_display" xdotool type --delay 60 "$wrong"
+on "$guest_display" xdotool key Return
+wait_for "the wrong code's failure" guest_says "(net) cannot join: no game with code $wrong"
+on "$guest_display" xdotool type --delay 60 "$code"
+on "$guest_display" xdotool key Return
 game_pid=$guest_pid
 wait_for "the guest to join the new host" guest_says "+ joined the network game at"
 kill -KILL "$host_pid"
