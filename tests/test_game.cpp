@@ -32,12 +32,7 @@ class game_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
-        os::seam::set_focus(main_window->hwnd, true);
-        main_cvars->register_int("clwidth", 640);
-        main_cvars->register_int("clheight", 480);
-        main_game = new cgame;
-        ASSERT_EQ(main_game->init(), 1);
+        ASSERT_NO_FATAL_FAILURE(start_game_in_focused_window());
         game = main_game;
     }
 

@@ -273,12 +273,7 @@ protected:
         brevox_test::SetUp();
         std::filesystem::create_directory_symlink(
             std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data"); // the medals' voices
-        ASSERT_NO_FATAL_FAILURE(start_with_main_window());
-        os::seam::set_focus(main_window->hwnd, true);
-        main_cvars->register_int("clwidth", 640);
-        main_cvars->register_int("clheight", 480);
-        main_game = new cgame;
-        ASSERT_EQ(main_game->init(), 1);
+        ASSERT_NO_FATAL_FAILURE(start_game_in_focused_window());
         game = main_game;
         game->state = game_intro; // out of the guest's own menu
     }

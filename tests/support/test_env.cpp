@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/loop_request.h"
 #include "cvar/cvars.h"
+#include "game/game.h"
 #include "os/clock.h"
 #include "os/fault.h"
 #include "os/messages.h"
@@ -166,6 +167,15 @@ void brevox_test::start_with_main_window() {
     start_log_and_cvars();
     main_window = new cwindow;
     ASSERT_EQ(main_window->create(), 1);
+}
+
+void brevox_test::start_game_in_focused_window() {
+    ASSERT_NO_FATAL_FAILURE(start_with_main_window());
+    os::seam::set_focus(main_window->hwnd, true);
+    main_cvars->register_int("clwidth", 640);
+    main_cvars->register_int("clheight", 480);
+    main_game = new cgame;
+    ASSERT_EQ(main_game->init(), 1);
 }
 
 os::lresult brevox_test::dispatch_waiting_messages() {

@@ -33,6 +33,9 @@ protected:
     // The same, then the main window created from the cvars; call through
     // ASSERT_NO_FATAL_FAILURE.
     void start_with_main_window();
+    // The same, the window focused, then the game on a 640 x 480 field (main_game); call through
+    // ASSERT_NO_FATAL_FAILURE.
+    void start_game_in_focused_window();
 
     // What whole runs of the program's entry point share: a quiet synthetic machine, new windows
     // in front whatever the X server says, and each clock reading taking 0.1 ms, so that the
