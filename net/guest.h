@@ -85,10 +85,7 @@ private:
     std::deque<cpicture> pictures;    // sent and not yet applied by the host, newest last
     std::deque<cheard> heard;         // the newest states, oldest first
     bool new_state = false;
-    std::int32_t last_game_state = game_menu;
     bool menu_said = false;
-    bool pause_asked = false;
-    net_pause_change asked = net_pause_change::pause;
     std::string notice;
     std::string line;
     std::uint64_t dropped = 0;
