@@ -5,7 +5,9 @@ with a display and a sound server ready.
     tools/bench_table.py ROOT SCRATCH [SECTION...]
 
 SECTION is frames, pace, start, sound, input, replay or net (all of them when none is named), in
-that order. NET_SECONDS in the environment sets the length of each network run (60 s).
+that order. For net, the environment may set the length of each run (NET_SECONDS, 60), and the
+round trips and losses played (NET_ROUND_TRIPS, "0,30,60,120" ms; NET_LOSSES, "0,5" %), and the
+length of the game alone's run (NET_LOCAL_SECONDS, 120).
 
 Each row is one figure: the game's value, the bare program's value measured in the same run,
 their ratio or difference, the target, and whether it was met. The programs run in SCRATCH,
@@ -58,10 +60,11 @@ PRESSES = 400  # presses of a key, each at a random moment of a frame
 # Network play through the tests' relay: each round trip (ms) with each loss (%, each way),
 # seeded, a run of NET_SECONDS of the computer playing both paddles; and as long of the game
 # alone for the same figure at one machine.
-NET_ROUND_TRIPS = (0, 30, 60, 120)
-NET_LOSSES = (0, 5)
+NET_ROUND_TRIPS = [int(ms) for ms in os.environ.get("NET_ROUND_TRIPS", "0,30,60,120").split(",")]
+NET_LOSSES = [float(p) for p in os.environ.get("NET_LOSSES", "0,5").split(",")]
 NET_SEED = 1
 NET_SECONDS = int(os.environ.get("NET_SECONDS", "60"))
+NET_LOCAL_SECONDS = int(os.environ.get("NET_LOCAL_SECONDS", "120"))  # the game alone
 NET_BYTES_PER_SECOND = 16000  # each way, on the wire
 NET_JUDGED_ROUND_TRIP = 60  # the round trip at which the screen must agree with the host
 NET_WAIT_S = 30  # a deadline for each wait, which only ends a hang
@@ -530,7 +533,7 @@ class NetRun:
     def __init__(self, run, displays, round_trip, loss):
         self.run, self.displays = run, displays
         self.round_trip, self.loss = round_trip, loss
-        self.folder = tempfile.mkdtemp(prefix=f"net-{round_trip}-{loss}-", dir=run.scratch)
+        self.folder = tempfile.mkdtemp(prefix=f"net-{round_trip}-{loss:g}-", dir=run.scratch)
         self.processes = []
         for side in ("host", "guest"):
             os.mkdir(os.path.join(self.folder, side))
@@ -593,7 +596,7 @@ class NetRun:
         self.relay = subprocess.Popen(
             ["python3", os.path.join(self.run.root, "tests", "net", "relay.py"), "--listen", "0",
              "--to", f"127.0.0.1:{port}", "--delay", str(self.round_trip), "--loss",
-             str(self.loss), "--seed", str(NET_SEED), "--ready-file", ready_file],
+             f"{self.loss:g}", "--seed", str(NET_SEED), "--ready-file", ready_file],
             stderr=subprocess.PIPE, text=True)
         self.processes.append(self.relay)
         wait_until("the relay", lambda: os.path.exists(ready_file), self.relay)
@@ -618,10 +621,14 @@ class NetRun:
 def net_rows(run, table):
     displays = {side: VirtualDisplay() for side in ("host", "guest")}
     try:
-        local = run.rows(f"{run.bin}/brevox_bench", "keys", "640", "480", str(NET_SECONDS),
+        local = run.rows(f"{run.bin}/brevox_bench", "keys", "640", "480",
+                         str(NET_LOCAL_SECONDS),
                          env={"DISPLAY": displays["guest"].name, "SDL_AUDIODRIVER": "dummy"})
-        local_ms = needed([v / 1000 for v in local["keys to present"]], "local play",
+        local_ms = needed([v / 1000 for v in local.get("keys to present", [])], "local play",
                           "press of the computer showed")
+        if local["keys unseen"][0]:
+            table.note(f"local play: {local['keys unseen'][0]:.0f} presses let go before the"
+                       " screen showed the paddle moving")
         local_figures = (statistics.median(local_ms), percentile(local_ms, 0.99))
         table.row(f"local play: key to own paddle, median of {len(local_ms)} (ms)",
                   f"{local_figures[0]:.1f}", "-", "-", "-")
@@ -630,9 +637,9 @@ def net_rows(run, table):
         for round_trip in NET_ROUND_TRIPS:
             for loss in NET_LOSSES:
                 rows, relay_said, trace = NetRun(run, displays, round_trip, loss).play()
-                net_run_rows(table, f"net {round_trip} ms {loss} %", round_trip, rows, trace,
-                             local_figures)
-                table.note(f"net {round_trip} ms {loss} %: {relay_said[0] if relay_said else ''}")
+                name = f"net {round_trip} ms {loss:g} %"
+                net_run_rows(table, name, round_trip, rows, trace, local_figures)
+                table.note(f"{name}: {relay_said[0] if relay_said else 'the relay said nothing'}")
     finally:
         for display in displays.values():
             display.close()
@@ -648,7 +655,7 @@ def needed(values, name, what):
 
 def net_run_rows(table, name, round_trip, rows, trace, local_figures):
     # The guest's key to its own paddle on its screen, beside the game alone.
-    shown = needed([v / 1000 for v in rows["keys to present"]], name,
+    shown = needed([v / 1000 for v in rows.get("keys to present", [])], name,
                    "press of the guest's computer showed")
     for (label, pick), local_ms, slack in zip(
             (("median", statistics.median), ("p99", lambda v: percentile(v, 0.99))),
@@ -674,6 +681,10 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
     table.row(f"{name}: screen against host, {agreement.differing} of {agreement.balls} balls",
               f"{share:.1f} %", "-", "-", "< 1 %" if judged else "-",
               share < 1 if judged else None)
+    for label, value in (("median", statistics.median(agreement.offsets or [0])),
+                         ("largest", max(agreement.offsets or [0]))):
+        table.row(f"{name}: paddle drawn off the paddle judged, {label} (units)", f"{value:.0f}",
+                  "-", "-", "-")
     table.note(f"{name}: of {agreement.balls} balls at the guest's paddle, {agreement.phantom_hits}"
                f" returned by the host away from the paddle the guest drew, {agreement.robbed}"
                f" missed under it; {agreement.unseen} judged but never shown")
@@ -687,7 +698,8 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
     work = needed(net_figures.host_work(trace, span), name, "frame of the host in play")
     frame_us = 1e6 / MAX_FPS
     spent = [us for us, _ in work]
-    for label, value in (("median", statistics.median(spent)), ("p99", percentile(spent, 0.99))):
+    for label, value in (("median", statistics.median(spent)), ("mean", statistics.fmean(spent)),
+                         ("p99", percentile(spent, 0.99))):
         table.row(f"{name}: host's network work per frame, {label} (us)", f"{value:.0f}",
                   f"{frame_us:.0f}", f"{100 * value / frame_us:.2f} %", "< 1 % of the frame",
                   value < frame_us / 100)

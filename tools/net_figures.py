@@ -25,9 +25,11 @@ BALL_RADIUS = 10.0
 BALL_FRONT = 5.0
 HIT_BAND_FAR = 10.0
 # A ball the host judged at the guest's paddle is looked for on the guest's screen from this
-# long before the judgement (the guest runs the ball on when states are late) to this long after.
-SHOWN_EARLIEST_US = 50_000
-SHOWN_LATEST_US = 500_000
+# long before the judgement (the guest reckons the host's time from frame lengths in whole ms,
+# and runs the ball on when states are late) to this long after; two balls at the guest's
+# paddle are more than a second apart, the ball's way to the other paddle and back.
+SHOWN_EARLIEST_US = 250_000
+SHOWN_LATEST_US = 750_000
 
 
 @dataclasses.dataclass
@@ -119,15 +121,16 @@ def key_to_host(trace):
 
 
 def host_judgements(trace):
-    """The host's judgement of each ball that reached the guest's (right) paddle: (time, hit)."""
+    """The host's judgement of each ball that reached the guest's (right) paddle: (time, hit,
+    where the host had the paddle)."""
     judged = []
     for before, after in zip(trace.host, trace.host[1:]):
         if before.state != IN_PLAY or before.heading != 1:
             continue
         if after.state == IN_PLAY and after.heading == 0:
-            judged.append((after.t, True))
+            judged.append((after.t, True, after.right_y))
         elif after.state == POINT:
-            judged.append((after.t, False))
+            judged.append((after.t, False, after.right_y))
     return judged
 
 
@@ -136,9 +139,10 @@ def covers(frame):
 
 
 def guest_contacts(trace):
-    """What the guest's screen showed of each ball that came to its paddle: (time, met) at the
-    first frame that showed the ball's front at the paddle's hit band, or the ball turned or
-    gone before it was shown there; met when the paddle drawn covered the ball drawn."""
+    """What the guest's screen showed of each ball that came to its paddle: (time, met, where
+    the paddle was drawn) at the first frame that showed the ball's front at the paddle's hit
+    band, or the ball turned or gone before it was shown there; met when the paddle drawn
+    covered the ball drawn."""
     contacts = []
     coming = reached = False
     for g in trace.guest:
@@ -146,11 +150,11 @@ def guest_contacts(trace):
             if not coming:
                 coming, reached = True, False
             if not reached and g.ball_x + BALL_FRONT >= g.paddle_x - HIT_BAND_FAR:
-                contacts.append((g.t, covers(g)))
+                contacts.append((g.t, covers(g), g.paddle_y))
                 reached = True
             continue
         if coming and not reached:
-            contacts.append((g.t, covers(g)))
+            contacts.append((g.t, covers(g), g.paddle_y))
         coming = False
     return contacts
 
@@ -161,6 +165,8 @@ class Agreement:
     unseen: int = 0  # judged by the host, never shown at the guest's paddle
     phantom_hits: int = 0  # the host returned it; the guest's paddle was drawn elsewhere
     robbed: int = 0  # the guest's paddle was drawn over the ball; the host judged a miss
+    # Of each ball: how far the paddle drawn was from the paddle the host judged with.
+    offsets: list = dataclasses.field(default_factory=list)
 
     @property
     def differing(self):
@@ -172,15 +178,16 @@ def screen_against_host(trace):
     agreement = Agreement()
     contacts = guest_contacts(trace)
     c = 0
-    for at, hit in host_judgements(trace):
+    for at, hit, judged_y in host_judgements(trace):
         while c < len(contacts) and contacts[c][0] < at - SHOWN_EARLIEST_US:
             c += 1
         if c == len(contacts) or contacts[c][0] > at + SHOWN_LATEST_US:
             agreement.unseen += 1
             continue
-        met = contacts[c][1]
+        _, met, drawn_y = contacts[c]
         c += 1
         agreement.balls += 1
+        agreement.offsets.append(abs(drawn_y - judged_y))
         agreement.phantom_hits += hit and not met
         agreement.robbed += met and not hit
     return agreement

@@ -11,8 +11,8 @@ import net_figures  # noqa: E402
 IN_PLAY, POINT, SERVE, MENU = 4, 5, 3, 0
 
 
-def host(t, applied=0, state=IN_PLAY, heading=1, before_us=100, ball_y=240):
-    return f"{t} host frame 5 {before_us} 20 {applied} {state} {heading} 600 {ball_y} 240"
+def host(t, applied=0, state=IN_PLAY, heading=1, before_us=100, ball_y=240, right_y=240):
+    return f"{t} host frame 5 {before_us} 20 {applied} {state} {heading} 600 {ball_y} {right_y}"
 
 
 def guest(t, sequence=1, keys=0, state=IN_PLAY, heading=1, ball_x=300, ball_y=240,
@@ -42,8 +42,9 @@ class NetFiguresTest(unittest.TestCase):
             host(20, heading=0), host(30, state=POINT, heading=0),  # the left paddle's miss
             host(40, state=SERVE, heading=1), host(50, heading=1),
             host(60, state=2, heading=1), host(70, heading=1),  # a pause judges nothing
-            host(80, state=POINT, heading=1))  # the right paddle's miss
-        self.assertEqual(net_figures.host_judgements(trace), [(10, True), (80, False)])
+            host(80, state=POINT, heading=1, right_y=300))  # the right paddle's miss
+        self.assertEqual(net_figures.host_judgements(trace),
+                         [(10, True, 240), (80, False, 300)])
 
     def test_the_guests_screen_is_set_against_the_host_ball_by_ball(self):
         trace = trace_of(
@@ -59,13 +60,14 @@ class NetFiguresTest(unittest.TestCase):
             host(200000, heading=1), host(201000, state=POINT),
             guest(230000, ball_x=626, ball_y=200, paddle_y=150),
             guest(240000, state=SERVE),
-            # Judged by the host, never shown at the guest's paddle within half a second.
+            # Judged by the host, never shown at the guest's paddle within the next second.
             host(300000, heading=1), host(301000, state=POINT),
-            guest(900000, ball_x=630))
+            guest(1_300_000, ball_x=630))
         figures = net_figures.screen_against_host(trace)
         self.assertEqual((figures.balls, figures.phantom_hits, figures.robbed, figures.unseen),
                          (3, 1, 1, 1))
         self.assertEqual(figures.differing, 2)
+        self.assertEqual(figures.offsets, [60, 70, 90])
 
     def test_the_wire_is_counted_over_the_span_of_play(self):
         trace = trace_of(
