@@ -19,6 +19,16 @@
 //                                     reaching the program to the first present that shows
 //                                     the paddle moving; meanwhile the computer plays the
 //                                     right paddle, and each frame's work of it is timed
+//   brevox_bench keys W H SECONDS [HOST:PORT CODE]
+//                                     the computer plays both paddles for SECONDS of the real
+//                                     main loop at the default cap; with HOST:PORT and CODE
+//                                     the game joins that host as its guest instead, and the
+//                                     computer plays the guest's (right) paddle. Each time the
+//                                     computer presses the right paddle's key while the paddle
+//                                     stands still: the time from the frame's read of the key
+//                                     to the end of the first present that shows the paddle
+//                                     moving (the input mode's measure, the press being the
+//                                     computer's, read at the start of a frame)
 //
 // Figures go to standard output, one row each (times in microseconds); run-bench does the rest.
 // The frames and pace modes take their orders line by line, so that tools/bench_table.py can
@@ -31,6 +41,7 @@
 #include "cvar/cvars.h"
 #include "game/computer.h"
 #include "game/game.h"
+#include "net/guest.h"
 #include "os/gamepad.h"
 #include "os/process.h"
 #include "os/sound.h"
@@ -377,6 +388,100 @@ public:
     }
 };
 
+// Out of the menu: "continue".
+void continue_from_menu() {
+    for (std::uint32_t vk : {os::VK_DOWN, os::VK_DOWN, os::VK_DOWN, os::VK_RETURN})
+        key_down(vk, false);
+}
+
+// The computer's presses of the right paddle's keys, each from the frame's read of it to the
+// first present that shows the paddle moving its way.
+struct {
+    std::int32_t way = 0; // of the press waiting for its present: 1 up, -1 down, 0 none
+    double read_at = 0;
+    bool still = false; // the last present showed the paddle at rest
+    std::vector<double> delays_us;
+    std::size_t unseen = 0; // let go before any present showed the paddle moving
+    double seconds = 0, first_present = 0;
+} keys_watch;
+
+// The computer at the right paddle, watched as it holds its keys in the frame's read.
+class watched_computer final : public ckey_source {
+public:
+    watched_computer() : computer(*main_game, 1, 11) {}
+    void hold_keys(std::uint8_t (&keys)[256], std::uint32_t frame_ms) override {
+        computer.hold_keys(keys, frame_ms);
+        const cpaddle& paddle = *main_game->right;
+        const std::int32_t way = keys[static_cast<std::uint8_t>(paddle.up_key)]     ? 1
+                                 : keys[static_cast<std::uint8_t>(paddle.down_key)] ? -1
+                                                                                    : 0;
+        if (keys_watch.way == 0 && keys_watch.still && way != 0) {
+            keys_watch.way = way;
+            keys_watch.read_at = now_us();
+        } else if (keys_watch.way != 0 && way != keys_watch.way) {
+            ++keys_watch.unseen;
+            keys_watch.way = 0;
+        }
+    }
+
+private:
+    ccomputer computer;
+};
+
+void watch_the_right_paddle() {
+    const double now = now_us();
+    const float velocity = main_game->right->velocity;
+    if (keys_watch.way != 0 && velocity * static_cast<float>(keys_watch.way) > 0) {
+        keys_watch.delays_us.push_back(now - keys_watch.read_at);
+        keys_watch.way = 0;
+    }
+    keys_watch.still = velocity == 0;
+    if (keys_watch.first_present == 0)
+        keys_watch.first_present = now;
+    if (now - keys_watch.first_present >= keys_watch.seconds * 1e6)
+        loop_request = loop_quit;
+}
+
+// Joins the host at "HOST:PORT" with its code, as --join does; false with the reason on
+// standard error.
+bool join_as_guest(const std::string& address, const char* code) {
+    const std::size_t colon = address.rfind(':');
+    cjoin_settings settings;
+    std::string error = "not HOST:PORT";
+    if (colon != std::string::npos) {
+        settings.host_name = address.substr(0, colon);
+        settings.port = static_cast<std::uint16_t>(std::atoi(address.c_str() + colon + 1));
+        settings.code = static_cast<std::uint16_t>(std::atoi(code));
+        error.clear();
+    }
+    if (!error.empty() || !join_game(settings, error)) {
+        std::fprintf(stderr, "brevox_bench: cannot join %s: %s\n", address.c_str(), error.c_str());
+        return false;
+    }
+    main_guest->start();
+    main_seating.seat_last(main_guest);
+    return true;
+}
+
+int key_delays(double seconds, const std::string& host, const char* code) {
+    if (!host.empty() && !join_as_guest(host, code))
+        return 0;
+    intro_space space;
+    main_seating.seat_people_hands(&space);
+    if (host.empty())
+        main_seating.seat(0, std::make_unique<ccomputer>(*main_game, 0, 10));
+    main_seating.seat(1, std::make_unique<watched_computer>());
+    continue_from_menu();
+    keys_watch.seconds = seconds;
+    gltrace_on_swap = watch_the_right_paddle;
+    loop_request = loop_run;
+    main_loop();
+    main_seating.clear();
+    print_row("keys to present", keys_watch.delays_us);
+    print_row("keys unseen", {static_cast<double>(keys_watch.unseen)});
+    return 1;
+}
+
 // The main loop's frames, with the recorder's part timed apart.
 int record_replay(int seconds) {
     const std::string file = "/tmp/brevox_bench.replay";
@@ -390,8 +495,7 @@ int record_replay(int seconds) {
     game_outside = &recorder;
     for (std::int32_t side = 0; side < 2; ++side)
         main_seating.seat(side, std::make_unique<ccomputer>(*main_game, side, 7 + side));
-    for (std::uint32_t vk : {os::VK_DOWN, os::VK_DOWN, os::VK_DOWN, os::VK_RETURN})
-        key_down(vk, false);
+    continue_from_menu();
     std::vector<double> recorder_us, frame_us;
     std::uint64_t recorded_ms = 0;
     const int max_fps = main_cvars->get_int("cl_maxfps");
@@ -474,6 +578,8 @@ int main(int argc, char** argv) {
     if (mode == "input")
         input_delay(arg(4));
     if (mode == "replay" && !record_replay(arg(4)))
+        return 1;
+    if (mode == "keys" && !key_delays(arg(4), argc > 6 ? argv[5] : "", argc > 6 ? argv[6] : ""))
         return 1;
     print_row("report", {report_us});
     if (mode == "sound")

@@ -334,6 +334,11 @@ void cgame::show(const cshown& host, std::int32_t own_side, bool joining) {
     medal_shown = host.medal_shown;
     medal_kind = host.medal_kind;
     speed = host.speed;
+    // No serve delay runs here: the host's wait for a serve is ready as far as this side can
+    // tell, so that a computer at this side's paddle serves; the host takes the SPACE once its
+    // own delay is over.
+    if (host.state == game_serve_wait)
+        serve_ready = 1;
     if (host.medals_awarded != medals_heard) {
         medals_heard = host.medals_awarded;
         if (!joining)

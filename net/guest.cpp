@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/version.h"
 #include "cvar/cvars.h"
+#include "os/clock.h"
 #include "os/keys.h"
 #include "platform/window.h"
 
@@ -213,6 +214,7 @@ bool cguest::heard_key(std::uint32_t vk, bool repeat) {
 
 void cguest::start() {
     log_printf(main_log, "+ joined the network game at %s\n", host_text.c_str());
+    trace.open("guest");
 }
 
 void cguest::link_lost(const char* why) {
@@ -392,6 +394,7 @@ void cguest::frame(cgame& game, std::uint32_t frame_ms) {
     service(game);
     // Up and Down choose in this side's menu: they move no paddle meanwhile.
     const std::uint8_t read = game.read_side_keys(1, frame_ms);
+    const std::int64_t read_at = trace.on() ? os::monotonic_us() : 0;
     const std::uint8_t keys = game.state == game_menu ? 0 : read;
     remember_picture(keys, frame_ms);
     if (linked()) {
@@ -421,9 +424,22 @@ void cguest::frame(cgame& game, std::uint32_t frame_ms) {
     std::snprintf(field_line, sizeof field_line, "GUEST  %s  %u ms", host_text.c_str(),
                   static_cast<unsigned>(round_trip));
     screen_notice = notice.empty() ? nullptr : notice.c_str();
+    if (trace.on())
+        trace_frame(game, read_at, keys);
+}
+
+// The keys as this side read them, and the field as its screen shows it.
+void cguest::trace_frame(const cgame& game, std::int64_t read_at_us, std::uint8_t keys) {
+    trace.frame(read_at_us, "%u %u %d %d %.2f %.2f %.2f %.2f", static_cast<unsigned>(sequence),
+                static_cast<unsigned>(keys), static_cast<int>(game.state),
+                static_cast<int>(game.ball->heading), static_cast<double>(game.ball->x),
+                static_cast<double>(game.ball->y), static_cast<double>(game.right->y),
+                static_cast<double>(game.right->x));
+    trace.traffic(read_at_us, client);
 }
 
 void cguest::close() {
+    trace.close();
     if (client) {
         if (linked()) {
             send(net_leave{}, true);

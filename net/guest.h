@@ -6,6 +6,7 @@
 #include "game/game.h"
 #include "net/protocol.h"
 #include "net/session.h"
+#include "net/trace.h"
 #include "os/net.h"
 #include "platform/input.h"
 
@@ -73,6 +74,7 @@ private:
     void reconcile(cgame& game, const net_state& state);
     cshown shown_now() const;
     void show_notice(const net_state& state);
+    void trace_frame(const cgame& game, std::int64_t read_at_us, std::uint8_t keys);
 
     cjoin_settings settings;
     os::net_address host_address{};
@@ -92,6 +94,7 @@ private:
     std::string notice;
     std::string line;
     std::uint64_t dropped = 0;
+    cnet_trace trace;
 };
 
 // A join without a code (the desktop's "Join a game on this network"): the person types the

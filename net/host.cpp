@@ -3,6 +3,7 @@
 #include "base/log.h"
 #include "base/version.h"
 #include "cvar/cvars.h"
+#include "os/clock.h"
 #include "os/keys.h"
 #include "platform/window.h"
 
@@ -105,6 +106,7 @@ void chost::start(cgame& played) {
     log_printf(main_log, " (net) a guest joins with: %s\n", join_line.c_str());
     log_printf(main_log, " (net) answering on the local network on port %u : %s\n",
                static_cast<unsigned>(host_port + 1), finder ? "OK" : "FAILED");
+    trace.open("host");
     std::printf("brevox: hosting; join with: %s\n", join_line.c_str());
     std::fflush(stdout);
     away_notice = "Waiting for a guest: " + join_line;
@@ -146,6 +148,7 @@ void chost::end_refused_links() {
 void chost::before_frame(std::uint32_t frame_ms) {
     if (!host || !game)
         return;
+    const std::int64_t began = trace.on() ? os::monotonic_us() : 0;
     time_ms += frame_ms;
     os::net_event event;
     for (int heard = 0; heard < events_per_frame && os::net_service(host, event, 0) > 0; ++heard) {
@@ -174,6 +177,10 @@ void chost::before_frame(std::uint32_t frame_ms) {
     end_refused_links();
     hold_pause();
     say_who_holds_play();
+    if (trace.on()) {
+        frame_began_us = began;
+        before_us = os::monotonic_us() - began;
+    }
 }
 
 // The line over the field: where the guest is, or who holds play.
@@ -340,6 +347,24 @@ void chost::answer_queries() {
 void chost::after_frame(std::uint32_t frame_ms) {
     if (!host || !game)
         return;
+    const std::int64_t began = trace.on() ? os::monotonic_us() : 0;
+    send_state(frame_ms);
+    if (trace.on())
+        trace_frame(frame_ms, os::monotonic_us() - began);
+}
+
+// The frame as the host's game judged it, and the session's own time in it.
+void chost::trace_frame(std::uint32_t frame_ms, std::int64_t after_us) {
+    trace.frame(frame_began_us, "%u %lld %lld %u %d %d %.2f %.2f %.2f",
+                static_cast<unsigned>(frame_ms), static_cast<long long>(before_us),
+                static_cast<long long>(after_us), static_cast<unsigned>(input_applied),
+                static_cast<int>(game->state), static_cast<int>(game->ball->heading),
+                static_cast<double>(game->ball->x), static_cast<double>(game->ball->y),
+                static_cast<double>(game->right->y));
+    trace.traffic(frame_began_us, host);
+}
+
+void chost::send_state(std::uint32_t frame_ms) {
     ++frames;
     since_state_ms += frame_ms;
     if (!guest || since_state_ms < state_interval_ms)
@@ -357,6 +382,7 @@ void chost::after_frame(std::uint32_t frame_ms) {
 }
 
 void chost::close() {
+    trace.close();
     if (host) {
         if (guest) {
             send(guest, net_leave{}, true);

@@ -5,6 +5,7 @@
 #include "game/game.h"
 #include "net/protocol.h"
 #include "net/session.h"
+#include "net/trace.h"
 #include "os/net.h"
 #include "platform/input.h"
 
@@ -55,6 +56,8 @@ public:
     os::net_traffic traffic() const;
 
 private:
+    void send_state(std::uint32_t frame_ms);
+    void trace_frame(std::uint32_t frame_ms, std::int64_t after_us);
     void on_connect(const os::net_event& event);
     void on_receive(const os::net_event& event);
     void on_hello(os::hnetpeer peer, const net_hello& hello);
@@ -97,4 +100,7 @@ private:
     std::string notice;
     std::string away_notice; // while no guest plays
     bool started_net = false;
+    cnet_trace trace;
+    std::int64_t frame_began_us = 0; // with the trace on: when before_frame began
+    std::int64_t before_us = 0;      // and how long it took
 };

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <time.h>
 
 namespace {
 
@@ -57,6 +58,14 @@ std::int64_t calendar_seconds() {
         return seam::manual_calendar_origin +
                static_cast<std::int64_t>(manual_us.load() / 1'000'000);
     return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::int64_t monotonic_us() {
+    if (manual)
+        return static_cast<std::int64_t>(manual_us.load());
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
 }
 
 } // namespace os

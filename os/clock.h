@@ -15,6 +15,10 @@ std::uint32_t get_tick_count();
 // Calendar time in whole seconds since 1970. The manual clock starts it at a fixed second and
 // moves it on with its own time. Not counted as a read.
 std::int64_t calendar_seconds();
+// The system's monotonic clock (CLOCK_MONOTONIC) in microseconds: one clock for every process of
+// the machine, so that records of two processes compare. The manual clock's time while it is on.
+// Not counted as a read.
+std::int64_t monotonic_us();
 
 } // namespace os
 

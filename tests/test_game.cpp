@@ -492,6 +492,23 @@ TEST_F(game_test, TheComputerPlaysByTheGamesFramesAndOnlyForAWindowWithTheFocus)
     EXPECT_EQ(game->state, game_in_play) << "served within 1.5 s of frames";
 }
 
+// A guest's game runs no rules but its paddle's: shown the host's wait for the guest's serve, the
+// computer at the guest's paddle serves it, and the game stays the host's.
+TEST_F(game_test, TheComputerAtAGuestsPaddleServesWhenTheHostWaitsForIt) {
+    main_seating.seat(1, std::make_unique<ccomputer>(*game, 1, 7));
+    cshown host = game->shown();
+    host.state = game_serve_wait;
+    host.server = 1;
+    game->state = game_intro; // the guest's menu closed
+    bool space = false;
+    for (int n = 0; n < 300 && !space; ++n) {
+        game->show(host, 1);
+        space = (game->read_side_keys(1, 5) & side_key_space) != 0;
+    }
+    EXPECT_TRUE(space) << "served within 1.5 s of frames";
+    EXPECT_EQ(game->state, game_serve_wait);
+}
+
 TEST_F(game_test, TheComputerReturnsSlowBallsMissesFastOnesAndKeepsOffTheMenuIntroAndPause) {
     // Game time in seconds at each frame rate and speed, for each of the two matches.
     const char* seconds_text = std::getenv("BREVOX_COMPUTER_SOAK_SECONDS");

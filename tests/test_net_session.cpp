@@ -17,9 +17,13 @@
 #include "platform/window.h"
 #include "support/test_env.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <sstream>
 
 namespace {
 
@@ -143,6 +147,10 @@ protected:
 // holds the pause against the host's P, garbage is dropped; a guest gone silent gives its seat
 // to the next one with the code, and the host's quit is said to it.
 TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
+    struct ctraced { // the benchmark's trace, for this test alone
+        ctraced() { setenv("BREVOX_NET_TRACE", "net.trace", 1); }
+        ~ctraced() { unsetenv("BREVOX_NET_TRACE"); }
+    } traced;
     cfake_guests guests;
     std::uint16_t port = 0, code = 0;
     os::hnetpeer other_version = 0, wrong_code = 0, guest = 0, second = 0, back = 0;
@@ -263,6 +271,34 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
     };
     EXPECT_EQ(lines_with(" (net) the guest joined from "), 2u);
     EXPECT_EQ(lines_with(" (net) dropped a packet from "), 1u) << "garbage is said once";
+
+    // The trace: a line of each of the host's frames and the wire's totals, in the fields
+    // tools/net_figures.py reads; the guest's keys were taken up to its last input.
+    EXPECT_EQ(lines_with(" (net) tracing to net.trace : OK\n"), 1u);
+    std::ifstream trace("net.trace");
+    std::size_t frames = 0, totals = 0;
+    double applied = 0;
+    long long last_totals = -1'000'000;
+    for (std::string line; std::getline(trace, line);) {
+        std::istringstream words(line);
+        long long at = -1;
+        std::string side, kind;
+        words >> at >> side >> kind;
+        const std::vector<double> figures(std::istream_iterator<double>(words), {});
+        const bool frame = kind == "frame" && figures.size() == 9;
+        const bool wire = kind == "traffic" && figures.size() == 2;
+        EXPECT_TRUE(at >= 0 && side == "host" && words.eof() && (frame || wire)) << line;
+        frames += frame;
+        totals += wire;
+        if (wire) {
+            EXPECT_GE(at - last_totals, 1'000'000) << "the totals once a second";
+            last_totals = at;
+        }
+        applied = frame ? std::max(applied, figures[3]) : applied;
+    }
+    EXPECT_GT(frames, 100u);
+    EXPECT_GT(totals, 0u);
+    EXPECT_EQ(applied, sequence);
 }
 
 // The guest's side without a link: the host's states handed over as the network would, and the

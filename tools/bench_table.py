@@ -4,8 +4,10 @@ with a display and a sound server ready.
 
     tools/bench_table.py ROOT SCRATCH [SECTION...]
 
-SECTION is frames, pace, start, sound, input or replay (all of them when none is named), in that
-order.
+SECTION is frames, pace, start, sound, input, replay or net (all of them when none is named), in
+that order. For net, the environment may set the length of each run (NET_SECONDS, 60), and the
+round trips and losses played (NET_ROUND_TRIPS, "0,30,60,120" ms; NET_LOSSES, "0,5" %), and the
+length of the game alone's run (NET_LOCAL_SECONDS, 120).
 
 Each row is one figure: the game's value, the bare program's value measured in the same run,
 their ratio or difference, the target, and whether it was met. The programs run in SCRATCH,
@@ -17,10 +19,16 @@ rounds, and the rounds are resampled with replacement (a seeded bootstrap).
 import itertools
 import os
 import random
+import select
+import signal
+import socket
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
+
+import net_figures
 
 # Mesa's llvmpipe rasterises on as many threads of its own as there are processors unless told
 # otherwise. On a machine of two cores shared with Xvfb and other work, a frame then takes one
@@ -49,6 +57,17 @@ MEMORY_PRESENTS = 400  # the peak memory is read at this present
 SOUND_SECONDS = 10
 REPLAY_SECONDS = 60  # of the computer playing itself, recorded
 PRESSES = 400  # presses of a key, each at a random moment of a frame
+# Network play through the tests' relay: each round trip (ms) with each loss (%, each way),
+# seeded, a run of NET_SECONDS of the computer playing both paddles; and as long of the game
+# alone for the same figure at one machine.
+NET_ROUND_TRIPS = [int(ms) for ms in os.environ.get("NET_ROUND_TRIPS", "0,30,60,120").split(",")]
+NET_LOSSES = [float(p) for p in os.environ.get("NET_LOSSES", "0,5").split(",")]
+NET_SEED = 1
+NET_SECONDS = int(os.environ.get("NET_SECONDS", "60"))
+NET_LOCAL_SECONDS = int(os.environ.get("NET_LOCAL_SECONDS", "120"))  # the game alone
+NET_BYTES_PER_SECOND = 16000  # each way, on the wire
+NET_JUDGED_ROUND_TRIP = 60  # the round trip at which the screen must agree with the host
+NET_WAIT_S = 30  # a deadline for each wait, which only ends a hang
 MIB = 1024
 
 
@@ -109,6 +128,7 @@ def verdict(interval):
 
 class Runner:
     def __init__(self, root, scratch):
+        self.root = root
         self.bin = os.path.join(root, "build-bench", "bench")
         self.game = os.path.join(root, "build-bench", "brevox")
         self.scratch = scratch
@@ -437,13 +457,261 @@ def replay_rows(run, table):
               speed >= 200)
 
 
+def wait_until(what, check, process=None):
+    """Polls `check` until it holds; fails when `process` ends first or after NET_WAIT_S."""
+    deadline = time.monotonic() + NET_WAIT_S
+    while not check():
+        if process is not None and process.poll() is not None:
+            sys.exit(f"bench_table: the game ended (status {process.returncode}) while waiting"
+                     f" for {what}")
+        if time.monotonic() > deadline:
+            sys.exit(f"bench_table: gave up waiting for {what}")
+        time.sleep(0.1)
+
+
+class VirtualDisplay:
+    """An X server of its own (Xvfb), 640 x 480, for one side of a network game."""
+
+    def __init__(self):
+        reader, writer = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(writer), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+             "-noreset"], pass_fds=(writer,), stderr=subprocess.DEVNULL)
+        os.close(writer)
+        number = b""
+        while not number.endswith(b"\n"):
+            ready, _, _ = select.select([reader], [], [], NET_WAIT_S)
+            piece = os.read(reader, 16) if ready else b""
+            if not piece:
+                self.close()
+                sys.exit("bench_table: Xvfb did not start")
+            number += piece
+        os.close(reader)
+        self.name = f":{number.decode().strip()}"
+
+    def xdotool(self, *words):
+        done = subprocess.run(["xdotool", *words], env={**os.environ, "DISPLAY": self.name},
+                              capture_output=True, text=True)
+        return done.stdout.strip() if done.returncode == 0 else ""
+
+    def close(self):
+        end(self.process)
+
+
+def end(process, timeout=NET_WAIT_S):
+    """Asks a process to end (SIGTERM) and waits for it; kills it when it does not."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    return process.returncode
+
+
+def free_udp_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def lines_of(path):
+    """The whole lines of a file being written."""
+    if not os.path.exists(path):
+        return []
+    with open(path, errors="replace") as f:
+        text = f.read()
+    return text[:text.rfind("\n") + 1].splitlines()
+
+
+class NetRun:
+    """One network game: the relay, the host (the game itself, the computer at its paddle) and
+    its guest (brevox_bench keys, joined through the relay), each side on its own X server and in
+    its own folder, each writing its trace."""
+
+    def __init__(self, run, displays, round_trip, loss):
+        self.run, self.displays = run, displays
+        self.round_trip, self.loss = round_trip, loss
+        self.folder = tempfile.mkdtemp(prefix=f"net-{round_trip}-{loss:g}-", dir=run.scratch)
+        self.processes = []
+        for side in ("host", "guest"):
+            os.mkdir(os.path.join(self.folder, side))
+            os.symlink(os.path.join(run.scratch, "data"), os.path.join(self.folder, side, "data"))
+        self.traces = {side: os.path.join(self.folder, f"{side}.trace")
+                       for side in ("host", "guest")}
+
+    def env(self, side):
+        return {**os.environ, "DISPLAY": self.displays[side].name, "SDL_AUDIODRIVER": "dummy",
+                "BREVOX_NET_TRACE": self.traces[side]}
+
+    def play(self):
+        """Plays the run; returns the guest's rows, the relay's counts and the trace."""
+        try:
+            port, code = self.start_host()
+            relay_port = self.start_relay(port)
+            self.leave_host_menu()
+            guest = [f"{self.run.bin}/brevox_bench", "keys", "640", "480", str(NET_SECONDS),
+                     f"127.0.0.1:{relay_port}", code]
+            done = subprocess.run(guest, cwd=os.path.join(self.folder, "guest"),
+                                  env=self.env("guest"), capture_output=True, text=True,
+                                  timeout=NET_SECONDS + 4 * NET_WAIT_S)
+            if done.returncode != 0:
+                sys.exit(f"bench_table: the guest failed (status {done.returncode}):\n"
+                         f"{done.stderr}")
+            rows = {}
+            for line in done.stdout.splitlines():
+                words = line.split()
+                rows[" ".join(w for w in words if not is_number(w))] = [
+                    float(w) for w in words if is_number(w)]
+        finally:
+            for process in reversed(self.processes):
+                end(process)
+        relay_said = self.relay.stderr.read()
+        trace = net_figures.Trace()
+        for side in ("host", "guest"):
+            net_figures.read_trace(lines_of(self.traces[side]), trace)
+        return rows, relay_said.strip().splitlines()[-1:], trace
+
+    def start_host(self):
+        """The host on a free port; (port, join code)."""
+        said = os.path.join(self.folder, "host", "out")
+        for _ in range(5):
+            port = free_udp_port()
+            with open(said, "w") as out:
+                host = subprocess.Popen(
+                    [self.run.game, "--host", str(port), "--computer", "left"],
+                    cwd=os.path.dirname(said), env=self.env("host"), stdout=out,
+                    stderr=subprocess.STDOUT)
+            joined = lambda: [line for line in lines_of(said) if "--code" in line]
+            wait_until("the host's join line", lambda: joined() or host.poll() is not None)
+            if joined():
+                self.processes.append(host)
+                return port, joined()[0].split()[-1]
+            end(host)  # the port was taken meanwhile
+        sys.exit(f"bench_table: no port to host on: {open(said).read()}")
+
+    def start_relay(self, port):
+        ready_file = os.path.join(self.folder, "relay.port")
+        self.relay = subprocess.Popen(
+            ["python3", os.path.join(self.run.root, "tests", "net", "relay.py"), "--listen", "0",
+             "--to", f"127.0.0.1:{port}", "--delay", str(self.round_trip), "--loss",
+             f"{self.loss:g}", "--seed", str(NET_SEED), "--ready-file", ready_file],
+            stderr=subprocess.PIPE, text=True)
+        self.processes.append(self.relay)
+        wait_until("the relay", lambda: os.path.exists(ready_file), self.relay)
+        with open(ready_file) as f:
+            return int(f.read())
+
+    def leave_host_menu(self):
+        """The host's "continue", typed once its window draws and has the focus; its intro waits
+        for the guest's SPACE."""
+        host, display = self.processes[0], self.displays["host"]
+        window = lambda: display.xdotool("search", "--name", "^brevox").split()[:1]
+        wait_until("the host's window", window, host)
+        wait_until("the host's window to have the focus",
+                   lambda: [display.xdotool("getwindowfocus")] == window(), host)
+        wait_until("the host's frames", lambda: lines_of(self.traces["host"]), host)
+        display.xdotool("key", "--delay", "60", "Down", "Down", "Down", "Return")
+        wait_until("the host's intro", lambda: any(
+            frame.state != 0 for frame in net_figures.read_trace(
+                lines_of(self.traces["host"])).host), host)
+
+
+def net_rows(run, table):
+    displays = {side: VirtualDisplay() for side in ("host", "guest")}
+    try:
+        local = run.rows(f"{run.bin}/brevox_bench", "keys", "640", "480",
+                         str(NET_LOCAL_SECONDS),
+                         env={"DISPLAY": displays["guest"].name, "SDL_AUDIODRIVER": "dummy"})
+        local_ms = needed([v / 1000 for v in local.get("keys to present", [])], "local play",
+                          "press of the computer showed")
+        if local["keys unseen"][0]:
+            table.note(f"local play: {local['keys unseen'][0]:.0f} presses let go before the"
+                       " screen showed the paddle moving")
+        local_figures = (statistics.median(local_ms), percentile(local_ms, 0.99))
+        table.row(f"local play: key to own paddle, median of {len(local_ms)} (ms)",
+                  f"{local_figures[0]:.1f}", "-", "-", "-")
+        table.row(f"local play: key to own paddle, p99 of {len(local_ms)} (ms)",
+                  f"{local_figures[1]:.1f}", "-", "-", "-")
+        for round_trip in NET_ROUND_TRIPS:
+            for loss in NET_LOSSES:
+                rows, relay_said, trace = NetRun(run, displays, round_trip, loss).play()
+                name = f"net {round_trip} ms {loss:g} %"
+                net_run_rows(table, name, round_trip, rows, trace, local_figures)
+                table.note(f"{name}: {relay_said[0] if relay_said else 'the relay said nothing'}")
+    finally:
+        for display in displays.values():
+            display.close()
+
+
+def needed(values, name, what):
+    """The values, or the run ends saying which figure had none: a run that shows none did not
+    play."""
+    if not values:
+        sys.exit(f"bench_table: {name}: no {what}; the network game did not play")
+    return values
+
+
+def net_run_rows(table, name, round_trip, rows, trace, local_figures):
+    # The guest's key to its own paddle on its screen, beside the game alone.
+    shown = needed([v / 1000 for v in rows.get("keys to present", [])], name,
+                   "press of the guest's computer showed")
+    for (label, pick), local_ms, slack in zip(
+            (("median", statistics.median), ("p99", lambda v: percentile(v, 0.99))),
+            local_figures, (1, 2)):
+        value = pick(shown)
+        table.row(f"{name}: key to own paddle, {label} of {len(shown)} (ms)", f"{value:.1f}",
+                  f"{local_ms:.1f}", f"{value - local_ms:+.1f}", f"<= local + {slack}",
+                  value <= local_ms + slack)
+    if rows["keys unseen"][0]:
+        table.note(f"{name}: {rows['keys unseen'][0]:.0f} presses let go before the guest's"
+                   " screen showed its paddle moving")
+    # The guest's key to the host's game taking it.
+    limit = round_trip / 2 + 2 * 1000 / MAX_FPS
+    delays = needed(net_figures.key_to_host(trace), name, "key of the guest's reached the host")
+    for label, value in (("median", statistics.median(delays)),
+                         ("p99", percentile(delays, 0.99))):
+        table.row(f"{name}: key to host, {label} of {len(delays)} (ms)", f"{value:.1f}", "-",
+                  "-", f"<= {limit:g}", value <= limit)
+    # The guest's screen against the host's judgement.
+    agreement = net_figures.screen_against_host(trace)
+    share = 100 * agreement.differing / agreement.balls if agreement.balls else float("nan")
+    judged = round_trip == NET_JUDGED_ROUND_TRIP
+    table.row(f"{name}: screen against host, {agreement.differing} of {agreement.balls} balls",
+              f"{share:.1f} %", "-", "-", "< 1 %" if judged else "-",
+              share < 1 if judged else None)
+    for label, value in (("median", statistics.median(agreement.offsets or [0])),
+                         ("largest", max(agreement.offsets or [0]))):
+        table.row(f"{name}: paddle drawn off the paddle judged, {label} (units)", f"{value:.0f}",
+                  "-", "-", "-")
+    table.note(f"{name}: of {agreement.balls} balls at the guest's paddle, {agreement.phantom_hits}"
+               f" returned by the host away from the paddle the guest drew, {agreement.robbed}"
+               f" missed under it; {agreement.unseen} judged but never shown")
+    # The wire, each way, and the host's work.
+    span = net_figures.playing_span(trace)
+    wire = needed(net_figures.bytes_per_second(trace.traffic["host"], span), name,
+                  "two totals of the wire in play")
+    for label, value in (("host to guest", wire[0]), ("guest to host", wire[1])):
+        table.row(f"{name}: {label} on the wire (B/s)", f"{value:.0f}", "-", "-",
+                  f"< {NET_BYTES_PER_SECOND}", value < NET_BYTES_PER_SECOND)
+    work = needed(net_figures.host_work(trace, span), name, "frame of the host in play")
+    frame_us = 1e6 / MAX_FPS
+    spent = [us for us, _ in work]
+    for label, value in (("median", statistics.median(spent)), ("mean", statistics.fmean(spent)),
+                         ("p99", percentile(spent, 0.99))):
+        table.row(f"{name}: host's network work per frame, {label} (us)", f"{value:.0f}",
+                  f"{frame_us:.0f}", f"{100 * value / frame_us:.2f} %", "< 1 % of the frame",
+                  value < frame_us / 100)
+
+
 def main():
     began = time.monotonic()
     os.environ["LP_NUM_THREADS"] = LLVMPIPE_THREADS  # for every program started below
     run = Runner(sys.argv[1], sys.argv[2])
     table = Table()
     traces = {}
-    sections = sys.argv[3:] or ["frames", "pace", "start", "sound", "input", "replay"]
+    sections = sys.argv[3:] or ["frames", "pace", "start", "sound", "input", "replay", "net"]
     bare_frame_ms = None
     if "frames" in sections or "pace" in sections or "start" in sections:
         frame_rows(run, table, traces)  # the traces for the other two
@@ -457,6 +725,8 @@ def main():
         input_rows(run, table, bare_frame_ms)
     if "replay" in sections:
         replay_rows(run, table)
+    if "net" in sections:
+        net_rows(run, table)
     minutes, seconds = divmod(round(time.monotonic() - began), 60)
     table.note(f"llvmpipe threads: {LLVMPIPE_THREADS} (LP_NUM_THREADS) in both programs;"
                f" bootstrap of {RESAMPLES} resamples; {minutes} min {seconds} s")
