@@ -53,15 +53,18 @@ says() { [[ $(grep -c -F -- "$2" "$work/$1/brevox.log" 2>/dev/null || true) -ge 
 host_says() { says host "$@"; }
 guest_says() { says guest "$@"; }
 
-# The host, on a free port (the next one too).
+# The host, on a free port (the next one too): it says how to join it, or ends at once when the
+# port is taken.
 host_pid=
+host_answered() { grep -q "join with" "$work/host/out" 2>/dev/null || ! kill -0 "$host_pid" 2>/dev/null; }
 for _ in 1 2 3 4 5; do
     port=$((20000 + RANDOM % 40000))
+    rm -f "$work/host/out" # not the last try's, read before this one's is made
     (cd "$work/host" && DISPLAY=$host_display exec "$game" --host "$port" \
         --record "$work/$e2e_name.replay" >"$work/host/out" 2>"$work/host/err") &
     host_pid=$!
     game_pid=$host_pid
-    poll_until 10 grep -q -e "join with" -e "cannot host" "$work/host/out" "$work/host/err" || true
+    poll_until 30 host_answered || fail "the host does not say how to join it"
     grep -q "join with" "$work/host/out" && break
     game_exit 1
 done
@@ -171,7 +174,7 @@ game_exit 0
 [[ ! -s $work/guest/err ]] || fail "the guest said on standard error: $(cat "$work/guest/err")"
 
 # A host killed: a new guest, which found it on the local network, says the link went silent.
-rm -f "$work/guest/brevox.log"
+rm -f "$work/guest/brevox.log" "$work/host/out" # not the first host's, read before this one's
 (cd "$work/host" && DISPLAY=$host_display exec "$game" --host "$port" >"$work/host/out" 2>&1) &
 host_pid=$!
 game_pid=$host_pid
