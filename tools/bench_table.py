@@ -20,6 +20,7 @@ import itertools
 import os
 import random
 import select
+import shutil
 import signal
 import socket
 import statistics
@@ -573,6 +574,17 @@ class NetRun:
             net_figures.read_trace(lines_of(self.traces[side]), trace)
         return rows, relay_said.strip().splitlines()[-1:], trace
 
+    def keep(self):
+        """Copies the traces and the logs to build-bench/net/ROUNDTRIP-LOSS/, the last run's."""
+        kept = os.path.join(self.run.root, "build-bench", "net",
+                            f"{self.round_trip}-{self.loss:g}")
+        shutil.rmtree(kept, ignore_errors=True)
+        os.makedirs(kept)
+        for side in ("host", "guest"):
+            shutil.copy(self.traces[side], kept)
+            shutil.copy(os.path.join(self.folder, side, "brevox.log"),
+                        os.path.join(kept, f"{side}.log"))
+
     def start_host(self):
         """The host on a free port; (port, join code)."""
         said = os.path.join(self.folder, "host", "out")
@@ -618,31 +630,62 @@ class NetRun:
                 lines_of(self.traces["host"])).host), host)
 
 
+def local_key_delays(run, displays):
+    """The game alone (brevox_bench keys) on each display at once: its presses' delays pooled
+    (ms) and the presses let go before they showed."""
+    games = []
+    for display in displays:  # each in a folder of its own, for its log
+        folder = tempfile.mkdtemp(prefix="local-", dir=run.scratch)
+        os.symlink(os.path.join(run.scratch, "data"), os.path.join(folder, "data"))
+        games.append(subprocess.Popen(
+            [f"{run.bin}/brevox_bench", "keys", "640", "480", str(NET_LOCAL_SECONDS)],
+            cwd=folder, env={**os.environ, "DISPLAY": display.name, "SDL_AUDIODRIVER": "dummy"},
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True))
+    delays, unseen = [], 0
+    for game in games:
+        said, errors = game.communicate(timeout=NET_LOCAL_SECONDS + 4 * NET_WAIT_S)
+        if game.returncode != 0:
+            sys.exit(f"bench_table: the game alone failed (status {game.returncode}):\n{errors}")
+        for line in said.splitlines():
+            words = line.split()
+            if line.startswith("keys to present"):
+                delays += [float(w) / 1000 for w in words[3:]]
+            elif line.startswith("keys unseen"):
+                unseen += int(float(words[2]))
+    return needed(delays, "local play", "press of the computer showed"), unseen
+
+
 def net_rows(run, table):
+    """The game alone first, by itself and then beside a second game alone: the guest runs
+    beside its host, and on two cores the second game takes the same share of the machine.
+    The guest's key to its own paddle is judged against the game beside a second one."""
     displays = {side: VirtualDisplay() for side in ("host", "guest")}
     try:
-        local = run.rows(f"{run.bin}/brevox_bench", "keys", "640", "480",
-                         str(NET_LOCAL_SECONDS),
-                         env={"DISPLAY": displays["guest"].name, "SDL_AUDIODRIVER": "dummy"})
-        local_ms = needed([v / 1000 for v in local.get("keys to present", [])], "local play",
-                          "press of the computer showed")
-        if local["keys unseen"][0]:
-            table.note(f"local play: {local['keys unseen'][0]:.0f} presses let go before the"
-                       " screen showed the paddle moving")
-        local_figures = (statistics.median(local_ms), percentile(local_ms, 0.99))
-        table.row(f"local play: key to own paddle, median of {len(local_ms)} (ms)",
-                  f"{local_figures[0]:.1f}", "-", "-", "-")
-        table.row(f"local play: key to own paddle, p99 of {len(local_ms)} (ms)",
-                  f"{local_figures[1]:.1f}", "-", "-", "-")
+        local_figures = None
+        for label, on in (("local play alone", [displays["guest"]]),
+                          ("local play beside a second game", list(displays.values()))):
+            delays, unseen = local_key_delays(run, on)
+            local_figures = (statistics.median(delays), percentile(delays, 0.99))
+            for statistic, value in zip(("median", "p99"), local_figures):
+                table.row(f"{label}: key to own paddle, {statistic} of {len(delays)} (ms)",
+                          f"{value:.1f}", "-", "-", "-")
+            if unseen:
+                table.note(f"{label}: {unseen} presses let go before the screen showed the"
+                           " paddle moving (against the field's edge)")
         for round_trip in NET_ROUND_TRIPS:
             for loss in NET_LOSSES:
-                rows, relay_said, trace = NetRun(run, displays, round_trip, loss).play()
+                played = NetRun(run, displays, round_trip, loss)
+                load = os.getloadavg()[0]
+                rows, relay_said, trace = played.play()
+                played.keep()
                 name = f"net {round_trip} ms {loss:g} %"
                 net_run_rows(table, name, round_trip, rows, trace, local_figures)
-                table.note(f"{name}: {relay_said[0] if relay_said else 'the relay said nothing'}")
+                table.note(f"{name}: load average {load:.1f} before, {os.getloadavg()[0]:.1f}"
+                           f" after; {relay_said[0] if relay_said else 'the relay said nothing'}")
     finally:
         for display in displays.values():
             display.close()
+    table.note("the traces and logs of each network run are kept in build-bench/net/")
 
 
 def needed(values, name, what):
@@ -662,11 +705,23 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
             local_figures, (1, 2)):
         value = pick(shown)
         table.row(f"{name}: key to own paddle, {label} of {len(shown)} (ms)", f"{value:.1f}",
-                  f"{local_ms:.1f}", f"{value - local_ms:+.1f}", f"<= local + {slack}",
+                  f"{local_ms:.1f}", f"{value - local_ms:+.1f}", f"<= local beside + {slack}",
                   value <= local_ms + slack)
     if rows["keys unseen"][0]:
         table.note(f"{name}: {rows['keys unseen'][0]:.0f} presses let go before the guest's"
-                   " screen showed its paddle moving")
+                   " screen showed its paddle moving (against the field's edge, or put back by"
+                   " the host's state)")
+    # The frames each side drew a second: a run below the cap shared the machine.
+    span = net_figures.playing_span(trace)
+    rates = {}
+    for side in ("host", "guest"):
+        frames = [f for f in getattr(trace, side) if span[0] <= f.t <= span[1]]
+        rates[side] = len(frames) * 1e6 / max(1, span[1] - span[0])
+        table.row(f"{name}: {side}'s frames per second", f"{rates[side]:.0f}", "-", "-",
+                  f"the cap: {MAX_FPS}")
+    if min(rates.values()) < 0.95 * MAX_FPS:
+        table.note(f"{name}: below the cap ({rates['host']:.0f} and {rates['guest']:.0f} frames a"
+                   " second): something else had the machine, and its times tell of that")
     # The guest's key to the host's game taking it.
     limit = round_trip / 2 + 2 * 1000 / MAX_FPS
     delays = needed(net_figures.key_to_host(trace), name, "key of the guest's reached the host")
@@ -689,7 +744,6 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
                f" returned by the host away from the paddle the guest drew, {agreement.robbed}"
                f" missed under it; {agreement.unseen} judged but never shown")
     # The wire, each way, and the host's work.
-    span = net_figures.playing_span(trace)
     wire = needed(net_figures.bytes_per_second(trace.traffic["host"], span), name,
                   "two totals of the wire in play")
     for label, value in (("host to guest", wire[0]), ("guest to host", wire[1])):
