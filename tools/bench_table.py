@@ -721,7 +721,8 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
                   f"the cap: {MAX_FPS}")
     if min(rates.values()) < 0.95 * MAX_FPS:
         table.note(f"{name}: below the cap ({rates['host']:.0f} and {rates['guest']:.0f} frames a"
-                   " second): something else had the machine, and its times tell of that")
+                   " second): the two games, the relay and the X servers share the machine's"
+                   " cores with whatever else ran (the load average says how much)")
     # The guest's key to the host's game taking it.
     limit = round_trip / 2 + 2 * 1000 / MAX_FPS
     delays = needed(net_figures.key_to_host(trace), name, "key of the guest's reached the host")
