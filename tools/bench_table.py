@@ -659,8 +659,10 @@ def net_rows(run, table):
     """The game alone first, by itself and then beside a second game alone: the guest runs
     beside its host, and on two cores the second game takes the same share of the machine.
     The guest's key to its own paddle is judged against the game beside a second one."""
-    displays = {side: VirtualDisplay() for side in ("host", "guest")}
+    displays = {}
     try:
+        for side in ("host", "guest"):
+            displays[side] = VirtualDisplay()
         local_figures = None
         for label, on in (("local play alone", [displays["guest"]]),
                           ("local play beside a second game", list(displays.values()))):
