@@ -659,8 +659,10 @@ def net_rows(run, table):
     """The game alone first, by itself and then beside a second game alone: the guest runs
     beside its host, and on two cores the second game takes the same share of the machine.
     The guest's key to its own paddle is judged against the game beside a second one."""
-    displays = {side: VirtualDisplay() for side in ("host", "guest")}
+    displays = {}
     try:
+        for side in ("host", "guest"):
+            displays[side] = VirtualDisplay()
         local_figures = None
         for label, on in (("local play alone", [displays["guest"]]),
                           ("local play beside a second game", list(displays.values()))):
@@ -721,7 +723,8 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
                   f"the cap: {MAX_FPS}")
     if min(rates.values()) < 0.95 * MAX_FPS:
         table.note(f"{name}: below the cap ({rates['host']:.0f} and {rates['guest']:.0f} frames a"
-                   " second): something else had the machine, and its times tell of that")
+                   " second): the two games, the relay and the X servers share the machine's"
+                   " cores with whatever else ran (the load average says how much)")
     # The guest's key to the host's game taking it.
     limit = round_trip / 2 + 2 * 1000 / MAX_FPS
     delays = needed(net_figures.key_to_host(trace), name, "key of the guest's reached the host")
