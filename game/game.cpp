@@ -200,7 +200,6 @@ void hit_by_right(cball& ball, float v) {
     if (ball.vx > -0.5f)
         ball.vx = -0.5f;
     ball.heading = 0;
-    ++rally_hits;
 }
 
 void hit_by_left(cball& ball, float v) {
@@ -218,7 +217,6 @@ void hit_by_left(cball& ball, float v) {
     if (ball.vx < 0.5f)
         ball.vx = 0.5f;
     ball.heading = 1;
-    ++rally_hits;
 }
 
 // Over the limit a velocity is halved, not clamped: 20 becomes 5, not 8.
@@ -259,6 +257,49 @@ void delete_input(cinput*& input) {
 }
 
 } // namespace
+
+ball_step step_ball(cball& ball, float step, float width, float height, const cpaddle& left,
+                    const cpaddle& right) {
+    const float x_before = ball.x;
+    ball.x += limited(step * ball.vx);
+    ball.y += limited(step * ball.vy);
+    if (ball.y + ball_radius >= height) {
+        ball.vy = -ball.vy;
+        ball.y = height - ball_radius - 1.0f;
+    } else if (ball.y - ball_radius <= 0) {
+        ball.vy = -ball.vy;
+        ball.y = 11.0f;
+    }
+
+    // Only the paddle the ball is heading for can return it.
+    if (ball.heading == 1) {
+        if (ball.x >= width) {
+            ball.scorer = 1;
+            apply_speed_limits(ball); // also on the frame the ball went out
+            return ball_step::out;
+        }
+        if (within_paddle_height(right, ball) &&
+            reaches_right_band(x_before + ball_front, ball.x + ball_front, right.x)) {
+            hit_by_right(ball, right.velocity);
+            apply_speed_limits(ball);
+            return ball_step::returned;
+        }
+    } else {
+        if (ball.x <= 0) {
+            ball.scorer = 2;
+            apply_speed_limits(ball);
+            return ball_step::out;
+        }
+        if (within_paddle_height(left, ball) &&
+            reaches_left_band(x_before - ball_front, ball.x - ball_front, left.x)) {
+            hit_by_left(ball, left.velocity);
+            apply_speed_limits(ball);
+            return ball_step::returned;
+        }
+    }
+    apply_speed_limits(ball);
+    return ball_step::flew;
+}
 
 void play_sample(csample* sample) {
     if (sample && !samples_muted)
@@ -487,7 +528,6 @@ int cgame::update(std::uint32_t frame_ms) {
                     input->key_down(static_cast<std::uint8_t>(paddle->down_key)), step, height);
     if (state == game_in_play) {
         move_ball(step, width, height);
-        apply_speed_limits(*ball); // also on the frame the ball went out
     } else if (state == game_point) {
         score_point();
     }
@@ -506,34 +546,15 @@ void cgame::launch_from_server() {
 }
 
 void cgame::move_ball(float step, float width, float height) {
-    const float x_before = ball->x;
-    ball->x += limited(step * ball->vx);
-    ball->y += limited(step * ball->vy);
-    if (ball->y + ball_radius >= height) {
-        ball->vy = -ball->vy;
-        ball->y = height - ball_radius - 1.0f;
-    } else if (ball->y - ball_radius <= 0) {
-        ball->vy = -ball->vy;
-        ball->y = 11.0f;
-    }
-
-    // Only the paddle the ball is heading for can return it.
-    if (ball->heading == 1) {
-        if (ball->x >= width) {
-            ball->scorer = 1;
-            state = game_point;
-        } else if (within_paddle_height(*right, *ball) &&
-                   reaches_right_band(x_before + ball_front, ball->x + ball_front, right->x)) {
-            hit_by_right(*ball, right->velocity);
-        }
-    } else {
-        if (ball->x <= 0) {
-            ball->scorer = 2;
-            state = game_point;
-        } else if (within_paddle_height(*left, *ball) &&
-                   reaches_left_band(x_before - ball_front, ball->x - ball_front, left->x)) {
-            hit_by_left(*ball, left->velocity);
-        }
+    switch (step_ball(*ball, step, width, height, *left, *right)) {
+    case ball_step::returned:
+        ++rally_hits;
+        break;
+    case ball_step::out:
+        state = game_point;
+        break;
+    case ball_step::flew:
+        break;
     }
 }
 

@@ -92,6 +92,15 @@ public:
     std::int32_t scorer;  // once the ball is out: 1 the left player scored, 2 the right one
 };
 
+// What a ball's move in one frame came to.
+enum class ball_step { flew, returned, out };
+
+// The ball's move in one frame of `step` steps of game time, by the rules: the walls, the paddle
+// it heads for, the edge behind it, the speed limits. It changes nothing but the ball, so that a
+// guest can run the host's ball on with it.
+ball_step step_ball(cball& ball, float step, float width, float height, const cpaddle& left,
+                    const cpaddle& right);
+
 // What a game shows and sounds, as a host sends it across the network for its guest to draw.
 struct cshown {
     std::int32_t state = game_menu;

@@ -8,6 +8,7 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -19,11 +20,16 @@ constexpr std::uint32_t rejoin_every_ms = 3000;
 // Looking on the local network: the queries, this often, for this long.
 constexpr std::uint32_t query_every_ms = 500;
 constexpr std::uint32_t look_for_ms = 3000;
-// The guest shows the host's game this far behind the newest state it could have, so that a
-// state arriving late or lost is drawn between its neighbours; beyond the newest it runs the
-// ball on for at most this long.
+// The host's paddle is drawn this far behind the newest state this side could have, so that a
+// state arriving late or lost is drawn between its neighbours.
 constexpr std::uint32_t show_behind_ms = 15;
-constexpr std::uint32_t run_on_ms = 50;
+// The host's ball is drawn where the host's game will have it when the keys this side reads now
+// reach it: run on from the newest state by the rules, in frames as long as the host's at the
+// cap of 200 a second, for at most this long (a silent link leaves it standing).
+constexpr std::uint32_t host_frame_ms = 5;
+constexpr std::uint32_t run_on_at_most_ms = 250;
+// The lead's measures kept for their median.
+constexpr std::size_t leads_kept = 31;
 // States kept for drawing between them, and pictures kept for the host to acknowledge.
 constexpr std::size_t states_kept = 32;
 constexpr std::size_t pictures_kept = 256;
@@ -224,6 +230,8 @@ void cguest::link_lost(const char* why) {
     welcomed = false;
     pictures.clear();
     heard.clear();
+    leads.clear();
+    lead_known = false;
     log_printf(main_log, " (net) %s\n", why);
     notice = std::string(why) + ": joining again";
     next_try_ms = time_ms + rejoin_every_ms;
@@ -291,10 +299,32 @@ void cguest::take_state(const net_state& state) {
     if (heard.size() > states_kept)
         heard.pop_front();
     new_state = true;
+    for (const cpicture& picture : pictures) {
+        if (picture.sequence == state.input_applied) {
+            leads.push_back(static_cast<std::int64_t>(state.time_ms) -
+                            static_cast<std::int64_t>(picture.read_ms));
+            if (leads.size() > leads_kept)
+                leads.pop_front();
+        }
+    }
+}
+
+// The lead the ball is shown by follows the measures' median by at most a quarter of each frame,
+// so that the ball never jumps for it.
+void cguest::follow_lead(std::uint32_t frame_ms) {
+    if (leads.empty())
+        return;
+    std::vector<std::int64_t> sorted(leads.begin(), leads.end());
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
+                     sorted.end());
+    const double median = static_cast<double>(sorted[sorted.size() / 2]);
+    const double most = std::max(1.0, frame_ms / 4.0);
+    lead_ms = lead_known ? lead_ms + std::clamp(median - lead_ms, -most, most) : median;
+    lead_known = true;
 }
 
 void cguest::remember_picture(std::uint8_t keys, std::uint32_t frame_ms) {
-    pictures.push_back({++sequence, keys, clamp_byte(frame_ms)});
+    pictures.push_back({++sequence, keys, clamp_byte(frame_ms), time_ms, 0, 0});
     if (pictures.size() > pictures_kept)
         pictures.pop_front();
 }
@@ -320,16 +350,19 @@ void cguest::reconcile(cgame& game, const net_state& state) {
     while (!pictures.empty() && pictures.front().sequence <= state.input_applied)
         pictures.pop_front();
     game.place_paddle(1, state.right_y, state.right_velocity);
-    if (!in_play_or_serving(state.game_state))
-        return;
-    for (const cpicture& picture : pictures)
-        game.push_paddle(1, picture.keys, picture.frame_ms);
+    const bool moving = in_play_or_serving(state.game_state);
+    for (cpicture& picture : pictures) {
+        if (moving)
+            game.push_paddle(1, picture.keys, picture.frame_ms);
+        picture.paddle_y = game.right->y;
+        picture.paddle_velocity = game.right->velocity;
+    }
 }
 
-// The host's game as it stood show_behind_ms before the newest state this side can expect now:
-// between the two states around that moment, or the newest one run on a little.
-cshown cguest::shown_now() const {
-    std::int64_t ahead = 0; // the host's time less this side's, at its closest
+// The host's time less this side's at the arrival of a state, at its closest: the newest state
+// this side can expect now is the host's at this side's time plus this.
+std::int64_t cguest::host_time_ahead() const {
+    std::int64_t ahead = 0;
     bool first = true;
     for (const cheard& h : heard) {
         const std::int64_t offset = static_cast<std::int64_t>(h.state.time_ms) -
@@ -338,40 +371,79 @@ cshown cguest::shown_now() const {
             ahead = offset;
         first = false;
     }
-    const std::int64_t at = static_cast<std::int64_t>(time_ms) + ahead - show_behind_ms;
+    return ahead;
+}
+
+// The newest state, its ball run on to the moment the host takes this frame's keys, and the
+// host's paddle show_behind_ms behind the newest state this side can expect, between the two
+// states around that moment.
+cshown cguest::shown_now() const {
+    const net_state& newest = heard.back().state;
+    const std::int64_t expected = static_cast<std::int64_t>(time_ms) + host_time_ahead();
+    cshown shown = shown_of(newest);
+    const std::int64_t ball_at =
+        lead_known ? static_cast<std::int64_t>(time_ms) + std::llround(lead_ms) : expected;
+    run_ball_on(shown, newest, ball_at);
+
+    const std::int64_t paddle_at = expected - show_behind_ms;
     const net_state* before = &heard.front().state;
-    const net_state* after = nullptr;
     for (const cheard& h : heard) {
-        if (static_cast<std::int64_t>(h.state.time_ms) <= at) {
-            before = &h.state;
-        } else {
-            after = &h.state;
+        if (static_cast<std::int64_t>(h.state.time_ms) > paddle_at) {
+            const float span = static_cast<float>(h.state.time_ms - before->time_ms);
+            const float part =
+                span > 0 ? static_cast<float>(paddle_at - before->time_ms) / span : 1.0f;
+            shown.left_y = before->left_y + (h.state.left_y - before->left_y) * std::max(part, 0.0f);
             break;
         }
+        before = &h.state;
     }
-    cshown shown = shown_of(*before);
-    if (!after) {
-        // Run the ball on along its way, as the rules would until the next hit.
-        const std::int64_t run = std::clamp<std::int64_t>(at - before->time_ms, 0, run_on_ms);
-        if (before->game_state == game_in_play) {
-            const float steps = static_cast<float>(run) * before->speed * steps_per_ms_and_speed;
-            shown.ball_x += before->ball_vx * steps;
-            shown.ball_y += before->ball_vy * steps;
+    return shown;
+}
+
+// The host's ball from the state `from` to the host's time `to_ms`, in the host's frames, by the
+// rules: against the host's paddle where the state has it, and this side's own paddle where the
+// host will have it at each of those frames (where the keys read a lead earlier moved it; before
+// the first of them, where the host says it stood).
+void cguest::run_ball_on(cshown& shown, const net_state& from, std::int64_t to_ms) const {
+    if (from.game_state != game_in_play)
+        return;
+    cball ball;
+    ball.x = shown.ball_x;
+    ball.y = shown.ball_y;
+    ball.vx = shown.ball_vx;
+    ball.vy = shown.ball_vy;
+    ball.heading = shown.heading;
+    cpaddle host_paddle(0);
+    host_paddle.y = from.left_y;
+    host_paddle.velocity = from.left_velocity;
+    const float width = static_cast<float>(from.field_width);
+    cpaddle own(1);
+    own.x = width;
+    const float height = static_cast<float>(from.field_height);
+    const std::int64_t run =
+        std::clamp<std::int64_t>(to_ms - static_cast<std::int64_t>(from.time_ms), 0,
+                                 run_on_at_most_ms);
+    for (std::int64_t done = 0; done < run;) {
+        const std::int64_t frame = std::min<std::int64_t>(host_frame_ms, run - done);
+        done += frame;
+        own.y = from.right_y;
+        own.velocity = from.right_velocity;
+        const double read_by = static_cast<double>(from.time_ms + done) - lead_ms;
+        for (const cpicture& picture : pictures) {
+            if (!lead_known || static_cast<double>(picture.read_ms) > read_by)
+                break;
+            own.y = picture.paddle_y;
+            own.velocity = picture.paddle_velocity;
         }
-        return shown;
+        const float steps = static_cast<float>(frame) * from.speed * steps_per_ms_and_speed;
+        if (step_ball(ball, steps, width, height, host_paddle, own) == ball_step::out)
+            break;
     }
-    const float span = static_cast<float>(after->time_ms - before->time_ms);
-    const float part = span > 0 ? static_cast<float>(at - before->time_ms) / span : 1.0f;
-    // Across a hit, a serve or a point the ball does not travel between the two: the nearer one.
-    if (before->game_state != after->game_state || before->ball_heading != after->ball_heading ||
-        before->left_score + before->right_score != after->left_score + after->right_score)
-        return shown_of(part < 0.5f ? *before : *after);
-    cshown later = shown_of(*after);
-    const auto between = [part](float a, float b) { return a + (b - a) * part; };
-    later.ball_x = between(before->ball_x, after->ball_x);
-    later.ball_y = between(before->ball_y, after->ball_y);
-    later.left_y = between(before->left_y, after->left_y);
-    return later;
+    shown.ball_x = ball.x;
+    shown.ball_y = ball.y;
+    shown.ball_vx = ball.vx;
+    shown.ball_vy = ball.vy;
+    shown.heading = ball.heading;
 }
 
 void cguest::show_notice(const net_state& state) {
@@ -403,10 +475,14 @@ void cguest::frame(cgame& game, std::uint32_t frame_ms) {
     }
     if (!heard.empty()) {
         const net_state& newest = heard.back().state;
-        if (new_state)
+        if (new_state) {
             reconcile(game, newest);
-        else if (in_play_or_serving(newest.game_state) && game.state != game_menu)
+        } else if (in_play_or_serving(newest.game_state) && game.state != game_menu) {
             game.push_paddle(1, keys, frame_ms);
+        }
+        pictures.back().paddle_y = game.right->y;
+        pictures.back().paddle_velocity = game.right->velocity;
+        follow_lead(frame_ms);
         game.show(shown_now(), 1, new_state && heard.size() == 1);
         game.take_client_width(newest.field_width);
         apply_to_settings_field(newest.field_width, newest.field_height);

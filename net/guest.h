@@ -56,6 +56,9 @@ private:
         std::uint32_t sequence;
         std::uint8_t keys;
         std::uint8_t frame_ms;
+        std::uint64_t read_ms; // this side's time when it was read
+        float paddle_y;        // the own paddle once these keys moved it
+        float paddle_velocity;
     };
     struct cheard {
         net_state state;
@@ -72,7 +75,10 @@ private:
     void send_input(const cgame& game);
     void send(const net_message& message, bool reliable);
     void reconcile(cgame& game, const net_state& state);
+    void follow_lead(std::uint32_t frame_ms);
+    std::int64_t host_time_ahead() const;
     cshown shown_now() const;
+    void run_ball_on(cshown& shown, const net_state& from, std::int64_t to_ms) const;
     void show_notice(const net_state& state);
     void trace_frame(const cgame& game, std::int64_t read_at_us, std::uint8_t keys);
 
@@ -89,6 +95,12 @@ private:
     std::uint32_t sequence = 0;
     std::deque<cpicture> pictures;    // sent and not yet applied by the host, newest last
     std::deque<cheard> heard;         // the newest states, oldest first
+    // How much later the host's game takes a picture of keys than this side read it, in each
+    // side's time: the newest few measures, and the lead the ball is shown by, which follows
+    // their median a little each frame.
+    std::deque<std::int64_t> leads;
+    double lead_ms = 0;
+    bool lead_known = false;
     bool new_state = false;
     bool menu_said = false;
     std::string notice;
