@@ -98,8 +98,9 @@ void chost::start(cgame& played) {
     const std::vector<os::net_address> addresses = os::net_local_addresses();
     std::string address = addresses.empty() ? "127.0.0.1" : os::net_address_text(addresses[0]);
     address = address.substr(0, address.find(':'));
-    const std::string port_part =
-        host_port == net_default_port ? "" : ":" + std::to_string(host_port);
+    std::string port_part; // GCC 12 warns of ":" + std::string in an optimised build
+    if (host_port != net_default_port)
+        port_part.append(":").append(std::to_string(host_port));
     join_line = "brevox --join " + address + port_part + " --code " + code_text(join_code);
     log_printf(main_log, "+ hosting a network game on port %u, code %s\n",
                static_cast<unsigned>(host_port), code_text(join_code).c_str());

@@ -213,8 +213,10 @@ public:
         bytes.insert(bytes.end(), value.begin(), value.end());
     }
     void magic(const char (&expected)[8]) {
-        if (ok())
-            bytes.insert(bytes.end(), expected, expected + sizeof expected);
+        if (!ok())
+            return;
+        for (const char c : expected) // one by one: GCC 12 warns of an insert here when optimising
+            bytes.push_back(static_cast<std::uint8_t>(c));
     }
     void protocol_version() { number(net_protocol_version, "protocol version"); }
     void end() {}
