@@ -24,10 +24,10 @@ std::int32_t samples_muted = 0;
 
 namespace {
 
-std::int32_t rally_hits = 0;  // paddle hits since the last point
+std::int32_t rally_hits = 0; // paddle hits since the last point
 std::int32_t medals_awarded = 0;
 std::int32_t medals_heard = 0; // a guest's: the last medal it voiced
-std::int32_t serve_ready = 0; // a launch is allowed
+std::int32_t serve_ready = 0;  // a launch is allowed
 os::timer_id serve_timer = 0;
 os::timer_id medal_timer = 0;
 
@@ -402,8 +402,8 @@ std::uint8_t cgame::read_side_keys(std::int32_t side, std::uint32_t frame_ms) {
 
 void cgame::push_paddle(std::int32_t side, std::uint8_t keys, std::uint32_t frame_ms) {
     const float step = steps_of(frame_ms, speed);
-    move_paddle(side == 0 ? *left : *right, (keys & side_key_up) != 0,
-                (keys & side_key_down) != 0, step, client_height());
+    move_paddle(side == 0 ? *left : *right, (keys & side_key_up) != 0, (keys & side_key_down) != 0,
+                step, client_height());
 }
 
 void cgame::place_paddle(std::int32_t side, float y, float velocity) {

@@ -151,16 +151,17 @@ bool cguest::find_host(std::string& error) {
     }
     os::net_socket_close(socket);
     if (!found)
-        error = !other.empty() ? other
-                               : "no game with code " + code_text(settings.code) +
-                                     " answered on the local network (" +
-                                     os::net_address_text(to) + ")";
+        error = !other.empty()
+                    ? other
+                    : "no game with code " + code_text(settings.code) +
+                          " answered on the local network (" + os::net_address_text(to) + ")";
     return found;
 }
 
 void cguest::connect() {
     welcomed = false;
-    peer = os::net_connect(client, host_address, net_channels, protocol_fingerprint(brevox_version));
+    peer =
+        os::net_connect(client, host_address, net_channels, protocol_fingerprint(brevox_version));
     if (peer)
         os::net_set_peer_timeout(peer, 0, peer_timeout_ms, peer_timeout_ms, peer_ping_ms);
 }
@@ -181,11 +182,11 @@ bool cguest::wait_for_welcome(std::uint32_t within_ms, std::string& error) {
             if (!decode_message(event.bytes, message, ignored))
                 continue;
             if (const auto* refused = std::get_if<net_refused>(&message))
-                refusal = refused->reason == net_refusal::other_version
-                              ? "the host at " + where + " runs brevox " + refused->version +
-                                    ", this is " + brevox_version
-                              : "the host at " + where + " refused: " +
-                                    refusal_text(refused->reason);
+                refusal =
+                    refused->reason == net_refusal::other_version
+                        ? "the host at " + where + " runs brevox " + refused->version +
+                              ", this is " + brevox_version
+                        : "the host at " + where + " refused: " + refusal_text(refused->reason);
             else if (const auto* welcome = std::get_if<net_welcome>(&message)) {
                 welcomed = true;
                 apply_to_settings_field(welcome->field_width, welcome->field_height);
@@ -206,7 +207,9 @@ bool cguest::wait_for_welcome(std::uint32_t within_ms, std::string& error) {
     return false;
 }
 
-void cguest::send(const net_message& message, bool reliable) { send_message(peer, message, reliable); }
+void cguest::send(const net_message& message, bool reliable) {
+    send_message(peer, message, reliable);
+}
 
 bool cguest::heard_key(std::uint32_t vk, bool repeat) {
     if (vk != vk_p || repeat || !main_game || main_game->state == game_menu)
@@ -251,8 +254,7 @@ void cguest::on_receive(cgame& game, const os::net_event& event) {
         welcomed = true;
         notice.clear();
         apply_to_settings_field(welcome->field_width, welcome->field_height);
-        log_printf(main_log, " (net) joined the host at %s again\n",
-                   host_text.c_str());
+        log_printf(main_log, " (net) joined the host at %s again\n", host_text.c_str());
         menu_said = false;
     } else if (std::holds_alternative<net_leave>(message)) {
         link_lost("The other player left");
@@ -264,8 +266,8 @@ void cguest::on_receive(cgame& game, const os::net_event& event) {
 
 void cguest::service(cgame& game) {
     os::net_event event;
-    for (int heard = 0;
-         client && heard < events_per_frame && os::net_service(client, event, 0) > 0; ++heard) {
+    for (int heard = 0; client && heard < events_per_frame && os::net_service(client, event, 0) > 0;
+         ++heard) {
         switch (event.kind) {
         case os::net_event_kind::connect:
             send(net_hello{brevox_version, settings.code}, true);
@@ -315,8 +317,8 @@ void cguest::follow_lead(std::uint32_t frame_ms) {
     if (leads.empty())
         return;
     std::vector<std::int64_t> sorted(leads.begin(), leads.end());
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2),
-                     sorted.end());
+    std::nth_element(sorted.begin(),
+                     sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     const double median = static_cast<double>(sorted[sorted.size() / 2]);
     const double most = std::max(1.0, frame_ms / 4.0);
     lead_ms = lead_known ? lead_ms + std::clamp(median - lead_ms, -most, most) : median;
@@ -332,8 +334,8 @@ void cguest::remember_picture(std::uint8_t keys, std::uint32_t frame_ms) {
 void cguest::send_input(const cgame& game) {
     net_input input;
     input.sequence = sequence;
-    input.count = static_cast<std::uint8_t>(std::min<std::size_t>(pictures.size(),
-                                                                  net_max_key_pictures));
+    input.count =
+        static_cast<std::uint8_t>(std::min<std::size_t>(pictures.size(), net_max_key_pictures));
     for (std::size_t i = 0; i < input.count; ++i) {
         const cpicture& picture = pictures[pictures.size() - 1 - i];
         input.pictures[i] = {picture.keys, picture.frame_ms};
@@ -365,8 +367,8 @@ std::int64_t cguest::host_time_ahead() const {
     std::int64_t ahead = 0;
     bool first = true;
     for (const cheard& h : heard) {
-        const std::int64_t offset = static_cast<std::int64_t>(h.state.time_ms) -
-                                    static_cast<std::int64_t>(h.at_ms);
+        const std::int64_t offset =
+            static_cast<std::int64_t>(h.state.time_ms) - static_cast<std::int64_t>(h.at_ms);
         if (first || offset > ahead)
             ahead = offset;
         first = false;
@@ -392,7 +394,8 @@ cshown cguest::shown_now() const {
             const float span = static_cast<float>(h.state.time_ms - before->time_ms);
             const float part =
                 span > 0 ? static_cast<float>(paddle_at - before->time_ms) / span : 1.0f;
-            shown.left_y = before->left_y + (h.state.left_y - before->left_y) * std::max(part, 0.0f);
+            shown.left_y =
+                before->left_y + (h.state.left_y - before->left_y) * std::max(part, 0.0f);
             break;
         }
         before = &h.state;
@@ -420,9 +423,8 @@ void cguest::run_ball_on(cshown& shown, const net_state& from, std::int64_t to_m
     cpaddle own(1);
     own.x = width;
     const float height = static_cast<float>(from.field_height);
-    const std::int64_t run =
-        std::clamp<std::int64_t>(to_ms - static_cast<std::int64_t>(from.time_ms), 0,
-                                 run_on_at_most_ms);
+    const std::int64_t run = std::clamp<std::int64_t>(
+        to_ms - static_cast<std::int64_t>(from.time_ms), 0, run_on_at_most_ms);
     for (std::int64_t done = 0; done < run;) {
         const std::int64_t frame = std::min<std::int64_t>(host_frame_ms, run - done);
         done += frame;
@@ -570,4 +572,3 @@ void ccode_entry::show() {
     text = (why.empty() ? "" : why + ". ") + "Type the host's code: " + typed +
            std::string(4 - typed.size(), '_');
 }
-

@@ -90,11 +90,11 @@ private:
     bool welcomed = false;
     bool started_net = false;
     std::string refusal;
-    std::uint64_t time_ms = 0;        // the sum of this side's frame lengths
-    std::uint64_t next_try_ms = 0;    // of a rejoin
+    std::uint64_t time_ms = 0;     // the sum of this side's frame lengths
+    std::uint64_t next_try_ms = 0; // of a rejoin
     std::uint32_t sequence = 0;
-    std::deque<cpicture> pictures;    // sent and not yet applied by the host, newest last
-    std::deque<cheard> heard;         // the newest states, oldest first
+    std::deque<cpicture> pictures; // sent and not yet applied by the host, newest last
+    std::deque<cheard> heard;      // the newest states, oldest first
     // How much later the host's game takes a picture of keys than this side read it, in each
     // side's time: the newest few measures, and the lead the ball is shown by, which follows
     // their median a little each frame.
@@ -132,4 +132,3 @@ private:
     bool entered = false;
     std::string text;
 };
-

@@ -8,10 +8,10 @@
 #include "game/game.h"
 #include "net/guest.h"
 #include "net/host.h"
-#include "os/sound.h"
 #include "os/keys.h"
 #include "os/net.h"
 #include "os/process.h"
+#include "os/sound.h"
 #include "os/timers.h"
 #include "os/window.h"
 #include "platform/window.h"
@@ -207,8 +207,8 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
          }},
         {"the intro", [&] { return game_state() == game_intro; },
          [&] { guest_keys = net_key_space; }}, // the guest may leave the intro
-        {"the field", [&] { return game_state() == game_serve_wait && main_game->serve_is_ready(); },
-         nullptr},
+        {"the field",
+         [&] { return game_state() == game_serve_wait && main_game->serve_is_ready(); }, nullptr},
         // The host's serve is not the guest's to make: its SPACE held long enough to serve.
         {"frames with the guest's SPACE", [&] { return waited > 50; },
          [&] {
@@ -245,7 +245,8 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
         // The guest falls silent: the next one with the code takes its seat at once.
         {"the silence", [&] { return waited > 150; },
          [&] {
-             EXPECT_EQ(main_game->input->key_down(os::DIK_UP), 0) << "a silent guest's Up is let go";
+             EXPECT_EQ(main_game->input->key_down(os::DIK_UP), 0)
+                 << "a silent guest's Up is let go";
              back = guests.knock(port, fingerprint);
          }},
         {"the new guest's link", [&] { return connected(back); }, [&] { hello(back, code); }},
@@ -258,10 +259,10 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
         guests.service(5);
     EXPECT_NE(guests.last<net_leave>(back), nullptr);
     const std::string log = read_log();
-    for (const char* line : {" (net) refused 127.0.0.1:", ": another version of the game\n",
-                             ": a wrong code\n", ": the guest plays\n",
-                             " (net) paused by the guest\n", " (net) play goes on\n",
-                             " (net) the host left its guest\n"})
+    for (const char* line :
+         {" (net) refused 127.0.0.1:", ": another version of the game\n", ": a wrong code\n",
+          ": the guest plays\n", " (net) paused by the guest\n", " (net) play goes on\n",
+          " (net) the host left its guest\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
     const auto lines_with = [&log](const std::string& text) {
         std::size_t count = 0;
@@ -307,8 +308,8 @@ class guest_view_test : public brevox_test {
 protected:
     void SetUp() override {
         brevox_test::SetUp();
-        std::filesystem::create_directory_symlink(
-            std::filesystem::path(BREVOX_SOURCE_DIR) / "data", "data"); // the medals' voices
+        std::filesystem::create_directory_symlink(std::filesystem::path(BREVOX_SOURCE_DIR) / "data",
+                                                  "data"); // the medals' voices
         ASSERT_NO_FATAL_FAILURE(start_game_in_focused_window());
         game = main_game;
         game->state = game_intro; // out of the guest's own menu
@@ -392,7 +393,7 @@ TEST_F(guest_view_test, TheBallIsDrawnWhereTheHostWillJudgeItWithoutJumps) {
         float last_x = 0;
         bool turned = false, passed = false;
         for (std::uint32_t k = 1; k <= 250 && !turned && !passed; ++k) {
-            const std::uint32_t f = (5 * k - to_guest_ms) / 10; // arriving now
+            const std::uint32_t f = (5 * k - to_guest_ms) / 10;             // arriving now
             if (5 * k >= 10 + to_guest_ms && 5 * k % 10 == 0 && f % 5 != 3) // one in five lost
                 fresh.take_state(state_at(f, own_y));
             fresh.frame(*game, 5);

@@ -452,7 +452,9 @@ TEST_F(dxplay_test, StressPlaysLoadsAndUnloadsWhileStreaming) {
         if (i % 100 == 99) {
             EXPECT_EQ(dxplay_unload(loaded[i % 4]), 1);
             loaded[i % 4] =
-                load(wav(formats[i % 4], noise(30'000)), "r" + std::to_string(i)) ? sample : 0;
+                load(wav(formats[i % 4], noise(30'000)), std::to_string(i).insert(0, 1, 'r'))
+                    ? sample
+                    : 0;
         }
     }
     EXPECT_EQ(dxplay_close(), 1);

@@ -228,6 +228,11 @@ void count_heap_call() {
     if (os::seam::holding_sound_device_lock())
         ++under_sound_lock;
 }
+
+void release(void* block) noexcept {
+    count_heap_call();
+    std::free(block);
+}
 } // namespace
 
 bool test_support::counts_allocations() { return true; }
@@ -244,13 +249,11 @@ void* operator new(std::size_t size) {
 }
 
 void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* block) noexcept {
-    count_heap_call();
-    std::free(block);
-}
-void operator delete[](void* block) noexcept { ::operator delete(block); }
-void operator delete(void* block, std::size_t) noexcept { ::operator delete(block); }
-void operator delete[](void* block, std::size_t) noexcept { ::operator delete(block); }
+// Not one through another: GCC takes a block of new[] passed to operator delete for a mismatch.
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }
 #endif
 
 #ifndef BREVOX_TSAN_OWNS_NEW
