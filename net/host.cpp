@@ -149,6 +149,7 @@ void chost::before_frame(std::uint32_t frame_ms) {
     if (!host || !game)
         return;
     const std::int64_t began = trace.on() ? os::monotonic_us() : 0;
+    const std::int64_t began_cpu = trace.on() ? os::thread_cpu_us() : 0;
     time_ms += frame_ms;
     os::net_event event;
     for (int heard = 0; heard < events_per_frame && os::net_service(host, event, 0) > 0; ++heard) {
@@ -180,6 +181,7 @@ void chost::before_frame(std::uint32_t frame_ms) {
     if (trace.on()) {
         frame_began_us = began;
         before_us = os::monotonic_us() - began;
+        before_cpu_us = os::thread_cpu_us() - began_cpu;
     }
 }
 
@@ -348,16 +350,19 @@ void chost::after_frame(std::uint32_t frame_ms) {
     if (!host || !game)
         return;
     const std::int64_t began = trace.on() ? os::monotonic_us() : 0;
+    const std::int64_t began_cpu = trace.on() ? os::thread_cpu_us() : 0;
     send_state(frame_ms);
     if (trace.on())
-        trace_frame(frame_ms, os::monotonic_us() - began);
+        trace_frame(frame_ms, os::monotonic_us() - began, os::thread_cpu_us() - began_cpu);
 }
 
-// The frame as the host's game judged it, and the session's own time in it.
-void chost::trace_frame(std::uint32_t frame_ms, std::int64_t after_us) {
-    trace.frame(frame_began_us, "%u %lld %lld %u %d %d %.2f %.2f %.2f",
+// The frame as the host's game judged it, and the session's own time in it: wall-clock and the
+// thread's CPU time.
+void chost::trace_frame(std::uint32_t frame_ms, std::int64_t after_us, std::int64_t after_cpu_us) {
+    trace.frame(frame_began_us, "%u %lld %lld %lld %lld %u %d %d %.2f %.2f %.2f",
                 static_cast<unsigned>(frame_ms), static_cast<long long>(before_us),
-                static_cast<long long>(after_us), static_cast<unsigned>(input_applied),
+                static_cast<long long>(after_us), static_cast<long long>(before_cpu_us),
+                static_cast<long long>(after_cpu_us), static_cast<unsigned>(input_applied),
                 static_cast<int>(game->state), static_cast<int>(game->ball->heading),
                 static_cast<double>(game->ball->x), static_cast<double>(game->ball->y),
                 static_cast<double>(game->right->y));

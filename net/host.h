@@ -57,7 +57,7 @@ public:
 
 private:
     void send_state(std::uint32_t frame_ms);
-    void trace_frame(std::uint32_t frame_ms, std::int64_t after_us);
+    void trace_frame(std::uint32_t frame_ms, std::int64_t after_us, std::int64_t after_cpu_us);
     void on_connect(const os::net_event& event);
     void on_receive(const os::net_event& event);
     void on_hello(os::hnetpeer peer, const net_hello& hello);
@@ -103,4 +103,5 @@ private:
     cnet_trace trace;
     std::int64_t frame_began_us = 0; // with the trace on: when before_frame began
     std::int64_t before_us = 0;      // and how long it took
+    std::int64_t before_cpu_us = 0;  // and the thread's CPU time in it
 };
