@@ -23,6 +23,8 @@ constexpr std::uint32_t silence_ms = 1000;
 // being turned away; a refused link is ended this long after its refusal.
 constexpr std::size_t peer_slots = 8;
 constexpr std::uint32_t refused_linger_ms = 1500;
+// The local network's queries are read this often: a guest waits half a second for an answer.
+constexpr std::uint32_t queries_every_ms = 50;
 
 net_state state_of(const cgame& game, std::uint64_t frame, std::uint64_t time_ms) {
     const cshown shown = game.shown();
@@ -174,7 +176,10 @@ void chost::before_frame(std::uint32_t frame_ms) {
     }
     if (guest && !guest_is_live())
         hands->held = 0; // a guest unheard holds no key down
-    answer_queries();
+    if (time_ms >= next_queries_ms) {
+        next_queries_ms = time_ms + queries_every_ms;
+        answer_queries();
+    }
     end_refused_links();
     hold_pause();
     say_who_holds_play();

@@ -89,6 +89,7 @@ private:
     std::uint32_t input_applied = 0;
     std::uint64_t time_ms = 0;       // the game time of the host's frames
     std::uint64_t guest_heard_ms = 0; // when the guest was last heard, in that time
+    std::uint64_t next_queries_ms = 0; // when the local network's queries are read next
     std::uint64_t frames = 0;
     std::uint32_t since_state_ms = 0;
     std::uint64_t dropped = 0; // packets that were no message of ours
