@@ -26,6 +26,9 @@ constexpr std::uint32_t refused_linger_ms = 1500;
 // The local network's queries are read this often: a guest waits half a second for an answer.
 constexpr std::uint32_t queries_every_ms = 50;
 
+cvar_handle field_width("clwidth");
+cvar_handle field_height("clheight");
+
 net_state state_of(const cgame& game, std::uint64_t frame, std::uint64_t time_ms) {
     const cshown shown = game.shown();
     net_state state;
@@ -261,8 +264,8 @@ void chost::on_hello(os::hnetpeer peer, const net_hello& hello) {
     hands->held = 0;
     net_welcome welcome;
     welcome.version = brevox_version;
-    welcome.field_width = static_cast<std::uint16_t>(main_cvars->get_int("clwidth"));
-    welcome.field_height = static_cast<std::uint16_t>(main_cvars->get_int("clheight"));
+    welcome.field_width = static_cast<std::uint16_t>(field_width.value());
+    welcome.field_height = static_cast<std::uint16_t>(field_height.value());
     welcome.speed = game->speed;
     welcome.left_score = static_cast<std::uint16_t>(std::min(game->left->score, 65535));
     welcome.right_score = static_cast<std::uint16_t>(std::min(game->right->score, 65535));
@@ -382,8 +385,8 @@ void chost::send_state(std::uint32_t frame_ms) {
     since_state_ms = 0;
     net_state state = state_of(*game, frames, time_ms);
     state.input_applied = input_applied;
-    state.field_width = static_cast<std::uint16_t>(main_cvars->get_int("clwidth"));
-    state.field_height = static_cast<std::uint16_t>(main_cvars->get_int("clheight"));
+    state.field_width = static_cast<std::uint16_t>(field_width.value());
+    state.field_height = static_cast<std::uint16_t>(field_height.value());
     state.paused_by = paused_by;
     state.menus = static_cast<std::uint8_t>((game->state == game_menu ? net_menu_host : 0) |
                                             (guest_menu ? net_menu_guest : 0));
