@@ -23,6 +23,11 @@ constexpr std::uint32_t silence_ms = 1000;
 // being turned away; a refused link is ended this long after its refusal.
 constexpr std::size_t peer_slots = 8;
 constexpr std::uint32_t refused_linger_ms = 1500;
+// The local network's queries are read this often: a guest waits half a second for an answer.
+constexpr std::uint32_t queries_every_ms = 50;
+
+cvar_handle field_width("clwidth");
+cvar_handle field_height("clheight");
 
 net_state state_of(const cgame& game, std::uint64_t frame, std::uint64_t time_ms) {
     const cshown shown = game.shown();
@@ -150,6 +155,7 @@ void chost::before_frame(std::uint32_t frame_ms) {
     if (!host || !game)
         return;
     const std::int64_t began = trace.on() ? os::monotonic_us() : 0;
+    const std::int64_t began_cpu = trace.on() ? os::thread_cpu_us() : 0;
     time_ms += frame_ms;
     os::net_event event;
     for (int heard = 0; heard < events_per_frame && os::net_service(host, event, 0) > 0; ++heard) {
@@ -174,13 +180,17 @@ void chost::before_frame(std::uint32_t frame_ms) {
     }
     if (guest && !guest_is_live())
         hands->held = 0; // a guest unheard holds no key down
-    answer_queries();
+    if (time_ms >= next_queries_ms) {
+        next_queries_ms = time_ms + queries_every_ms;
+        answer_queries();
+    }
     end_refused_links();
     hold_pause();
     say_who_holds_play();
     if (trace.on()) {
         frame_began_us = began;
         before_us = os::monotonic_us() - began;
+        before_cpu_us = os::thread_cpu_us() - began_cpu;
     }
 }
 
@@ -255,8 +265,8 @@ void chost::on_hello(os::hnetpeer peer, const net_hello& hello) {
     hands->held = 0;
     net_welcome welcome;
     welcome.version = brevox_version;
-    welcome.field_width = static_cast<std::uint16_t>(main_cvars->get_int("clwidth"));
-    welcome.field_height = static_cast<std::uint16_t>(main_cvars->get_int("clheight"));
+    welcome.field_width = static_cast<std::uint16_t>(field_width.value());
+    welcome.field_height = static_cast<std::uint16_t>(field_height.value());
     welcome.speed = game->speed;
     welcome.left_score = static_cast<std::uint16_t>(std::min(game->left->score, 65535));
     welcome.right_score = static_cast<std::uint16_t>(std::min(game->right->score, 65535));
@@ -349,16 +359,19 @@ void chost::after_frame(std::uint32_t frame_ms) {
     if (!host || !game)
         return;
     const std::int64_t began = trace.on() ? os::monotonic_us() : 0;
+    const std::int64_t began_cpu = trace.on() ? os::thread_cpu_us() : 0;
     send_state(frame_ms);
     if (trace.on())
-        trace_frame(frame_ms, os::monotonic_us() - began);
+        trace_frame(frame_ms, os::monotonic_us() - began, os::thread_cpu_us() - began_cpu);
 }
 
-// The frame as the host's game judged it, and the session's own time in it.
-void chost::trace_frame(std::uint32_t frame_ms, std::int64_t after_us) {
-    trace.frame(frame_began_us, "%u %lld %lld %u %d %d %.2f %.2f %.2f",
+// The frame as the host's game judged it, and the session's own time in it: wall-clock and the
+// thread's CPU time.
+void chost::trace_frame(std::uint32_t frame_ms, std::int64_t after_us, std::int64_t after_cpu_us) {
+    trace.frame(frame_began_us, "%u %lld %lld %lld %lld %u %d %d %.2f %.2f %.2f",
                 static_cast<unsigned>(frame_ms), static_cast<long long>(before_us),
-                static_cast<long long>(after_us), static_cast<unsigned>(input_applied),
+                static_cast<long long>(after_us), static_cast<long long>(before_cpu_us),
+                static_cast<long long>(after_cpu_us), static_cast<unsigned>(input_applied),
                 static_cast<int>(game->state), static_cast<int>(game->ball->heading),
                 static_cast<double>(game->ball->x), static_cast<double>(game->ball->y),
                 static_cast<double>(game->right->y));
@@ -373,8 +386,8 @@ void chost::send_state(std::uint32_t frame_ms) {
     since_state_ms = 0;
     net_state state = state_of(*game, frames, time_ms);
     state.input_applied = input_applied;
-    state.field_width = static_cast<std::uint16_t>(main_cvars->get_int("clwidth"));
-    state.field_height = static_cast<std::uint16_t>(main_cvars->get_int("clheight"));
+    state.field_width = static_cast<std::uint16_t>(field_width.value());
+    state.field_height = static_cast<std::uint16_t>(field_height.value());
     state.paused_by = paused_by;
     state.menus = static_cast<std::uint8_t>((game->state == game_menu ? net_menu_host : 0) |
                                             (guest_menu ? net_menu_guest : 0));

@@ -57,7 +57,7 @@ public:
 
 private:
     void send_state(std::uint32_t frame_ms);
-    void trace_frame(std::uint32_t frame_ms, std::int64_t after_us);
+    void trace_frame(std::uint32_t frame_ms, std::int64_t after_us, std::int64_t after_cpu_us);
     void on_connect(const os::net_event& event);
     void on_receive(const os::net_event& event);
     void on_hello(os::hnetpeer peer, const net_hello& hello);
@@ -89,6 +89,7 @@ private:
     std::uint32_t input_applied = 0;
     std::uint64_t time_ms = 0;       // the game time of the host's frames
     std::uint64_t guest_heard_ms = 0; // when the guest was last heard, in that time
+    std::uint64_t next_queries_ms = 0; // when the local network's queries are read next
     std::uint64_t frames = 0;
     std::uint32_t since_state_ms = 0;
     std::uint64_t dropped = 0; // packets that were no message of ours
@@ -103,4 +104,5 @@ private:
     cnet_trace trace;
     std::int64_t frame_began_us = 0; // with the trace on: when before_frame began
     std::int64_t before_us = 0;      // and how long it took
+    std::int64_t before_cpu_us = 0;  // and the thread's CPU time in it
 };

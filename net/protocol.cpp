@@ -328,19 +328,22 @@ constexpr auto readers =
     message_readers(std::make_index_sequence<std::variant_size_v<net_message>>());
 static_assert(readers.size() == static_cast<std::size_t>(net_kind::leave));
 
-// Writes a body after `bytes` (the kind, for a message); empty with `error` on a fault.
+// Writes a body after `head` (the kind, for a message) into `out`, whose room is reused; empty
+// with `error` on a fault.
 template <class Body>
-bool write_body(Body body, const char* name, std::vector<std::uint8_t> bytes,
+bool write_body(Body body, const char* name, std::span<const std::uint8_t> head,
                 std::vector<std::uint8_t>& out, std::string& error) {
     field_writer writer;
-    writer.bytes = std::move(bytes);
+    writer.bytes.swap(out);
+    writer.bytes.assign(head.begin(), head.end());
+    writer.bytes.reserve(net_max_message_bytes);
     fields(writer, body);
+    writer.bytes.swap(out);
     if (!writer.ok()) {
         error = std::string(name) + ": " + writer.fault;
         out.clear();
         return false;
     }
-    out = std::move(writer.bytes);
     return true;
 }
 
@@ -368,11 +371,9 @@ const char* kind_name(net_kind kind) {
 bool encode_message(const net_message& message, std::vector<std::uint8_t>& bytes,
                     std::string& error) {
     const net_kind kind = kind_of(message);
+    const std::uint8_t head[] = {static_cast<std::uint8_t>(kind)};
     return std::visit(
-        [&](const auto& body) {
-            return write_body(body, kind_name(kind), {static_cast<std::uint8_t>(kind)}, bytes,
-                              error);
-        },
+        [&](const auto& body) { return write_body(body, kind_name(kind), head, bytes, error); },
         message);
 }
 

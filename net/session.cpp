@@ -12,7 +12,7 @@ std::string code_text(std::uint16_t code) {
 }
 
 void send_message(os::hnetpeer peer, const net_message& message, bool reliable) {
-    std::vector<std::uint8_t> bytes;
+    static std::vector<std::uint8_t> bytes; // its room serves every message (main thread only)
     std::string error;
     if (!peer)
         return;

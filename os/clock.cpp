@@ -68,6 +68,12 @@ std::int64_t monotonic_us() {
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
 }
 
+std::int64_t thread_cpu_us() {
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return static_cast<std::int64_t>(used.tv_sec) * 1'000'000 + used.tv_nsec / 1000;
+}
+
 } // namespace os
 
 namespace os::detail {

@@ -19,6 +19,10 @@ std::int64_t calendar_seconds();
 // the machine, so that records of two processes compare. The manual clock's time while it is on.
 // Not counted as a read.
 std::int64_t monotonic_us();
+// The CPU time the calling thread has used (CLOCK_THREAD_CPUTIME_ID) in microseconds: its own
+// work, without the time other processes or threads ran in its place. Real also while the
+// manual clock is on. Not counted as a read.
+std::int64_t thread_cpu_us();
 
 } // namespace os
 

@@ -286,7 +286,7 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
         std::string side, kind;
         words >> at >> side >> kind;
         const std::vector<double> figures(std::istream_iterator<double>(words), {});
-        const bool frame = kind == "frame" && figures.size() == 9;
+        const bool frame = kind == "frame" && figures.size() == 11;
         const bool wire = kind == "traffic" && figures.size() == 2;
         EXPECT_TRUE(at >= 0 && side == "host" && words.eof() && (frame || wire)) << line;
         frames += frame;
@@ -295,7 +295,7 @@ TEST_F(net_session_test, TheHostSeatsOneGuestWithItsCodeAndPlaysByItsKeys) {
             EXPECT_GE(at - last_totals, 1'000'000) << "the totals once a second";
             last_totals = at;
         }
-        applied = frame ? std::max(applied, figures[3]) : applied;
+        applied = frame ? std::max(applied, figures[5]) : applied;
     }
     EXPECT_GT(frames, 100u);
     EXPECT_GT(totals, 0u);

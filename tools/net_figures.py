@@ -4,12 +4,15 @@ BREVOX_NET_TRACE=FILE (net/trace.h); tools/bench_table.py's net section runs the
 Each line is "TIME SIDE KIND FIELDS...", TIME in microseconds on the machine's monotonic clock,
 one clock for both processes:
 
-    TIME host frame FRAME_MS BEFORE_US AFTER_US APPLIED STATE HEADING BALL_X BALL_Y RIGHT_Y
+    TIME host frame FRAME_MS BEFORE_US AFTER_US BEFORE_CPU_US AFTER_CPU_US APPLIED STATE HEADING
+        BALL_X BALL_Y RIGHT_Y (on one line)
     TIME guest frame SEQUENCE KEYS STATE HEADING BALL_X BALL_Y PADDLE_Y PADDLE_X
     TIME SIDE traffic SENT RECEIVED
 
-A host frame's TIME is when chost::before_frame began, BEFORE_US and AFTER_US the time spent in
-it and in after_frame, APPLIED the newest input of the guest's its game has taken; the game's
+A host frame's TIME is when chost::before_frame began, BEFORE_US and AFTER_US the wall-clock
+time spent in it and in after_frame, BEFORE_CPU_US and AFTER_CPU_US the host thread's CPU time
+in them (its own work: on one machine the wall-clock time also counts the guest and the relay
+running in its place), APPLIED the newest input of the guest's its game has taken; the game's
 state and ball are as its update left them. A guest frame's TIME is when it read its keys,
 SEQUENCE the input that carries them; the rest is what its screen shows: the game's state, the
 ball, its own paddle and the paddle's line (the field's width). SENT and RECEIVED are the bytes
@@ -38,6 +41,8 @@ class HostFrame:
     frame_ms: int
     before_us: int
     after_us: int
+    before_cpu_us: int
+    after_cpu_us: int
     applied: int
     state: int
     heading: int
@@ -204,7 +209,7 @@ def bytes_per_second(samples, span):
 
 
 def host_work(trace, span):
-    """The host's network work of each frame within the span: (before + after in µs, the frame's
-    length in ms)."""
-    return [(h.before_us + h.after_us, h.frame_ms) for h in trace.host
+    """The host's network work of each frame within the span, in µs: (the thread's CPU time in
+    before_frame and after_frame, the wall-clock time in them)."""
+    return [(h.before_cpu_us + h.after_cpu_us, h.before_us + h.after_us) for h in trace.host
             if span[0] <= h.t <= span[1]]

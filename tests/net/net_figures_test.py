@@ -12,11 +12,11 @@ IN_PLAY, POINT, SERVE, MENU = 4, 5, 3, 0
 
 
 def host(t, applied=0, state=IN_PLAY, heading=1, before_us=100, ball_y=240, right_y=240):
-    return f"{t} host frame 5 {before_us} 20 {applied} {state} {heading} 600 {ball_y} {right_y}"
+    return (f"{t} host frame 5 {before_us} 20 {before_us // 2} 10 {applied} {state} {heading} 600"
+            f" {ball_y} {right_y}")
 
 
-def guest(t, sequence=1, keys=0, state=IN_PLAY, heading=1, ball_x=300, ball_y=240,
-          paddle_y=240):
+def guest(t, sequence=1, keys=0, state=IN_PLAY, heading=1, ball_x=300, ball_y=240, paddle_y=240):
     return f"{t} guest frame {sequence} {keys} {state} {heading} {ball_x} {ball_y} {paddle_y} 640"
 
 
@@ -64,26 +64,26 @@ class NetFiguresTest(unittest.TestCase):
             host(300000, heading=1), host(301000, state=POINT),
             guest(1_300_000, ball_x=630))
         figures = net_figures.screen_against_host(trace)
-        self.assertEqual((figures.balls, figures.phantom_hits, figures.robbed, figures.unseen),
-                         (3, 1, 1, 1))
-        self.assertEqual(figures.differing, 2)
+        self.assertEqual((figures.balls, figures.phantom_hits, figures.robbed, figures.unseen,
+                          figures.differing), (3, 1, 1, 1, 2))
         self.assertEqual(figures.offsets, [60, 70, 90])
 
-    def test_the_wire_is_counted_over_the_span_of_play(self):
+    def test_the_wire_and_the_hosts_work_are_counted_over_the_span_of_play(self):
         trace = trace_of(
             guest(0, state=MENU), guest(1_000_000, state=SERVE), guest(3_000_000),
-            "500000 host traffic 100 50", "1000000 host traffic 1000 500",
-            "2000000 host traffic 9000 4500", "3000000 host traffic 13000 6500",
-            "4000000 host traffic 99000 99000")
+            host(500_000), host(2_000_000, before_us=300), "500000 host traffic 100 50",
+            "1000000 host traffic 1000 500", "2000000 host traffic 9000 4500",
+            "3000000 host traffic 13000 6500", "4000000 host traffic 99000 99000")
         span = net_figures.playing_span(trace)
         self.assertEqual(span, (1_000_000, 3_000_000))
         self.assertEqual(net_figures.bytes_per_second(trace.traffic["host"], span),
                          (6000.0, 3000.0))
         self.assertIsNone(net_figures.bytes_per_second(trace.traffic["guest"], span))
+        self.assertEqual(net_figures.host_work(trace, span), [(160, 320)])  # CPU, wall
 
     def test_a_line_that_is_no_trace_line_is_named(self):
         for line in ("12 host frame 5 1 2", "12 guest traffic 1", "12 host frame 5 1 2 3 4 5 6 "
-                     "7 8 9", "x host traffic 1 2", "12 relay traffic 1 2"):
+                     "7 8 9 10 11", "x host traffic 1 2", "12 relay traffic 1 2"):
             with self.subTest(line=line), self.assertRaisesRegex(ValueError, "line 2 is no"):
                 trace_of(host(0), line)
 
