@@ -301,14 +301,17 @@ void cguest::take_state(const net_state& state) {
     if (heard.size() > states_kept)
         heard.pop_front();
     new_state = true;
-    for (const cpicture& picture : pictures) {
-        if (picture.sequence == state.input_applied) {
-            leads.push_back(static_cast<std::int64_t>(state.time_ms) -
-                            static_cast<std::int64_t>(picture.read_ms));
-            if (leads.size() > leads_kept)
-                leads.pop_front();
-        }
-    }
+    // The newest picture the host had taken by this state: the host's time less this side's at
+    // its read is a measure of the lead (longer when the host took it a frame before).
+    const auto taken = std::find_if(pictures.begin(), pictures.end(), [&](const cpicture& p) {
+        return p.sequence == state.input_applied;
+    });
+    if (taken == pictures.end())
+        return;
+    leads.push_back(static_cast<std::int64_t>(state.time_ms) -
+                    static_cast<std::int64_t>(taken->read_ms));
+    if (leads.size() > leads_kept)
+        leads.pop_front();
 }
 
 // The lead the ball is shown by follows the measures' median by at most a quarter of each frame,
