@@ -548,7 +548,7 @@ void net_set_peer_timeout(hnetpeer handle, std::uint32_t limit, std::uint32_t mi
 }
 
 net_traffic net_host_traffic(hnethost handle) {
-    const std::lock_guard hold(layer); // a background server counts too
+    const std::lock_guard hold(layer);
     host_record* host = find(hosts, handle);
     if (!host)
         return {};
