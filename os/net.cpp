@@ -1,5 +1,6 @@
 #include "os/net.h"
 
+#include "os/clock.h"
 #include "os/fault.h"
 
 #include <enet/enet.h>
@@ -230,6 +231,7 @@ void serve(os::hnethost handle, server_record& server) {
         collect_traffic(host);
         if (heard)
             server.heard_some.notify_all();
+        host.traffic.server_cpu_us = static_cast<std::uint64_t>(os::thread_cpu_us());
         // A socket in error would wake the wait at once: after a failed service, only the tick.
         pollfd ready[] = {{server.wake, POLLIN, 0}, {host.enet->socket, POLLIN, 0}};
         lock.unlock();

@@ -146,6 +146,7 @@ struct net_traffic {
     std::uint64_t bytes_received = 0;
     std::uint64_t packets_sent = 0; // UDP datagrams
     std::uint64_t packets_received = 0;
+    std::uint64_t server_cpu_us = 0; // the CPU time of the host's background thread so far
 };
 net_traffic net_host_traffic(hnethost host);
 
