@@ -88,8 +88,6 @@ bool chost::open(std::uint16_t port, std::string& error) {
         close();
         return false;
     }
-    // The frame then finds what arrived and leaves what it sends without a system call.
-    served_in_background = os::net_host_serve_in_background(host);
     host_port = port != 0 ? port : os::net_host_address(host).port; // 0: the system's choice
     finder = os::net_socket_open(static_cast<std::uint16_t>(host_port + 1), false);
     std::random_device random;
@@ -114,8 +112,6 @@ void chost::start(cgame& played) {
     log_printf(main_log, " (net) a guest joins with: %s\n", join_line.c_str());
     log_printf(main_log, " (net) answering on the local network on port %u : %s\n",
                static_cast<unsigned>(host_port + 1), finder ? "OK" : "FAILED");
-    log_printf(main_log, " (net) sending and receiving on a thread of its own : %s\n",
-               served_in_background ? "OK" : "FAILED");
     trace.open("host");
     std::printf("brevox: hosting; join with: %s\n", join_line.c_str());
     std::fflush(stdout);

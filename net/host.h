@@ -101,7 +101,6 @@ private:
     std::string notice;
     std::string away_notice; // while no guest plays
     bool started_net = false;
-    bool served_in_background = false;
     cnet_trace trace;
     std::int64_t frame_began_us = 0; // with the trace on: when before_frame began
     std::int64_t before_us = 0;      // and how long it took

@@ -36,10 +36,9 @@ void cnet_trace::traffic(std::int64_t at_us, os::hnethost host) {
         return;
     next_traffic_us = at_us + 1'000'000;
     const os::net_traffic wire = os::net_host_traffic(host);
-    std::fprintf(file, "%lld %s traffic %llu %llu %llu\n", static_cast<long long>(at_us), side,
+    std::fprintf(file, "%lld %s traffic %llu %llu\n", static_cast<long long>(at_us), side,
                  static_cast<unsigned long long>(wire.bytes_sent),
-                 static_cast<unsigned long long>(wire.bytes_received),
-                 static_cast<unsigned long long>(wire.server_cpu_us));
+                 static_cast<unsigned long long>(wire.bytes_received));
 }
 
 void cnet_trace::close() {

@@ -23,8 +23,8 @@ public:
     bool on() const { return file != nullptr; }
     // "TIME SIDE frame" and the figures, formatted as printf would.
     void frame(std::int64_t at_us, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    // "TIME SIDE traffic SENT RECEIVED SERVER_CPU_US": the bytes on the wire so far and the CPU
-    // time of the host's background thread (os::net_host_traffic), once a second at most.
+    // "TIME SIDE traffic SENT RECEIVED": the bytes on the wire so far (os::net_host_traffic),
+    // once a second at most.
     void traffic(std::int64_t at_us, os::hnethost host);
     void close();
 

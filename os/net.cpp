@@ -1,27 +1,18 @@
 #include "os/net.h"
 
-#include "os/clock.h"
 #include "os/fault.h"
 
 #include <enet/enet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <string_view>
-#include <thread>
 
 namespace {
 
@@ -36,20 +27,9 @@ constexpr std::uint32_t disconnect_mark = 0x80000000;
 // ENet's receive fails only on a real error (it fails on a cut one too).
 constexpr std::size_t udp_payload_max = 65507;
 
-// A host served in the background: its thread services ENet whenever a datagram arrives, the
-// game asks it to send, or ENet's timers want it, and keeps the events for net_service.
-struct server_record {
-    std::thread thread;
-    int wake = -1;     // an eventfd: something to send, or the end
-    bool stop = false; // under the layer's lock, as everything below
-    std::deque<os::net_event> heard;
-    std::condition_variable heard_some;
-};
-
 struct host_record {
     ENetHost* enet = nullptr;
     os::net_traffic traffic;
-    std::shared_ptr<server_record> server; // null: serviced by net_service itself
 };
 
 struct peer_record {
@@ -62,11 +42,6 @@ struct socket_record {
     ENetSocket socket = ENET_SOCKET_NULL;
     std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(udp_payload_max);
 };
-
-// The hosts and peers are shared with the threads of hosts served in the background: every call
-// that touches them, or ENet, holds this lock, and no call holds it while it waits. The sockets
-// are the calling thread's alone.
-std::mutex layer;
 
 int users = 0;
 std::map<os::hnethost, host_record> hosts;
@@ -203,70 +178,8 @@ bool could_be_host_name(std::string_view name) {
     });
 }
 
-// A background server looks for work at least this often: ENet's resends and pings.
-constexpr int server_tick_ms = 5;
-// The events a background server keeps for the game at most: past them, a flood's packets are
-// dropped as a full socket would drop them.
-constexpr std::size_t server_heard_max = 1024;
-
-void wake(server_record& server) { eventfd_write(server.wake, 1); }
-
-// Services the host until told to stop. The lock is let go while the thread waits.
-void serve(os::hnethost handle, server_record& server) {
-    std::unique_lock lock(layer);
-    while (!server.stop) {
-        host_record& host = hosts.at(handle);
-        ENetEvent event{};
-        int result = 0;
-        bool heard = false;
-        for (int taken = 0; taken < 256 && (result = enet_host_service(host.enet, &event, 0)) > 0;
-             ++taken) {
-            os::net_event out;
-            if (!take_event(handle, event, out) ||
-                (out.kind == os::net_event_kind::receive && server.heard.size() >= server_heard_max))
-                continue;
-            server.heard.push_back(std::move(out));
-            heard = true;
-        }
-        collect_traffic(host);
-        if (heard)
-            server.heard_some.notify_all();
-        host.traffic.server_cpu_us = static_cast<std::uint64_t>(os::thread_cpu_us());
-        // A socket in error would wake the wait at once: after a failed service, only the tick.
-        pollfd ready[] = {{server.wake, POLLIN, 0}, {host.enet->socket, POLLIN, 0}};
-        lock.unlock();
-        ::poll(ready, result < 0 ? 1 : 2, server_tick_ms);
-        if (ready[0].revents & POLLIN) {
-            eventfd_t ignored;
-            eventfd_read(server.wake, &ignored);
-        }
-        lock.lock();
-    }
-}
-
-// Ends the host's background server, if it has one; the lock is let go while its thread ends.
-void stop_server(std::unique_lock<std::mutex>& lock, host_record& host) {
-    const std::shared_ptr<server_record> server = std::move(host.server);
-    if (!server)
-        return;
-    server->stop = true;
-    wake(*server);
-    lock.unlock();
-    server->thread.join();
-    lock.lock();
-    ::close(server->wake);
-}
-
-// A peer forgotten by the game: its events still kept are its no more.
-void forget_events_of(os::hnetpeer peer, host_record& host) {
-    if (host.server)
-        std::erase_if(host.server->heard, [peer](const os::net_event& e) { return e.peer == peer; });
-}
-
 // Closes every host and socket left open.
-void close_everything(std::unique_lock<std::mutex>& lock) {
-    for (auto& [handle, host] : hosts)
-        stop_server(lock, host);
+void close_everything() {
     for (auto& [handle, host] : hosts)
         enet_host_destroy(host.enet);
     for (auto& [handle, record] : sockets)
@@ -289,7 +202,6 @@ bool configure_socket(ENetSocket socket, std::uint16_t port, bool broadcast) {
 namespace os {
 
 bool net_initialize() {
-    const std::lock_guard hold(layer);
     if (detail::injected_fault("net_initialize"))
         return false;
     if (users == 0 && enet_initialize() != 0)
@@ -299,10 +211,9 @@ bool net_initialize() {
 }
 
 void net_shutdown() {
-    std::unique_lock hold(layer);
     if (users == 0 || --users > 0)
         return;
-    close_everything(hold);
+    close_everything();
     enet_deinitialize();
 }
 
@@ -342,7 +253,6 @@ std::vector<net_address> net_local_addresses() {
 }
 
 hnethost net_host_create(const net_address* bind_to, std::size_t peer_count, std::size_t channels) {
-    const std::lock_guard hold(layer);
     if (detail::injected_fault("net_host_create") || users == 0 || peer_count == 0 ||
         peer_count > ENET_PROTOCOL_MAXIMUM_PEER_ID || !channels_in_range(channels))
         return 0;
@@ -356,39 +266,15 @@ hnethost net_host_create(const net_address* bind_to, std::size_t peer_count, std
 }
 
 void net_host_destroy(hnethost handle) {
-    std::unique_lock hold(layer);
     host_record* host = find(hosts, handle);
     if (!host)
         return;
-    stop_server(hold, *host);
     enet_host_destroy(host->enet);
     forget_peers_of(handle);
     hosts.erase(handle);
 }
 
-bool net_host_serve_in_background(hnethost handle) {
-    const std::lock_guard hold(layer);
-    host_record* host = find(hosts, handle);
-    if (detail::injected_fault("net_host_serve_in_background") || !host)
-        return false;
-    if (host->server)
-        return true;
-    auto server = std::make_shared<server_record>();
-    server->wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (server->wake < 0)
-        return false;
-    try {
-        server->thread = std::thread(serve, handle, std::ref(*server));
-    } catch (const std::system_error&) {
-        ::close(server->wake);
-        return false;
-    }
-    host->server = std::move(server);
-    return true;
-}
-
 net_address net_host_address(hnethost handle) {
-    const std::lock_guard hold(layer);
     const host_record* host = find(hosts, handle);
     ENetAddress address{};
     if (!host || enet_socket_get_address(host->enet->socket, &address) != 0)
@@ -398,7 +284,6 @@ net_address net_host_address(hnethost handle) {
 
 hnetpeer net_connect(hnethost handle, const net_address& to, std::size_t channels,
                      std::uint32_t data) {
-    const std::lock_guard hold(layer);
     host_record* host = find(hosts, handle);
     if (detail::injected_fault("net_connect") || !host || !channels_in_range(channels) ||
         to.port == 0)
@@ -418,47 +303,23 @@ int net_service(hnethost handle, net_event& out, std::uint32_t timeout_ms) {
     out.channel = 0;
     out.data = 0;
     out.bytes.clear();
-    std::unique_lock hold(layer);
     host_record* host = find(hosts, handle);
     if (detail::injected_fault("net_service") || !host)
         return -1;
     const auto deadline = steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    if (const std::shared_ptr<server_record> server = host->server) {
-        server->heard_some.wait_until(hold, deadline, [&] { return !server->heard.empty(); });
-        if (server->heard.empty())
-            return 0;
-        std::swap(out, server->heard.front()); // the bytes' room goes round
-        server->heard.pop_front();
-        return 1;
-    }
-    // The wait is the socket's, without the lock, so that a background server goes on meanwhile.
     for (;;) {
         ENetEvent event{};
-        const int result = enet_host_service(host->enet, &event, 0);
+        const int result = enet_host_service(host->enet, &event, remaining_ms(deadline));
         collect_traffic(*host);
-        if (result < 0)
-            return -1;
-        if (result > 0 && take_event(handle, event, out))
+        if (result <= 0)
+            return result < 0 ? -1 : 0;
+        if (take_event(handle, event, out))
             return 1;
-        if (result > 0)
-            continue;
-        const std::uint32_t left = remaining_ms(deadline);
-        if (left == 0)
-            return 0;
-        const ENetSocket socket = host->enet->socket;
-        hold.unlock();
-        enet_uint32 condition = ENET_SOCKET_WAIT_RECEIVE | ENET_SOCKET_WAIT_INTERRUPT;
-        const int waited = enet_socket_wait(socket, &condition, left);
-        hold.lock();
-        host = find(hosts, handle);
-        if (waited != 0 || !host)
-            return -1;
     }
 }
 
 bool net_send(hnetpeer handle, std::uint8_t channel, std::span<const std::uint8_t> bytes,
               net_delivery delivery) {
-    const std::lock_guard hold(layer);
     const peer_record* peer = find(peers, handle);
     if (detail::injected_fault("net_send") || !peer)
         return false;
@@ -474,20 +335,14 @@ bool net_send(hnetpeer handle, std::uint8_t channel, std::span<const std::uint8_
 }
 
 void net_flush(hnethost handle) {
-    const std::lock_guard hold(layer);
     host_record* host = find(hosts, handle);
     if (!host)
         return;
-    if (host->server) {
-        wake(*host->server); // its thread sends, and the game's goes on
-        return;
-    }
     enet_host_flush(host->enet);
     collect_traffic(*host);
 }
 
 bool net_disconnect(hnetpeer handle, std::uint32_t data) {
-    const std::lock_guard hold(layer);
     peer_record* peer = find(peers, handle);
     if (!peer || data > net_disconnect_data_max)
         return false;
@@ -499,49 +354,41 @@ bool net_disconnect(hnetpeer handle, std::uint32_t data) {
     // may give its slot to the next connection.
     if (peer->enet->state == ENET_PEER_STATE_DISCONNECTED) {
         collect_traffic(hosts.at(peer->host));
-        forget_events_of(handle, hosts.at(peer->host));
         peers.erase(handle);
     }
     return true;
 }
 
 bool net_disconnect_now(hnetpeer handle, std::uint32_t data) {
-    const std::lock_guard hold(layer);
     const peer_record* peer = find(peers, handle);
     if (!peer || data > net_disconnect_data_max)
         return false;
     enet_peer_disconnect_now(peer->enet, data | disconnect_mark); // sends at once
     collect_traffic(hosts.at(peer->host));
-    forget_events_of(handle, hosts.at(peer->host));
     peers.erase(handle);
     return true;
 }
 
 void net_reset(hnetpeer handle) {
-    const std::lock_guard hold(layer);
     const peer_record* peer = find(peers, handle);
     if (!peer)
         return;
     enet_peer_reset(peer->enet);
-    forget_events_of(handle, hosts.at(peer->host));
     peers.erase(handle);
 }
 
 net_address net_peer_address(hnetpeer handle) {
-    const std::lock_guard hold(layer);
     const peer_record* peer = find(peers, handle);
     return peer ? from_enet(peer->enet->address) : net_address{};
 }
 
 std::uint32_t net_peer_round_trip_ms(hnetpeer handle) {
-    const std::lock_guard hold(layer);
     const peer_record* peer = find(peers, handle);
     return peer ? peer->enet->roundTripTime : 0;
 }
 
 void net_set_peer_timeout(hnetpeer handle, std::uint32_t limit, std::uint32_t minimum_ms,
                           std::uint32_t maximum_ms, std::uint32_t ping_interval_ms) {
-    const std::lock_guard hold(layer);
     const peer_record* peer = find(peers, handle);
     if (!peer)
         return;
@@ -550,7 +397,6 @@ void net_set_peer_timeout(hnetpeer handle, std::uint32_t limit, std::uint32_t mi
 }
 
 net_traffic net_host_traffic(hnethost handle) {
-    const std::lock_guard hold(layer);
     host_record* host = find(hosts, handle);
     if (!host)
         return {};
@@ -559,7 +405,6 @@ net_traffic net_host_traffic(hnethost handle) {
 }
 
 hnetsocket net_socket_open(std::uint16_t port, bool broadcast) {
-    const std::lock_guard hold(layer); // its handle is drawn from the hosts' and peers' too
     if (detail::injected_fault("net_socket_open") || users == 0)
         return 0;
     const ENetSocket socket = enet_socket_create(ENET_SOCKET_TYPE_DATAGRAM);
@@ -627,7 +472,6 @@ int net_socket_receive(hnetsocket handle, net_address& from, std::vector<std::ui
 }
 
 void net_socket_close(hnetsocket handle) {
-    const std::lock_guard hold(layer);
     socket_record* record = find(sockets, handle);
     if (!record)
         return;

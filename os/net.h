@@ -2,19 +2,16 @@
 // to and from anyone, broadcasts included. IPv4 only: ENet 1.3 knows no other.
 //
 // A host owns one UDP port and the peers connected through it; a peer is the link to one other
-// host, with channels that each keep their own order. Everything happens inside net_service,
-// or in the host's background thread: sending what was queued, resending what was not
-// acknowledged, pinging a quiet link, and handing out one event at a time. A host that is not
-// serviced sends and hears nothing.
+// host, with channels that each keep their own order. Everything happens inside net_service:
+// sending what was queued, resending what was not acknowledged, pinging a quiet link, and
+// handing out one event at a time. A host that is not serviced sends and hears nothing.
 //
 // Packets are copied out of ENet into the event and destroyed inside the layer: no caller ever
 // holds one of ENet's packets, so none can leak or be freed twice, and a packet of a few dozen
 // bytes costs one copy. Hosts, peers and sockets are handles; a handle that is unknown, or was
 // closed, makes every call fail (0, false or -1) or do nothing.
 //
-// One thread calls the layer (the main thread); a host may be served in the background by a
-// thread of its own (net_host_serve_in_background), and the layer's lock keeps ENet, which is
-// not thread-safe, to one of them at a time.
+// Main thread only: nothing here takes a lock, and ENet's hosts are not thread-safe either.
 #pragma once
 
 #include "os/types.h"
@@ -65,12 +62,6 @@ hnethost net_host_create(const net_address* bind_to, std::size_t peers, std::siz
 // Closes the host and forgets its peers without a word to them: they see the link time out.
 // net_disconnect_now first tells them.
 void net_host_destroy(hnethost host);
-// From now on a thread of the host's own sends and receives for it, as soon as a datagram
-// arrives or net_flush asks, and keeps the events: net_service hands them out without touching
-// the network, so that a frame's work does not wait for the system. False, and the host is
-// serviced by net_service as before, when the thread cannot be started. Until the host is
-// destroyed.
-bool net_host_serve_in_background(hnethost host);
 // The address the host's socket is bound to ({} when unknown).
 net_address net_host_address(hnethost host);
 
@@ -107,8 +98,7 @@ enum class net_delivery {
     unsequenced,          // sent once; arrives in any order
 };
 
-// Queues the bytes for the peer on a channel; they leave at the next net_service or net_flush
-// (or when the host's background thread next runs).
+// Queues the bytes for the peer on a channel; they leave at the next net_service or net_flush.
 // False when the peer is not connected (yet or any more), or the channel is not one of its.
 bool net_send(hnetpeer peer, std::uint8_t channel, std::span<const std::uint8_t> bytes,
               net_delivery delivery);
@@ -146,7 +136,6 @@ struct net_traffic {
     std::uint64_t bytes_received = 0;
     std::uint64_t packets_sent = 0; // UDP datagrams
     std::uint64_t packets_received = 0;
-    std::uint64_t server_cpu_us = 0; // the CPU time of the host's background thread so far
 };
 net_traffic net_host_traffic(hnethost host);
 

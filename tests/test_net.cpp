@@ -1,7 +1,6 @@
 // The network, on the loopback interface: a guest that connects, talks and leaves; the three
-// deliveries through a relay that drops and swaps datagrams; links that go silent, each with the
-// server serviced in the calls and served by its background thread; the plain UDP socket;
-// failures and bad input. Loops wait for what they must see; their bound only ends a
+// deliveries through a relay that drops and swaps datagrams; links that go silent; the plain UDP
+// socket; failures and bad input. Loops wait for what they must see; their bound only ends a
 // hang.
 #include "os/fault.h"
 #include "os/net.h"
@@ -143,23 +142,10 @@ protected:
     }
 };
 
-// The links, with the server serviced by net_service or served in the background.
-class net_link_test : public net_test, public testing::WithParamInterface<bool> {
-protected:
-    os::hnethost server_of(std::size_t peers, std::size_t channels) {
-        const os::hnethost server = loopback_server(peers, channels);
-        EXPECT_TRUE(!GetParam() || os::net_host_serve_in_background(server));
-        return server;
-    }
-};
-INSTANTIATE_TEST_SUITE_P(, net_link_test, testing::Bool(), [](const auto& served) {
-    return served.param ? "InTheBackground" : "InTheCalls";
-});
-
 // A guest connects with its data, each delivery keeps its promise through a link that drops and
 // swaps datagrams, the wire is counted with ENet's headers, and a disconnect says its data.
-TEST_P(net_link_test, EachDeliveryKeepsItsPromiseThroughALinkThatDropsAndSwapsDatagrams) {
-    const os::hnethost server = server_of(1, 3);
+TEST_F(net_test, EachDeliveryKeepsItsPromiseThroughALinkThatDropsAndSwapsDatagrams) {
+    const os::hnethost server = loopback_server(1, 3);
     const os::hnethost guest = os::net_host_create(nullptr, 1, 3);
     relay link(loopback(os::net_host_address(server).port));
     network net({server, guest}, &link);
@@ -221,8 +207,8 @@ TEST_P(net_link_test, EachDeliveryKeepsItsPromiseThroughALinkThatDropsAndSwapsDa
         << "the handle is forgotten";
 }
 
-TEST_P(net_link_test, ASilentLinkTimesOutByItsOwnLimitAndAnUnansweredConnectToo) {
-    const os::hnethost server = server_of(2, 1);
+TEST_F(net_test, ASilentLinkTimesOutByItsOwnLimitAndAnUnansweredConnectToo) {
+    const os::hnethost server = loopback_server(2, 1);
     const os::hnethost quick = os::net_host_create(nullptr, 1, 1);
     const os::hnethost slow = os::net_host_create(nullptr, 1, 1);
     const os::hnethost lonely = os::net_host_create(nullptr, 1, 1);
@@ -301,7 +287,6 @@ TEST_F(net_test, FailuresAndBadInputGetAClearAnswer) {
     const os::hnethost host = os::net_host_create(&any_port, 1, 1);
     os::net_event event;
     EXPECT_EQ(os::net_service(host + 1000, event, 0), -1) << "no such host";
-    EXPECT_FALSE(os::net_host_serve_in_background(host + 1000));
 
     os::net_address resolved{0, 28777};
     EXPECT_FALSE(os::net_resolve("no such host", resolved));

@@ -752,28 +752,18 @@ def net_run_rows(table, name, round_trip, rows, trace, local_figures):
     for label, value in (("host to guest", wire[0]), ("guest to host", wire[1])):
         table.row(f"{name}: {label} on the wire (B/s)", f"{value:.0f}", "-", "-",
                   f"< {NET_BYTES_PER_SECOND}", value < NET_BYTES_PER_SECOND)
-    # The host's work in its frame is its main thread's CPU time; the wall-clock time beside it
-    # also counts the guest and the relay when they run in the host's place on the cores they
-    # share. The thread serving the network works beside the frame: its CPU time a frame, on
-    # average, and with the frame's the whole network work a frame.
+    # The host's work is its thread's CPU time; the wall-clock time beside it also counts the
+    # guest and the relay when they run in the host's place on the cores they share.
     work = needed(net_figures.host_work(trace, span), name, "frame of the host in play")
-    server = net_figures.server_work_per_frame(trace, span)  # 0 without the thread
-    needed(server is not None, name, "two totals of the wire in play")
     frame_us = 1e6 / MAX_FPS
     for clock, judged, spent in (("CPU time", True, [cpu for cpu, _ in work]),
                                  ("wall-clock", False, [wall for _, wall in work])):
         for label, value in (("median", statistics.median(spent)),
                              ("mean", statistics.fmean(spent)), ("p99", percentile(spent, 0.99))):
-            table.row(f"{name}: host's network work in the frame, {clock}, {label} (us)",
+            table.row(f"{name}: host's network work per frame, {clock}, {label} (us)",
                       f"{value:.0f}", f"{frame_us:.0f}", f"{100 * value / frame_us:.2f} %",
                       "< 1 % of the frame" if judged else "-",
                       value < frame_us / 100 if judged else None)
-    whole = statistics.fmean([cpu for cpu, _ in work]) + server
-    for label, value, judged in (("the network thread's CPU time, mean", server, False),
-                                 ("in all, CPU time, mean", whole, True)):
-        table.row(f"{name}: host's network work per frame, {label} (us)", f"{value:.0f}",
-                  f"{frame_us:.0f}", f"{100 * value / frame_us:.2f} %",
-                  "< 1 % of the frame" if judged else "-", value < frame_us / 100 if judged else None)
 
 
 def main():

@@ -7,7 +7,7 @@ one clock for both processes:
     TIME host frame FRAME_MS BEFORE_US AFTER_US BEFORE_CPU_US AFTER_CPU_US APPLIED STATE HEADING
         BALL_X BALL_Y RIGHT_Y (on one line)
     TIME guest frame SEQUENCE KEYS STATE HEADING BALL_X BALL_Y PADDLE_Y PADDLE_X
-    TIME SIDE traffic SENT RECEIVED SERVER_CPU_US
+    TIME SIDE traffic SENT RECEIVED
 
 A host frame's TIME is when chost::before_frame began, BEFORE_US and AFTER_US the wall-clock
 time spent in it and in after_frame, BEFORE_CPU_US and AFTER_CPU_US the host thread's CPU time
@@ -16,8 +16,7 @@ running in its place), APPLIED the newest input of the guest's its game has take
 state and ball are as its update left them. A guest frame's TIME is when it read its keys,
 SEQUENCE the input that carries them; the rest is what its screen shows: the game's state, the
 ball, its own paddle and the paddle's line (the field's width). SENT and RECEIVED are the bytes
-on the wire so far, ENet's headers included; SERVER_CPU_US the CPU time of the thread that
-serves the host's network in the background so far (0 for a side without one).
+on the wire so far, ENet's headers included.
 """
 import dataclasses
 
@@ -90,8 +89,8 @@ def read_trace(lines, trace=None):
                     raise ValueError
                 getattr(trace, side).append(
                     made(int(at), *(convert(word) for convert, word in zip(types, fields))))
-            elif kind == "traffic" and side in trace.traffic and len(fields) == 3:
-                trace.traffic[side].append((int(at), *map(int, fields)))
+            elif kind == "traffic" and side in trace.traffic and len(fields) == 2:
+                trace.traffic[side].append((int(at), int(fields[0]), int(fields[1])))
             else:
                 raise ValueError
         except ValueError:
@@ -207,14 +206,6 @@ def bytes_per_second(samples, span):
         return None
     seconds = (inside[-1][0] - inside[0][0]) / 1e6
     return ((inside[-1][1] - inside[0][1]) / seconds, (inside[-1][2] - inside[0][2]) / seconds)
-
-
-def server_work_per_frame(trace, span):
-    """The CPU time of the host's network thread per frame of the host's within the span, in µs
-    (0 without one), or None with fewer than two totals of the wire."""
-    inside = [s for s in trace.traffic["host"] if span[0] <= s[0] <= span[1]]
-    frames = sum(1 for h in trace.host if len(inside) > 1 and inside[0][0] < h.t <= inside[-1][0])
-    return (inside[-1][3] - inside[0][3]) / frames if frames else None
 
 
 def host_work(trace, span):
