@@ -27,6 +27,7 @@ HALF_PADDLE = 50.0
 BALL_RADIUS = 10.0
 BALL_FRONT = 5.0
 HIT_BAND_FAR = 10.0
+HIT_BAND_NEAR = 5.0
 # A ball the host judged at the guest's paddle is looked for on the guest's screen from this
 # long before the judgement (the guest reckons the host's time from frame lengths in whole ms,
 # and runs the ball on when states are late) to this long after; two balls at the guest's
@@ -143,25 +144,39 @@ def covers(frame):
     return abs(frame.paddle_y - frame.ball_y) <= HALF_PADDLE + BALL_RADIUS
 
 
+def in_hit_band(frame):
+    front = frame.ball_x + BALL_FRONT
+    return frame.paddle_x - HIT_BAND_FAR <= front <= frame.paddle_x - HIT_BAND_NEAR
+
+
 def guest_contacts(trace):
     """What the guest's screen showed of each ball that came to its paddle: (time, met, where
-    the paddle was drawn) at the first frame that showed the ball's front at the paddle's hit
-    band, or the ball turned or gone before it was shown there; met when the paddle drawn
-    covered the ball drawn."""
+    the paddle was drawn). Met when a frame that showed the ball's front in the paddle's hit
+    band, coming or just turned there, drew the paddle over the ball: the rule's own test, frame
+    by frame, as the ball crosses the band. The time is the first frame that showed the front
+    at the band or past it, or the ball turned or gone before it was shown there."""
     contacts = []
-    coming = reached = False
+    approach = []
     for g in trace.guest:
         if g.state == IN_PLAY and g.heading == 1:
-            if not coming:
-                coming, reached = True, False
-            if not reached and g.ball_x + BALL_FRONT >= g.paddle_x - HIT_BAND_FAR:
-                contacts.append((g.t, covers(g), g.paddle_y))
-                reached = True
+            approach.append(g)
             continue
-        if coming and not reached:
-            contacts.append((g.t, covers(g), g.paddle_y))
-        coming = False
+        if approach:
+            contacts.append(contact_of(approach, g))
+        approach = []
     return contacts
+
+
+def contact_of(approach, end):
+    """The contact of one ball's way to the guest's paddle (its frames heading there), ended by
+    the frame that showed it turned or gone."""
+    at_band = [g for g in approach if g.ball_x + BALL_FRONT >= g.paddle_x - HIT_BAND_FAR]
+    if not at_band:
+        return (end.t, covers(end), end.paddle_y)
+    turned_there = [end] if end.state == IN_PLAY and end.heading == 0 else []
+    meeting = [g for g in at_band + turned_there if in_hit_band(g) and covers(g)]
+    shown = meeting[0] if meeting else at_band[0]
+    return (at_band[0].t, bool(meeting), shown.paddle_y)
 
 
 @dataclasses.dataclass

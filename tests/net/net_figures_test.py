@@ -48,9 +48,10 @@ class NetFiguresTest(unittest.TestCase):
 
     def test_the_guests_screen_is_set_against_the_host_ball_by_ball(self):
         trace = trace_of(
-            # Returned by the host; the guest shows it turn at its paddle: agreed.
-            host(0), host(1000, heading=0),
-            guest(30000, ball_x=600), guest(40000, heading=0, ball_x=620, paddle_y=300),
+            # Returned by the host; the guest's paddle comes over the ball in the second frame
+            # that shows it in the hit band, where it turns: agreed.
+            host(0), host(1000, heading=0), guest(30000, ball_x=600),
+            guest(35000, ball_x=625, paddle_y=302), guest(40000, heading=0, ball_x=627, paddle_y=299),
             # Returned by the host; the guest's paddle is drawn 70 away when the ball's front
             # reaches the hit band: a phantom hit.
             host(100000, heading=1), host(101000, heading=0),
@@ -66,7 +67,7 @@ class NetFiguresTest(unittest.TestCase):
         figures = net_figures.screen_against_host(trace)
         self.assertEqual((figures.balls, figures.phantom_hits, figures.robbed, figures.unseen,
                           figures.differing), (3, 1, 1, 1, 2))
-        self.assertEqual(figures.offsets, [60, 70, 90])
+        self.assertEqual(figures.offsets, [59, 70, 90])
 
     def test_the_wire_and_the_hosts_work_are_counted_over_the_span_of_play(self):
         trace = trace_of(
