@@ -28,8 +28,10 @@ constexpr std::uint32_t show_behind_ms = 15;
 // cap of 200 a second, for at most this long (a silent link leaves it standing).
 constexpr std::uint32_t host_frame_ms = 5;
 constexpr std::uint32_t run_on_at_most_ms = 250;
-// The lead's measures kept for their median.
+// The lead's measures kept for their median. A lead this far from it is taken at once, not
+// followed: the first measures can be seconds off (they straddle the long frames of a start).
 constexpr std::size_t leads_kept = 31;
+constexpr double lead_taken_at_once_ms = 100;
 // States kept for drawing between them, and pictures kept for the host to acknowledge.
 constexpr std::size_t states_kept = 32;
 constexpr std::size_t pictures_kept = 256;
@@ -315,7 +317,7 @@ void cguest::take_state(const net_state& state) {
 }
 
 // The lead the ball is shown by follows the measures' median by at most a quarter of each frame,
-// so that the ball never jumps for it.
+// so that the ball never jumps for it, unless it is far off.
 void cguest::follow_lead(std::uint32_t frame_ms) {
     if (leads.empty())
         return;
@@ -324,7 +326,8 @@ void cguest::follow_lead(std::uint32_t frame_ms) {
                      sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
     const double median = static_cast<double>(sorted[sorted.size() / 2]);
     const double most = std::max(1.0, frame_ms / 4.0);
-    lead_ms = lead_known ? lead_ms + std::clamp(median - lead_ms, -most, most) : median;
+    const bool far_off = std::abs(median - lead_ms) > lead_taken_at_once_ms;
+    lead_ms = lead_known && !far_off ? lead_ms + std::clamp(median - lead_ms, -most, most) : median;
     lead_known = true;
 }
 
