@@ -8,6 +8,7 @@
 #include "platform/window.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 
@@ -314,6 +315,11 @@ void cguest::take_state(const net_state& state) {
                     static_cast<std::int64_t>(taken->read_ms));
     if (leads.size() > leads_kept)
         leads.pop_front();
+    std::array<std::int64_t, leads_kept> sorted{};
+    const auto end = std::copy(leads.begin(), leads.end(), sorted.begin());
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(leads.size() / 2);
+    std::nth_element(sorted.begin(), middle, end);
+    lead_median = static_cast<double>(*middle);
 }
 
 // The lead the ball is shown by follows the measures' median by at most a quarter of each frame,
@@ -321,10 +327,7 @@ void cguest::take_state(const net_state& state) {
 void cguest::follow_lead(std::uint32_t frame_ms) {
     if (leads.empty())
         return;
-    std::vector<std::int64_t> sorted(leads.begin(), leads.end());
-    std::nth_element(sorted.begin(),
-                     sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
-    const double median = static_cast<double>(sorted[sorted.size() / 2]);
+    const double median = lead_median;
     const double most = std::max(1.0, frame_ms / 4.0);
     const bool far_off = std::abs(median - lead_ms) > lead_taken_at_once_ms;
     lead_ms = lead_known && !far_off ? lead_ms + std::clamp(median - lead_ms, -most, most) : median;

@@ -96,9 +96,10 @@ private:
     std::deque<cpicture> pictures; // sent and not yet applied by the host, newest last
     std::deque<cheard> heard;      // the newest states, oldest first
     // How much later the host's game takes a picture of keys than this side read it, in each
-    // side's time: the newest few measures, and the lead the ball is shown by, which follows
-    // their median a little each frame.
+    // side's time: the newest few measures and their median, taken as each arrives, and the lead
+    // the ball is shown by, which follows the median a little each frame.
     std::deque<std::int64_t> leads;
+    double lead_median = 0;
     double lead_ms = 0;
     bool lead_known = false;
     bool new_state = false;
